@@ -1,0 +1,84 @@
+#include "platform/Layout.h"
+
+#include <cstdlib>
+#include <mutex>
+
+namespace tavo::platform {
+
+namespace {
+
+std::mutex& rootMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::string& rootValue() {
+    static std::string root = [] {
+        const char* env = std::getenv("TAVO_ROOT");
+        std::string r = env ? env : "";
+        while (r.size() > 1 && r.back() == '/')
+            r.pop_back();
+        return r;
+    }();
+    return root;
+}
+
+}  // namespace
+
+Layout Layout::linuxLayout() {
+    Layout l;
+    l.applicationRoot = "/opt/Oskavelle";
+    l.autostartEntry = "/etc/xdg/autostart/oskavelle.TAVO.desktop";
+    l.usersHomes = "/home";
+    l.userArea = ".local/share/Oskavelle/TAVO";
+    l.userLogs = ".local/state/Oskavelle/Logs";
+    l.userFonts = ".local/share/fonts/Oskavelle";
+    l.userFontConfig = ".config/fontconfig/conf.d";
+    l.machineFonts = "/usr/local/share/fonts";
+    l.systemFonts = "/usr/share/fonts";
+    return l;
+}
+
+Layout Layout::macOSLayout() {
+    Layout l;
+    l.applicationRoot = "/Applications/Oskavelle";
+    l.autostartEntry = "/Library/LaunchAgents/oskavelle.TAVO.plist";
+    l.usersHomes = "/Users";
+    l.userArea = "Library/Application Support/Oskavelle/TAVO";
+    l.userLogs = "Library/Logs";
+    l.userFonts = "Library/Fonts";
+    l.machineFonts = "/Library/Fonts";
+    l.systemFonts = "/System/Library/Fonts";
+    return l;
+}
+
+Layout Layout::current() {
+#ifdef __APPLE__
+    Layout base = macOSLayout();
+#else
+    Layout base = linuxLayout();
+#endif
+    const std::string root = platform::sandboxRoot();
+    return root.empty() ? base : base.rootedAt(root);
+}
+
+Layout Layout::rootedAt(const std::string& root) const {
+    Layout l = *this;
+    for (std::string* place : {&l.applicationRoot, &l.autostartEntry, &l.usersHomes,
+                               &l.machineFonts, &l.systemFonts})
+        *place = root + *place;
+    l.sandboxRoot = root;
+    return l;
+}
+
+std::string sandboxRoot() {
+    std::lock_guard lock(rootMutex());
+    return rootValue();
+}
+
+void setSandboxRoot(const std::string& root) {
+    std::lock_guard lock(rootMutex());
+    rootValue() = root;
+}
+
+}  // namespace tavo::platform
