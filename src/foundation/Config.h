@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "foundation/ConfigKeys.h"
+#include "foundation/Error.h"
+#include "foundation/PlistValue.h"
+
+namespace tavo {
+
+// Readers and writers of the three property-list files of a signed-in user.
+// Nothing is cached: a caller reads a whole file, changes keys and writes the
+// whole file back. A file that cannot be parsed reads as missing.
+class Config {
+public:
+    static std::optional<PlistDict> userConfig();
+    static std::optional<std::string> userConfigPath();
+    static std::optional<PlistDict> serverConfig();
+    static std::optional<std::string> serverConfigPath();
+    static std::optional<PlistDict> fontList();
+    static std::optional<std::string> fontListPath();
+
+    // Writes a fresh user configuration that keeps the update state of the
+    // previous one and drops its sign-in data.
+    static void createConfigPlist(const std::optional<PlistData>& deviceKey);
+    // Creates an empty font list unless one exists (even an unreadable one).
+    static void createFontPlist();
+    // True when written. error, when given, is only quoted in the failure line.
+    static bool writeToUserConfig(const PlistDict& dict, bool atomically, const Error* error);
+    static bool writeFontList(const PlistDict& fontList);
+    // Applies the log mode of the debug marker file.
+    static bool setAppLogMode();
+
+    // A text value of the user configuration: data is decrypted, text is
+    // taken as it stands; none when absent or undecryptable.
+    static std::optional<std::string> decryptedValue(const PlistDict& dict, const std::string& key);
+
+    // The server addresses: TAVO.server.plist, else the built-in ones.
+    static std::string deliveServerName();
+    static std::string noticeServerName();
+};
+
+}  // namespace tavo

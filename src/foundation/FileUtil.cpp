@@ -1,0 +1,146 @@
+#include "foundation/FileUtil.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace tavo {
+
+namespace {
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void fail(Error* error, const std::string& what) {
+    if (error)
+        *error = Error::posix(errno, what);
+}
+
+}  // namespace
+
+bool FileUtil::exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool FileUtil::isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::string> FileUtil::readFile(const std::string& path, std::size_t maxSize) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > maxSize) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<size_t>(n));
+        if (bytes.size() > maxSize) {
+            ::close(fd);
+            return std::nullopt;
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool FileUtil::writeFile(const std::string& path, std::string_view bytes, bool atomically,
+                         mode_t mode, Error* error) {
+    if (!atomically) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+        if (fd < 0) {
+            fail(error, path);
+            return false;
+        }
+        const bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes);
+        if (!ok)
+            fail(error, path);
+        ::close(fd);
+        return ok;
+    }
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        fail(error, path);
+        return false;
+    }
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    if (!ok)
+        fail(error, path);
+    if (::close(fd) != 0 && ok) {
+        fail(error, path);
+        ok = false;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        fail(error, path);
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // The rename itself must reach the disk too.
+    const int dir = ::open(parentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+bool FileUtil::createDirectories(const std::string& path, Error* error) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (isDirectory(path))
+        return true;
+    if (error)
+        *error = Error{ec.value(), "NSCocoaErrorDomain", ec.message() + ": " + path};
+    return false;
+}
+
+std::string FileUtil::joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty())
+        return name;
+    if (folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+std::string FileUtil::parentPath(const std::string& path) {
+    const std::string parent = fs::path(path).parent_path().string();
+    return parent.empty() ? "." : parent;
+}
+
+}  // namespace tavo

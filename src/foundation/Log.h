@@ -1,0 +1,112 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "foundation/Format.h"
+#include "foundation/SerialQueue.h"
+
+namespace tavo {
+
+inline constexpr const char* kLogModeNormal = "NORMAL";
+inline constexpr const char* kLogModeDebug = "DEBUG";
+inline constexpr const char* kLogLevelFatal = "FATAL";
+inline constexpr const char* kLogLevelError = "ERROR";
+inline constexpr const char* kLogLevelWarn = "WARN";
+inline constexpr const char* kLogLevelInfo = "INFO";
+inline constexpr const char* kLogLevelDebug = "DEBUG";
+inline constexpr long long kLogMaximumSize = 10000000;
+
+// The log of one program: one file in the user's log folder, appended to by a
+// serial queue so callers never wait, rotated above kLogMaximumSize bytes.
+class Log {
+public:
+    Log();  // an unnamed log, until setLogFilePath or init; programs use defaultLog()
+    static Log& defaultLog();
+
+    // Fills what is still unset: the program name and log path from the main
+    // bundle, the mode, the queue. Harmless to call again.
+    void init();
+
+    std::string appName() const;
+    std::string logFilePath() const;
+    std::string logMode() const;
+
+    // Names the file explicitly (tools and tests); resets nothing else.
+    void setLogFilePath(const std::string& path, const std::string& appName);
+
+    bool applyLogMode(const std::string& mode);
+    std::string inquireLogMode() const;  // empty when unset
+    bool debugEnabled() const;
+
+    // Queues one line; the caller does not wait.
+    void write(const char* level, std::string message);
+    // Writes one INFO line at once on the calling thread, without the queue.
+    void writePrimitive(std::string message);
+    // Waits until every queued line is in the file.
+    void flush();
+
+private:
+    void _Log(const std::string& level, const std::string& message, const std::string& thread);
+    // Rotates the file when it is larger than kLogMaximumSize.
+    void logObservation(const std::string& path);
+    std::string formatLine(const std::string& level, const std::string& message,
+                           const std::string& thread) const;
+
+    mutable std::mutex mutex_;
+    std::string appName_;
+    std::string logFilePath_;
+    std::string logMode_;
+    std::atomic<bool> debug_{false};
+    std::unique_ptr<SerialQueue> queue_;
+};
+
+namespace logging {
+void emit(const char* level, std::string message);
+void emitPrimitive(std::string message);
+bool debugEnabled();
+// "main" on the main thread, "sub" elsewhere, and the calling thread's number.
+const char* threadRole();
+long threadNumber();
+}  // namespace logging
+
+template <typename... A>
+void ILog(std::string_view fmt, const A&... args) {
+    logging::emit(kLogLevelInfo, format(fmt, args...));
+}
+template <typename... A>
+void WLog(std::string_view fmt, const A&... args) {
+    logging::emit(kLogLevelWarn, format(fmt, args...));
+}
+template <typename... A>
+void ELog(std::string_view fmt, const A&... args) {
+    logging::emit(kLogLevelError, format(fmt, args...));
+}
+template <typename... A>
+void FLog(std::string_view fmt, const A&... args) {
+    logging::emit(kLogLevelFatal, format(fmt, args...));
+}
+// Written only while the log mode is DEBUG; the message is not even
+// formatted otherwise.
+template <typename... A>
+void DLog(std::string_view fmt, const A&... args) {
+    if (logging::debugEnabled())
+        logging::emit(kLogLevelDebug, format(fmt, args...));
+}
+template <typename... A>
+void primitiveILog(std::string_view fmt, const A&... args) {
+    logging::emitPrimitive(format(fmt, args...));
+}
+
+}  // namespace tavo
+
+// The debug line of an operation: "main|sub:<thread> <function> <message>".
+#define TAVO_DLOG(...)                                                                    \
+    do {                                                                                  \
+        if (::tavo::logging::debugEnabled())                                              \
+            ::tavo::DLog("%s:%ld %s %@", ::tavo::logging::threadRole(),                   \
+                         ::tavo::logging::threadNumber(), __PRETTY_FUNCTION__,            \
+                         ::tavo::format(__VA_ARGS__));                                    \
+    } while (0)

@@ -1,0 +1,198 @@
+#include "foundation/PlistValue.h"
+
+#include <plist/plist.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "foundation/DateUtil.h"
+#include "foundation/FileUtil.h"
+
+namespace tavo {
+
+namespace {
+
+// Property-list dates count from 2001-01-01 00:00:00 UTC.
+constexpr std::int64_t kPlistEpoch = 978307200;
+
+struct NodeDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using Node = std::unique_ptr<void, NodeDeleter>;
+
+std::optional<PlistValue> fromNode(plist_t node, int depth);
+
+std::optional<PlistValue> fromDict(plist_t node, int depth) {
+    PlistDict dict;
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(node, &it);
+    if (!it)
+        return dict;
+    for (;;) {
+        char* key = nullptr;
+        plist_t child = nullptr;
+        plist_dict_next_item(node, it, &key, &child);
+        if (!key || !child) {
+            std::free(key);
+            break;
+        }
+        auto value = fromNode(child, depth + 1);
+        if (!value) {
+            std::free(key);
+            std::free(it);
+            return std::nullopt;
+        }
+        dict.emplace(key, std::move(*value));
+        std::free(key);
+    }
+    std::free(it);
+    return dict;
+}
+
+std::optional<PlistValue> fromNode(plist_t node, int depth) {
+    if (!node || depth > 64)
+        return std::nullopt;
+    switch (plist_get_node_type(node)) {
+        case PLIST_STRING: {
+            char* s = nullptr;
+            plist_get_string_val(node, &s);
+            std::string text = s ? s : "";
+            std::free(s);
+            return text;
+        }
+        case PLIST_DATA: {
+            char* bytes = nullptr;
+            uint64_t length = 0;
+            plist_get_data_val(node, &bytes, &length);
+            PlistData data(bytes, bytes + length);
+            std::free(bytes);
+            return data;
+        }
+        case PLIST_BOOLEAN: {
+            uint8_t b = 0;
+            plist_get_bool_val(node, &b);
+            return b != 0;
+        }
+        case PLIST_UINT: {
+            uint64_t u = 0;
+            plist_get_uint_val(node, &u);
+            return static_cast<std::int64_t>(u);
+        }
+        case PLIST_REAL: {
+            double d = 0;
+            plist_get_real_val(node, &d);
+            return d;
+        }
+        case PLIST_DATE: {
+            int32_t sec = 0, usec = 0;
+            plist_get_date_val(node, &sec, &usec);
+            const auto since1970 = std::chrono::seconds(kPlistEpoch + sec) + std::chrono::microseconds(usec);
+            return PlistDate(std::chrono::duration_cast<PlistDate::duration>(since1970));
+        }
+        case PLIST_ARRAY: {
+            PlistArray array;
+            const uint32_t n = plist_array_get_size(node);
+            for (uint32_t i = 0; i < n; ++i) {
+                auto value = fromNode(plist_array_get_item(node, i), depth + 1);
+                if (!value)
+                    return std::nullopt;
+                array.push_back(std::move(*value));
+            }
+            return array;
+        }
+        case PLIST_DICT: return fromDict(node, depth);
+        default: return std::nullopt;
+    }
+}
+
+plist_t toNode(const PlistValue& value) {
+    struct Visitor {
+        plist_t operator()(const std::string& s) const { return plist_new_string(s.c_str()); }
+        plist_t operator()(const PlistData& d) const {
+            return plist_new_data(reinterpret_cast<const char*>(d.data()), d.size());
+        }
+        plist_t operator()(bool b) const { return plist_new_bool(b); }
+        plist_t operator()(std::int64_t i) const { return plist_new_uint(static_cast<uint64_t>(i)); }
+        plist_t operator()(double d) const { return plist_new_real(d); }
+        plist_t operator()(const PlistDate& date) const {
+            using namespace std::chrono;
+            const auto micros = duration_cast<microseconds>(date.time_since_epoch()).count() -
+                                kPlistEpoch * 1000000;
+            auto sec = micros / 1000000;
+            auto usec = micros % 1000000;
+            if (usec < 0) {
+                usec += 1000000;
+                sec -= 1;
+            }
+            return plist_new_date(static_cast<int32_t>(sec), static_cast<int32_t>(usec));
+        }
+        plist_t operator()(const PlistArray& a) const {
+            plist_t node = plist_new_array();
+            for (const auto& item : a)
+                plist_array_append_item(node, toNode(item));
+            return node;
+        }
+        plist_t operator()(const PlistDict& d) const {
+            plist_t node = plist_new_dict();
+            for (const auto& [key, item] : d)
+                plist_dict_set_item(node, key.c_str(), toNode(item));
+            return node;
+        }
+    };
+    return std::visit(Visitor{}, value.variant());
+}
+
+}  // namespace
+
+std::optional<PlistValue> PlistValue::parse(std::string_view bytes) {
+    if (bytes.empty() || bytes.size() > UINT32_MAX)
+        return std::nullopt;
+    plist_t root = nullptr;
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    Node node(root);
+    return fromNode(node.get(), 0);
+}
+
+std::optional<PlistValue> PlistValue::readFile(const std::string& path) {
+    const auto bytes = FileUtil::readFile(path);
+    return bytes ? parse(*bytes) : std::nullopt;
+}
+
+std::string PlistValue::toXml() const {
+    Node node(toNode(*this));
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(node.get(), &xml, &length);
+    std::string out = xml ? std::string(xml, length) : std::string();
+    plist_to_xml_free(xml);
+    return out;
+}
+
+bool PlistValue::writeToFile(const std::string& path, bool atomically, mode_t mode,
+                             Error* error) const {
+    return FileUtil::writeFile(path, toXml(), atomically, mode, error);
+}
+
+std::string PlistValue::text() const {
+    struct Visitor {
+        std::string operator()(const std::string& s) const { return s; }
+        std::string operator()(const PlistData& d) const {
+            return "<" + std::to_string(d.size()) + " bytes>";
+        }
+        std::string operator()(bool b) const { return b ? "true" : "false"; }
+        std::string operator()(std::int64_t i) const { return std::to_string(i); }
+        std::string operator()(double d) const { return std::to_string(d); }
+        std::string operator()(const PlistDate& date) const {
+            return DateUtil::getFormatStringFromDate(date, kDefaultDateFormat);
+        }
+        std::string operator()(const PlistArray& a) const {
+            return "(" + std::to_string(a.size()) + " items)";
+        }
+        std::string operator()(const PlistDict& d) const {
+            return "{" + std::to_string(d.size()) + " keys}";
+        }
+    };
+    return std::visit(Visitor{}, value_);
+}
+
+}  // namespace tavo

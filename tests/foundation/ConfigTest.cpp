@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "foundation/Config.h"
+#include "foundation/Const.h"
+#include "foundation/CryptorUtil.h"
+#include "support/Sandbox.h"
+
+namespace fs = std::filesystem;
+using namespace tavo;
+using tavo::test::Sandbox;
+
+class ConfigTest : public tavo::test::SandboxTest {};
+
+TEST_F(ConfigTest, CreatingTheUserConfigurationKeepsOnlyTheUpdateState) {
+    EXPECT_FALSE(Config::userConfig());
+    Config::createConfigPlist(std::nullopt);  // creates the folder chain too
+    auto config = Config::userConfig();
+    ASSERT_TRUE(config);
+    EXPECT_EQ(*plistGet<PlistData>(*config, kConfigDeviceKey), PlistData{});
+    EXPECT_EQ(*plistGet<std::string>(*config, kConfigHelpPageURL), TAVO_HELP_URL);
+    EXPECT_EQ(*plistGet<bool>(*config, kConfigForcedUpdate), false);
+
+    (*config)[kConfigSpecifiedVersion] = "2.2.0";
+    (*config)[kConfigUpdateVersion] = "2.3.0";
+    (*config)[kConfigForcedUpdate] = true;
+    (*config)[kConfigGenerationCurrentVersion] = "2.1.0";
+    (*config)[kConfigGenerationPreviousVersion] = "2.0.0";
+    (*config)[kConfigGenerationLatestVersion] = "9.9.9";
+    (*config)[kConfigDeviceId] = *CryptorUtil::encryptString("device-1");
+    (*config)[kConfigRefreshTokens] = *CryptorUtil::encryptString("refresh");
+    (*config)[kConfigMailAddress] = *CryptorUtil::encryptString("a@example.com");
+    (*config)[kConfigLastEventID] = "41";
+    (*config)[kConfigScheduledDate] = Clock::current().systemNow();
+    ASSERT_TRUE(Config::writeToUserConfig(*config, true, nullptr));
+
+    const auto key = *CryptorUtil::encryptString("device-key");
+    Config::createConfigPlist(key);
+    const auto fresh = *Config::userConfig();
+    EXPECT_EQ(*plistGet<std::string>(fresh, kConfigSpecifiedVersion), "2.2.0");
+    EXPECT_EQ(*plistGet<std::string>(fresh, kConfigUpdateVersion), "2.3.0");
+    EXPECT_EQ(*plistGet<bool>(fresh, kConfigForcedUpdate), true);
+    EXPECT_EQ(*plistGet<std::string>(fresh, kConfigGenerationCurrentVersion), "2.1.0");
+    EXPECT_EQ(*plistGet<std::string>(fresh, kConfigGenerationPreviousVersion), "2.0.0");
+    EXPECT_EQ(*plistGet<std::string>(fresh, kConfigGenerationLatestVersion), "");
+    EXPECT_EQ(*plistGet<std::string>(fresh, kConfigDeviceId), "");
+    EXPECT_EQ(*plistGet<std::string>(fresh, kConfigRefreshTokens), "");
+    EXPECT_EQ(Config::decryptedValue(fresh, kConfigDeviceKey), "device-key");
+    for (const char* gone : {kConfigMailAddress, kConfigLastEventID, kConfigScheduledDate})
+        EXPECT_EQ(fresh.count(gone), 0u) << gone;
+}
+
+TEST_F(ConfigTest, UserConfigurationIsPrivate) {
+    Config::createConfigPlist(std::nullopt);
+    struct stat st {};
+    ASSERT_EQ(stat(Config::userConfigPath()->c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_TRUE(Config::writeToUserConfig(*Config::userConfig(), false, nullptr));
+    ASSERT_EQ(stat(Config::userConfigPath()->c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(ConfigTest, FontListIsNeverOverwritten) {
+    Config::createFontPlist();
+    ASSERT_TRUE(Config::fontList());
+    EXPECT_TRUE(Config::fontList()->empty());
+
+    PlistDict list{{"123", PlistDict{{kFontFileName, "a.otf"}}}};
+    ASSERT_TRUE(Config::writeFontList(list));
+    Config::createFontPlist();
+    EXPECT_EQ(*Config::fontList(), list);
+
+    // An unreadable list reads as missing and still is not replaced.
+    Sandbox::writeFile(*Config::fontListPath(), "not a plist");
+    EXPECT_FALSE(Config::fontList());
+    Config::createFontPlist();
+    EXPECT_EQ(Sandbox::readFile(*Config::fontListPath()), "not a plist");
+}
+
+TEST_F(ConfigTest, UnreadableUserConfigurationReadsAsMissing) {
+    Sandbox::writeFile(*Config::userConfigPath(), "<plist><dict><key>x</key>");
+    EXPECT_FALSE(Config::userConfig());
+    Sandbox::writeFile(*Config::userConfigPath(), "<plist version=\"1.0\"><array/></plist>");
+    EXPECT_FALSE(Config::userConfig());  // not a dictionary
+}
+
+TEST_F(ConfigTest, WriteFailureIsReported) {
+    EXPECT_FALSE(Config::writeToUserConfig(PlistDict{}, true, nullptr));  // no folder yet
+    EXPECT_FALSE(Sandbox::exists(*Config::userConfigPath()));
+}
+
+TEST_F(ConfigTest, EncryptedAndPlainValues) {
+    PlistDict dict{{"plain", ""}, {"secret", *CryptorUtil::encryptString("tok")},
+                   {"broken", PlistData(16, 7)}, {"number", 3}};
+    EXPECT_EQ(Config::decryptedValue(dict, "plain"), "");
+    EXPECT_EQ(Config::decryptedValue(dict, "secret"), "tok");
+    EXPECT_FALSE(Config::decryptedValue(dict, "broken"));
+    EXPECT_FALSE(Config::decryptedValue(dict, "number"));
+    EXPECT_FALSE(Config::decryptedValue(dict, "absent"));
+}
+
+TEST_F(ConfigTest, ServerAddressesFromTheServerConfiguration) {
+    EXPECT_EQ(Config::deliveServerName(), TAVO_API_ENDPOINT);
+    Sandbox::writeFile(*Config::serverConfigPath(),
+                       PlistValue(PlistDict{{kServerDeliveServerName, "https://api.example.com"}}).toXml());
+    EXPECT_EQ(Config::deliveServerName(), "https://api.example.com");
+    EXPECT_EQ(Config::noticeServerName(), TAVO_SSE_ENDPOINT);
+}

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "foundation/Config.h"
+#include "foundation/Const.h"
+#include "foundation/Log.h"
+#include "platform/SystemInfo.h"
+#include "support/Sandbox.h"
+
+namespace fs = std::filesystem;
+using tavo::Log;
+using tavo::test::Sandbox;
+
+namespace {
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+// Every test writes through the program's log, pointed into its sandbox.
+class LogTest : public tavo::test::SandboxTest {
+protected:
+    void SetUp() override {
+        path = sandbox.home() + "/logs/TAVO.log";
+        Log::defaultLog().setLogFilePath(path, "TAVO");
+        Log::defaultLog().applyLogMode(tavo::kLogModeNormal);
+    }
+    void TearDown() override {
+        Log::defaultLog().flush();
+        Log::defaultLog().applyLogMode(tavo::kLogModeNormal);
+        Log::defaultLog().setLogFilePath("", "");
+    }
+    std::string contents() {
+        Log::defaultLog().flush();
+        return Sandbox::readFile(path);
+    }
+    std::string path;
+};
+
+const std::regex kLineShape(
+    R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{4} TAVO\[\d+:[0-9a-f]{8}\] \[(INFO|WARN|ERROR|FATAL|DEBUG)\] \S+ .*)");
+
+}  // namespace
+
+TEST_F(LogTest, LinesHaveTheFixedShapeAndOneLineFeed) {
+    tavo::ILog("Request %@", "/fonts");
+    tavo::WLog("warned\n");
+    tavo::ELog("code=%@, message=%@", "1007", "MSG_E2011");
+    tavo::FLog("fatal %d", 1);
+    const auto text = contents();
+    const auto all = lines(text);
+    ASSERT_EQ(all.size(), 4u) << text;
+    for (const auto& line : all)
+        EXPECT_TRUE(std::regex_match(line, kLineShape)) << line;
+    EXPECT_NE(all[0].find("[INFO] "), std::string::npos);
+    EXPECT_TRUE(all[0].ends_with(" Request /fonts"));
+    EXPECT_TRUE(all[1].ends_with("[WARN] " + tavo::platform::SystemInfo::loginName() + " warned"));
+    EXPECT_EQ(text.find("\n\n"), std::string::npos);
+}
+
+TEST_F(LogTest, DebugLinesOnlyInDebugMode) {
+    tavo::DLog("hidden");
+    EXPECT_FALSE(Log::defaultLog().applyLogMode("debug"));
+    EXPECT_EQ(Log::defaultLog().inquireLogMode(), tavo::kLogModeNormal);
+    tavo::DLog("still hidden");
+    ASSERT_TRUE(Log::defaultLog().applyLogMode(tavo::kLogModeDebug));
+    tavo::DLog("shown");
+    TAVO_DLOG("%@", "operation line");
+    const auto all = lines(contents());
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_NE(all[0].find("[DEBUG]"), std::string::npos);
+    EXPECT_TRUE(all[0].ends_with(" shown"));
+    // "main|sub:<thread> <function> <message>"
+    EXPECT_TRUE(std::regex_search(all[1], std::regex(R"(\] \S+ (main|sub):\d+ .*TestBody.* operation line$)")))
+        << all[1];
+}
+
+TEST_F(LogTest, MarkerFileSelectsTheMode) {
+    EXPECT_TRUE(tavo::Config::setAppLogMode());
+    EXPECT_EQ(Log::defaultLog().logMode(), tavo::kLogModeNormal);
+    Sandbox::writeFile(*tavo::Const::getLogModeSettingFilePath(), "");
+    EXPECT_TRUE(tavo::Config::setAppLogMode());
+    EXPECT_EQ(Log::defaultLog().logMode(), tavo::kLogModeDebug);
+    const auto text = contents();
+    EXPECT_NE(text.find("The log mode has changed successfully into  DEBUG."), std::string::npos) << text;
+}
+
+TEST_F(LogTest, RotatesOnlyAboveTenMillionBytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    fs::resize_file((Sandbox::writeFile(path, ""), path), tavo::kLogMaximumSize);
+    Sandbox::writeFile(path + "_1", "older generation\n");
+    tavo::ILog("at the limit");
+    Log::defaultLog().flush();
+    EXPECT_GT(fs::file_size(path), static_cast<uintmax_t>(tavo::kLogMaximumSize));
+    EXPECT_EQ(Sandbox::readFile(path + "_1"), "older generation\n");
+
+    // Now one byte (and more) above: the file becomes the first generation,
+    // the older one is gone, and the line starts a fresh file.
+    tavo::ILog("after the limit");
+    const auto fresh = lines(contents());
+    ASSERT_EQ(fresh.size(), 1u);
+    EXPECT_TRUE(fresh[0].ends_with("after the limit"));
+    EXPECT_GT(fs::file_size(path + "_1"), static_cast<uintmax_t>(tavo::kLogMaximumSize));
+    EXPECT_FALSE(Sandbox::exists(path + "_last"));
+}
+
+TEST_F(LogTest, DeletedFileIsCreatedAgain) {
+    tavo::ILog("first");
+    Log::defaultLog().flush();
+    fs::remove_all(fs::path(path).parent_path());
+    tavo::ILog("second");
+    const auto all = lines(contents());
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_TRUE(all[0].ends_with("second"));
+}
+
+TEST_F(LogTest, PrimitiveLineIsWrittenAtOnce) {
+    tavo::primitiveILog("starting %@", "TAVO");
+    const auto all = lines(Sandbox::readFile(path));  // no flush: it is already there
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_TRUE(std::regex_match(all[0], kLineShape));
+    EXPECT_TRUE(all[0].ends_with("[INFO] " + tavo::platform::SystemInfo::loginName() + " starting TAVO"));
+}
+
+TEST_F(LogTest, LinesFromManyThreadsStayWholeAndInOrder) {
+    constexpr int kThreads = 6;
+    constexpr int kLines = 300;
+    const std::string padding(300, 'x');
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kLines; ++i)
+                tavo::ILog("t%d n%d %@", t, i, padding);
+        });
+    for (auto& thread : threads)
+        thread.join();
+    const auto all = lines(contents());
+    ASSERT_EQ(all.size(), static_cast<size_t>(kThreads * kLines));
+    std::vector<int> next(kThreads, 0);
+    const std::regex body(R"(.* t(\d+) n(\d+) x{300}$)");
+    for (const auto& line : all) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, body)) << line;
+        const int t = std::stoi(m[1]);
+        EXPECT_EQ(std::stoi(m[2]), next[t]++);
+    }
+}
+
+TEST(LogPaths, ProgramNameChoosesTheFile) {
+    tavo::test::Sandbox sandbox;
+    const auto logs = *tavo::Const::applicationUserLogDirectoryPath();
+    EXPECT_EQ(*tavo::Const::applicationLogPath(), logs + "/TAVO.log");
+    EXPECT_EQ(*tavo::Const::applicationInstallerLogPath(), logs + "/TAVO-Installer.log");
+    EXPECT_EQ(*tavo::Const::applicationUninstallerLogPath(), logs + "/TAVO-Uninstaller.log");
+}
