@@ -1,0 +1,39 @@
+// tavoctl: the command-line companion of TAVO. It reads the places and files
+// of the current user (inside the sandbox root when TAVO_ROOT is set).
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "ConfigCommand.h"
+#include "FontIdCommand.h"
+#include "PathsCommand.h"
+
+namespace {
+
+int usage(std::ostream& out, int status) {
+    out << "usage: tavoctl <command> [arguments]\n"
+           "  paths                 every place of the current layout\n"
+           "  config [--reveal]     the configuration files as JSON (secrets masked)\n"
+           "  fontid FILE...        whether each file is one of the service's fonts\n";
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty())
+        return usage(std::cerr, 2);
+    const std::string& command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "paths" && rest.empty())
+        return tavo::ctl::runPathsCommand(std::cout);
+    if (command == "config" && (rest.empty() || (rest.size() == 1 && rest[0] == "--reveal")))
+        return tavo::ctl::runConfigCommand(std::cout, !rest.empty());
+    if (command == "fontid")
+        return tavo::runFontIdCommand(rest, std::cout);
+    if (command == "help" || command == "--help" || command == "-h")
+        return usage(std::cout, 0);
+    std::cerr << "tavoctl: unknown command or arguments: " << command << "\n";
+    return usage(std::cerr, 2);
+}

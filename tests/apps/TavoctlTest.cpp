@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "ConfigCommand.h"
+#include "PathsCommand.h"
+#include "foundation/Config.h"
+#include "foundation/CryptorUtil.h"
+#include "foundation/Process.h"
+#include "support/Sandbox.h"
+
+using namespace tavo;
+using nlohmann::json;
+
+class TavoctlTest : public tavo::test::SandboxTest {};
+
+TEST_F(TavoctlTest, ConfigShowsSecretsMaskedUnlessRevealed) {
+    Config::createConfigPlist(*CryptorUtil::encryptString("dk-0123456789"));
+    auto config = *Config::userConfig();
+    config[kConfigRefreshTokens] = *CryptorUtil::encryptString("rt-secret-token");
+    config[kConfigFirstName] = *CryptorUtil::encryptString("Zoë");
+    config[kConfigLastName] = *CryptorUtil::encryptString("Ångström");
+    ASSERT_TRUE(Config::writeToUserConfig(config, true, nullptr));
+
+    std::ostringstream masked;
+    ASSERT_EQ(ctl::runConfigCommand(masked, false), 0);
+    const auto doc = json::parse(masked.str());
+    const auto& user = doc["userConfig"]["contents"];
+    EXPECT_EQ(user[kConfigRefreshTokens], "rt-s…");
+    EXPECT_EQ(user[kConfigDeviceKey], "dk-0…");
+    EXPECT_EQ(user[kConfigFirstName], "Zoë…");
+    EXPECT_EQ(user[kConfigLastName], "Ångs…");  // four characters, not four bytes
+    EXPECT_EQ(user[kConfigDeviceId], "");
+    EXPECT_EQ(masked.str().find("secret-token"), std::string::npos);
+    EXPECT_TRUE(doc["fontList"]["contents"].is_null());
+    EXPECT_EQ(doc["userConfig"]["path"], *Config::userConfigPath());
+
+    std::ostringstream revealed;
+    ASSERT_EQ(ctl::runConfigCommand(revealed, true), 0);
+    EXPECT_EQ(json::parse(revealed.str())["userConfig"]["contents"][kConfigRefreshTokens], "rt-secret-token");
+}
+
+TEST_F(TavoctlTest, PathsFollowTheSandboxRoot) {
+    std::ostringstream out;
+    ASSERT_EQ(ctl::runPathsCommand(out), 0);
+    EXPECT_NE(out.str().find("applicationConfigPlistPath: " + sandbox.home() +
+                             "/.local/share/Oskavelle/TAVO/TAVO.config.plist\n"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("appBaseDir: " + sandbox.path("/opt/Oskavelle") + "\n"), std::string::npos);
+}
+
+TEST(TavoctlProgram, RunsInsideTheSandboxRootOfItsEnvironment) {
+    const std::string tool = test::bundlesDirectory() + "/TAVO.app/Contents/MacOS/tavoctl";
+    // The test program's environment already points TAVO_ROOT at its sandbox.
+    const auto result = Process::run(tool, {"paths"});
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitStatus, 0);
+    const std::string root = std::getenv("TAVO_ROOT");
+    EXPECT_NE(result.standardOutput.find("appBaseDir: " + root + "/opt/Oskavelle\n"), std::string::npos)
+        << result.standardOutput;
+    // The program reads its version from the bundle it lives in.
+    EXPECT_NE(result.standardOutput.find(std::string("getCurrentAppVersion: ") + TAVO_VERSION), std::string::npos);
+
+    EXPECT_EQ(Process::run(tool, {"nonsense"}).exitStatus, 2);
+    EXPECT_EQ(Process::run(tool, {}).exitStatus, 2);
+}
