@@ -1,0 +1,40 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace tavo {
+
+// A named queue with one worker thread: work runs one item at a time, in the
+// order it was submitted.
+class SerialQueue {
+public:
+    explicit SerialQueue(std::string label);
+    // Runs what is already queued, then stops the worker. Destroyed from its
+    // own worker (the last owner let go inside a work item), it does not wait:
+    // the worker finishes the queued work on its own and ends.
+    ~SerialQueue();
+
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+
+    void async(std::function<void()> work);
+
+    // Runs work on the queue and waits for it. Called from the queue's own
+    // worker it runs at once, where a blocking wait would deadlock.
+    void sync(const std::function<void()>& work);
+
+    const std::string& label() const { return label_; }
+    bool isCurrent() const;
+
+private:
+    struct State;
+
+    std::string label_;
+    std::shared_ptr<State> state_;  // shared with the worker, which may outlive us
+    std::thread worker_;
+};
+
+}  // namespace tavo
