@@ -28,21 +28,10 @@ std::vector<std::string> lines(const std::string& text) {
 // Every test writes through the program's log, pointed into its sandbox.
 class LogTest : public tavo::test::SandboxTest {
 protected:
-    void SetUp() override {
-        path = sandbox.home() + "/logs/TAVO.log";
-        Log::defaultLog().setLogFilePath(path, "TAVO");
-        Log::defaultLog().applyLogMode(tavo::kLogModeNormal);
-    }
-    void TearDown() override {
-        Log::defaultLog().flush();
-        Log::defaultLog().applyLogMode(tavo::kLogModeNormal);
-        Log::defaultLog().setLogFilePath("", "");
-    }
-    std::string contents() {
-        Log::defaultLog().flush();
-        return Sandbox::readFile(path);
-    }
-    std::string path;
+    std::string contents() { return log.text(); }
+
+    tavo::test::LogCapture log{sandbox.home() + "/logs/TAVO.log"};
+    const std::string path = log.path();
 };
 
 const std::regex kLineShape(

@@ -152,22 +152,12 @@ TEST_F(ShellExecuteTest, PrivilegedToolGoesThroughTheAuthorizationService) {
 
 class AccountPrivilegeTest : public test::SandboxTest {
 protected:
-    void SetUp() override {
-        logPath_ = sandbox.path("/logs/test.log");
-        fs::create_directories(fs::path(logPath_).parent_path());
-        Log::defaultLog().setLogFilePath(logPath_, "AccountPrivilegeTest");
-    }
-    void TearDown() override { Log::defaultLog().flush(); }
     void writeGroups(const std::string& content) {
         test::Sandbox::writeFile(sandbox.path("/etc/group"), content);
     }
-    std::string logText() {
-        Log::defaultLog().flush();
-        return test::Sandbox::readFile(logPath_);
-    }
+    std::string logText() { return log.text(); }
 
-private:
-    std::string logPath_;
+    test::LogCapture log{sandbox.path("/logs/test.log"), "AccountPrivilegeTest"};
 };
 
 TEST_F(AccountPrivilegeTest, OnlyExactMembersOfTheAdminGroupAreAdministrators) {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "foundation/Log.h"
 #include "platform/Layout.h"
 #include "platform/SystemInfo.h"
 
@@ -50,6 +51,22 @@ std::string Sandbox::readFile(const std::string& path) {
 bool Sandbox::exists(const std::string& path) {
     std::error_code ec;
     return fs::exists(path, ec);
+}
+
+LogCapture::LogCapture(std::string path, const std::string& appName) : path_(std::move(path)) {
+    Log::defaultLog().flush();
+    Log::defaultLog().setLogFilePath(path_, appName);
+}
+
+LogCapture::~LogCapture() {
+    Log::defaultLog().flush();
+    Log::defaultLog().setLogFilePath("", "");
+    Log::defaultLog().applyLogMode(kLogModeNormal);
+}
+
+std::string LogCapture::text() const {
+    Log::defaultLog().flush();
+    return Sandbox::readFile(path_);
 }
 
 std::string bundlesDirectory() {

@@ -37,6 +37,23 @@ protected:
     Sandbox sandbox;
 };
 
+// Points the program's log at a file for the lifetime of the object and
+// back at nothing afterwards, so no later line lands in a removed sandbox.
+class LogCapture {
+public:
+    explicit LogCapture(std::string path, const std::string& appName = "TAVO");
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Everything written so far (waits for queued lines).
+    std::string text() const;
+
+private:
+    std::string path_;
+};
+
 // The folder that holds the built bundles (TAVO.app, ...).
 std::string bundlesDirectory();
 
