@@ -1,0 +1,159 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "foundation/Clock.h"
+#include "foundation/SerialQueue.h"
+#include "service/AuthModels.h"
+#include "service/DownloadTask.h"
+#include "service/HttpTransport.h"
+#include "service/Response.h"
+#include "service/ResultCodes.h"
+
+namespace tavo {
+
+inline constexpr const char* kAPIV1Path = "/api/v1";
+inline constexpr const char* kSSEPath = "/notifications";
+inline constexpr const char* kHttpGet = "GET";
+inline constexpr const char* kHttpPost = "POST";
+inline constexpr const char* kHttpDelete = "DELETE";
+inline constexpr const char* kPrefixBearer = "Bearer";
+inline constexpr const char* kHeaderDeviceId = "X-TAVO-DEVICEID";
+inline constexpr const char* kHeaderAuthorization = "Authorization";
+inline constexpr const char* kSSENotificationKeyServerSentEvent = "serverSentEvent";
+inline constexpr const char* kAPIClientEndpoint = TAVO_API_ENDPOINT;
+inline constexpr const char* kSSEEndpoint = TAVO_SSE_ENDPOINT;
+
+// Ids of the windows that mark themselves open in the window flags.
+inline constexpr std::uint32_t kWindowAppearAnything = 0;
+inline constexpr std::uint32_t kWindowAppearLogin = 1;
+inline constexpr std::uint32_t kWindowAppearTwoAuthorization = 2;
+inline constexpr std::uint32_t kWindowAppearThirdUnitNgDialog = 4;
+inline constexpr std::uint32_t kWindowAppearLoginCompletion = 8;
+inline constexpr std::uint32_t kWindowAppearForceUpdate = 32;
+
+using ApiParams = std::map<std::string, std::string>;
+using ApiHeaders = std::map<std::string, std::string>;
+
+// The one HTTP client of a program: server addresses, credentials, the
+// shared flags of the application, and every exchange with the delivery API
+// server. Flags are atomic and texts are guarded, so any thread may read and
+// write them; they stay advisory, as the application treats them.
+class ApiClient {
+public:
+    static ApiClient& defaultApiClient();
+    ApiClient();  // a client of its own (tests, tools); programs use the default one
+
+    // Back to the state at creation: no queue, no timestamps, signed out, offline.
+    void init();
+
+    // ---- properties
+    std::string apiEndpoint() const;
+    void setApiEndpoint(const std::string& value);
+    std::string sseEndpoint() const;
+    void setSseEndpoint(const std::string& value);
+    std::string userAgent() const;
+    void setUserAgent(const std::string& value);
+    std::optional<std::string> accessToken() const;
+    void setAccessToken(const std::optional<std::string>& value);
+    std::optional<std::string> refreshToken() const;
+    void setRefreshToken(const std::optional<std::string>& value);
+    std::optional<std::string> deviceId() const;
+    void setDeviceId(const std::optional<std::string>& value);
+    std::optional<std::string> deviceKey() const;
+    void setDeviceKey(const std::optional<std::string>& value);
+    std::string downloadFontName() const;
+    void setDownloadFontName(const std::string& value);
+
+    std::atomic<double> timeoutIntervalForRequest{0};
+    std::atomic<bool> isLoginStatus{false};
+    std::atomic<bool> isOnlineStatusApi{false};
+    std::atomic<bool> isOnlineStatusSse{false};
+    std::atomic<bool> isOnlineFirstProcessingExecuted{false};
+    std::atomic<bool> inFontSynchroizing{false};
+    std::atomic<bool> isFontDownloading{false};
+    std::atomic<bool> isDiskSpaceInsufficientNotified{false};
+    std::atomic<int> retryDownloadFont{0};
+    bool isOnlineStatus() const { return isOnlineStatusSse && isOnlineStatusApi; }
+
+    std::shared_ptr<SerialQueue> serialDispatchQueue() const;
+    void setSerialDispatchQueue(std::shared_ptr<SerialQueue> queue);
+
+    std::optional<Clock::SystemTime> lastRetryTimestamp() const;
+    void setLastRetryTimestamp(std::optional<Clock::SystemTime> value);
+    std::optional<Clock::SystemTime> nextRetryTimestamp() const;
+    void setNextRetryTimestamp(std::optional<Clock::SystemTime> value);
+    std::optional<Clock::SystemTime> awakenTimestamp() const;
+    void setAwakenTimestamp(std::optional<Clock::SystemTime> value);
+
+    // ---- exchanges
+    // None for a method other than GET, POST and DELETE.
+    std::optional<HttpRequest> buildRequestAtPath(const std::string& path, const std::string& method,
+                                                  const std::optional<ApiParams>& param,
+                                                  const std::optional<ApiHeaders>& header) const;
+    // Blocks until the exchange is over: renews an expired access token once
+    // and sends the request once more, and updates the online state.
+    Response requestAtPath(const std::string& path, const std::string& method,
+                           const std::optional<ApiParams>& param,
+                           const std::optional<ApiHeaders>& header);
+    // Returns at once; the handler gets the answer on a transfer thread.
+    void asyncRequestAtPath(const std::string& path, const std::string& method,
+                            const std::optional<ApiParams>& param,
+                            const std::optional<ApiHeaders>& header,
+                            std::function<void(const Response&)> completionHandler);
+    // Blocks; the file's bytes come back in contentData.
+    Response downloadAtPath(const std::string& path, const std::string& method,
+                            const std::optional<ApiParams>& param,
+                            const std::optional<ApiHeaders>& header);
+    // Downloads into a temporary file; the handler gets (file, answer, error).
+    void asyncDownloadAtPath(const std::string& path, const std::string& method,
+                             const std::optional<ApiParams>& param,
+                             const std::optional<ApiHeaders>& header,
+                             DownloadCompletionHandler completionHandler);
+    // Downloads into a temporary file reporting to the delegate on a queue of
+    // the download's own.
+    std::shared_ptr<DownloadTask> asyncDownloadAtPath(const std::string& path,
+                                                      const std::string& method,
+                                                      const std::optional<ApiParams>& param,
+                                                      const std::optional<ApiHeaders>& header,
+                                                      std::shared_ptr<DownloadDelegate> delegate);
+    // The same for an absolute address, without any added header.
+    std::shared_ptr<DownloadTask> asyncDownloadWithURL(const std::string& url,
+                                                       std::shared_ptr<DownloadDelegate> delegate);
+
+    // POST /token with the refresh token; the transport error goes to error.
+    TokenBase updateTokenPrivate(const std::optional<std::string>& refreshToken,
+                                 std::optional<Error>* error);
+
+    // ---- window flags
+    bool isWindowAppear(std::uint32_t windowId) const;
+    bool setWindowAppear(std::uint32_t windowId);
+    bool unsetWindowAppear(std::uint32_t windowId);
+
+private:
+    void updateOnlineState(const Response& response, const std::string& path);
+
+    mutable std::mutex mutex_;
+    std::string apiEndpoint_;
+    std::string sseEndpoint_;
+    std::string userAgent_;
+    std::optional<std::string> accessToken_;
+    std::optional<std::string> refreshToken_;
+    std::optional<std::string> deviceId_;
+    std::optional<std::string> deviceKey_;
+    std::string downloadFontName_;
+    std::shared_ptr<SerialQueue> serialDispatchQueue_;
+    std::optional<Clock::SystemTime> lastRetryTimestamp_;
+    std::optional<Clock::SystemTime> nextRetryTimestamp_;
+    std::optional<Clock::SystemTime> awakenTimestamp_;
+    std::atomic<std::uint32_t> statusWindowAppear_{0};
+};
+
+}  // namespace tavo

@@ -1,0 +1,14 @@
+#include "service/ClientAppsModels.h"
+
+namespace tavo {
+
+template struct Envelope<ClientApps>;
+
+void ClientApps::propertyInjection(const Json& dictionary, const std::string& path) {
+    inject(dictionary, "appId", appId, path);
+    inject(dictionary, "version", version, path);
+    inject(dictionary, "url", url, path);
+    inject(dictionary, "isForcedUpdate", isForcedUpdate, path);
+}
+
+}  // namespace tavo

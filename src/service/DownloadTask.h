@@ -1,0 +1,44 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "foundation/Error.h"
+#include "service/Response.h"
+
+namespace tavo {
+
+// What a file download reports, in this order, on the download's own queue.
+class DownloadDelegate {
+public:
+    virtual ~DownloadDelegate() = default;
+    virtual void didWriteData(std::int64_t /*bytesWritten*/, std::int64_t /*totalBytesWritten*/,
+                              std::int64_t /*totalBytesExpectedToWrite*/) {}
+    // The body is complete in a temporary file, which is removed once this
+    // returns: move it away here to keep it.
+    virtual void didFinishDownloadingToURL(const std::string& /*location*/,
+                                           const HttpUrlResponse& /*response*/) {}
+    // Always last; error is none after a complete transfer.
+    virtual void didCompleteWithError(const std::optional<Error>& /*error*/,
+                                      const std::optional<HttpUrlResponse>& /*response*/) {}
+};
+
+using DownloadCompletionHandler =
+    std::function<void(const std::optional<std::string>& location,
+                       const std::optional<HttpUrlResponse>& response,
+                       const std::optional<Error>& error)>;
+
+// A running download; cancel() ends it with a cancellation error.
+class DownloadTask {
+public:
+    void cancel() { cancelled_ = true; }
+    bool isCancelled() const { return cancelled_; }
+
+private:
+    std::atomic<bool> cancelled_{false};
+};
+
+}  // namespace tavo

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "service/AccountModels.h"
+#include "service/ApiEndpoint.h"
+#include "service/FontModels.h"
+
+namespace tavo {
+
+inline constexpr const char* kContainsAvailableDeletedFonts = "availableFonts,deletedFonts";
+inline constexpr int kLimit = 1000;
+inline constexpr int kOffset = 0;
+
+// The account's font list and the font files.
+class FontsApi : public ApiEndpoint {
+public:
+    using ApiEndpoint::ApiEndpoint;
+
+    FontsBase getFontsWithContains(const std::optional<std::string>& contains, std::optional<long> limit,
+                                   std::optional<long> offset, std::optional<Error>* error);
+    // The font file, reported to the delegate on a queue of the download's own.
+    std::shared_ptr<DownloadTask> downloadFontsAsyncWithFontId(const std::string& fontId,
+                                                               std::shared_ptr<DownloadDelegate> delegate);
+    void downloadFontsAsyncWithFontId(const std::string& fontId, DownloadCompletionHandler handler);
+    // The font file's bytes (in contentData); error answers come as they are.
+    Response downloadFontsWithFontId(const std::string& fontId, std::optional<Error>* error);
+    ScreensBase getScreensFontListUrlWithError(std::optional<Error>* error);
+    ScreensBase getScreensFontUnderContractListUrlWithError(std::optional<Error>* error);
+
+    void getFontsAsyncWithContains(const std::optional<std::string>& contains, std::optional<long> limit,
+                                   std::optional<long> offset, Handler<FontsBase> handler);
+    void getScreensFontListUrlAsync(Handler<ScreensBase> handler);
+    void getScreensFontUnderContractListUrlAsync(Handler<ScreensBase> handler);
+
+    // "/api/v1/fonts/<id>", the id inserted as it is.
+    static std::string fontPath(const std::string& fontId);
+};
+
+}  // namespace tavo

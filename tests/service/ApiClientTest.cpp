@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include "RawHttpCapture.h"
+#include "ServiceFixture.h"
+#include "foundation/MainQueue.h"
+#include "foundation/NotificationCenter.h"
+#include "service/CustomerApi.h"
+#include "service/NoticeApi.h"
+#include "service/OVError.h"
+
+using namespace tavo;
+using tavo::test::loggedHeader;
+
+namespace {
+
+class ApiClientTest : public tavo::test::ServiceFixture {};
+
+// Records notifications of one name until destroyed.
+struct Recorder {
+    explicit Recorder(const std::string& name) {
+        token = NotificationCenter::defaultCenter().addObserver(name, [this](const Notification& n) {
+            std::lock_guard lock(mutex);
+            seen.push_back(n.userInfo);
+        });
+    }
+    ~Recorder() { NotificationCenter::defaultCenter().removeObserver(token); }
+    size_t count() {
+        std::lock_guard lock(mutex);
+        return seen.size();
+    }
+    std::mutex mutex;
+    std::vector<UserInfo> seen;
+    NotificationCenter::Token token;
+};
+
+}  // namespace
+
+TEST_F(ApiClientTest, ExpiredAccessTokenIsRenewedOnceAndTheRequestRepeatedWithIt) {
+    signIn();
+    const auto oldToken = *client.accessToken();
+    expireTokens(true, false);
+
+    std::optional<Error> error;
+    const auto customer = CustomerApi(client).getCustomerWithError(&error);
+    EXPECT_FALSE(error);
+    ASSERT_EQ(customer.resultCode(), 0);
+    EXPECT_EQ(customer.data->firstName, "Ada");
+
+    EXPECT_EQ(requests("/api/v1/token").size(), 1u);
+    const auto calls = requests("/api/v1/customer");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(loggedHeader(calls[0], "Authorization"), "Bearer " + oldToken);
+    EXPECT_NE(*client.accessToken(), oldToken);
+    EXPECT_EQ(loggedHeader(calls[1], "Authorization"), "Bearer " + *client.accessToken());
+}
+
+TEST_F(ApiClientTest, RefusedRenewalReportsTheErrorAndRepeatsOnceWithTheOldToken) {
+    signIn();
+    expireTokens(true, true);
+    Recorder errors(kOVErrorNotificationKeyErrorEvent);
+
+    const auto customer = CustomerApi(client).getCustomerWithError(nullptr);
+    EXPECT_EQ(customer.resultCode(), kHttpResponceCodeAccessTokenExpired);  // the repetition's answer
+    EXPECT_EQ(requests("/api/v1/token").size(), 1u);
+    EXPECT_EQ(requests("/api/v1/customer").size(), 2u);
+
+    // The refusal reaches the application on the main queue.
+    ASSERT_TRUE(MainQueue::main().runUntil([&] { return errors.count() == 1; }, seconds(5)));
+    EXPECT_EQ(std::any_cast<std::string>(errors.seen[0].at(kOVErrorUserInfoKeyCode)), "1008");
+}
+
+TEST_F(ApiClientTest, NoRenewalOnTheTokenPathItself) {
+    signIn();
+    addFault({{"path", "/api/v1/token"},
+              {"status", 400},
+              {"body", R"({"code":1007,"message":"expired"})"},
+              {"count", 1}});
+    const auto response = client.requestAtPath("/api/v1/token", kHttpPost,
+                                               ApiParams{{"refreshToken", *client.refreshToken()}},
+                                               ApiHeaders{{kHeaderDeviceId, *client.deviceId()}});
+    EXPECT_EQ(response.statusCode(), 400);
+    EXPECT_EQ(requests("/api/v1/token").size(), 1u);
+}
+
+TEST_F(ApiClientTest, RequestWithoutBearerIsRepeatedWithoutOne) {
+    signIn();
+    addFault({{"path", "/api/v1/notice"},
+              {"status", 400},
+              {"body", R"({"code":1007,"message":"expired"})"},
+              {"count", 1}});
+    client.requestAtPath("/api/v1/notice", kHttpGet, std::nullopt, ApiHeaders{{kHeaderDeviceId, "x"}});
+    const auto calls = requests("/api/v1/notice");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(requests("/api/v1/token").size(), 1u);
+    EXPECT_FALSE(loggedHeader(calls[1], "Authorization"));
+}
+
+TEST(ApiClientWire, EmptyDeviceIdIsStillSent) {
+    // The reference service drops empty headers, so look at the bytes.
+    test::RawHttpCapture capture;
+    ApiClient client;
+    client.setApiEndpoint(capture.url());
+    client.timeoutIntervalForRequest = 5;
+    client.setDeviceId("");
+    LoginApi(client).loginWithMailAddress("a@example.com", "pw", nullptr);
+    const std::string request = capture.request();
+    EXPECT_NE(request.find("\r\nX-TAVO-DEVICEID:\r\n"), std::string::npos) << request;
+    EXPECT_EQ(request.find("Authorization"), std::string::npos) << request;
+}
+
+TEST_F(ApiClientTest, RequestsAreBuiltAsTheServerExpects) {
+    LoginApi(client).loginWithMailAddress(kMail, "wrong", nullptr);
+    auto login = requests("/api/v1/login").at(0);
+    EXPECT_FALSE(loggedHeader(login, "Authorization"));
+    EXPECT_EQ(loggedHeader(login, "User-Agent"), "TAVO/2.1.0 (Mac 12.0)");
+    EXPECT_EQ(loggedHeader(login, "Content-Type"), "application/json; charset=UTF-8");
+    EXPECT_EQ(nlohmann::json::parse(login["body"].get<std::string>()),
+              (nlohmann::json{{"mailAddress", kMail}, {"password", "wrong"}}));
+
+    LoginApi(client).deviceIdWithMailAddress(kMail, kPassword, "h", "u", "k", nullptr);
+    const auto device = requests("/api/v1/deviceId").at(0);
+    EXPECT_FALSE(loggedHeader(device, kHeaderDeviceId));
+    EXPECT_FALSE(loggedHeader(device, "Authorization"));
+
+    const auto get = client.buildRequestAtPath("/api/v1/install-fonts", kHttpGet,
+                                               ApiParams{{"limit", "1000"}, {"offset", "0"}}, std::nullopt);
+    ASSERT_TRUE(get);
+    EXPECT_EQ(get->url, service.apiUrl() + "/api/v1/install-fonts?limit=1000&offset=0");
+    EXPECT_EQ(client.buildRequestAtPath("/x", kHttpGet, ApiParams{}, std::nullopt)->url, service.apiUrl() + "/x");
+    EXPECT_FALSE(client.buildRequestAtPath("/x", "PUT", std::nullopt, std::nullopt));
+}
+
+TEST_F(ApiClientTest, BodilessPostsSendAnEmptyObject) {
+    signIn();
+    LoginApi(client).deviceInUseWithError(nullptr);
+    LoginApi(client).logoutWithError(nullptr);
+    for (const char* path : {"/api/v1/device/in-use", "/api/v1/logout"}) {
+        const auto call = requests(path).at(0);
+        EXPECT_EQ(nlohmann::json::parse(call["body"].get<std::string>()), nlohmann::json::object()) << path;
+        EXPECT_EQ(loggedHeader(call, "Content-Length"), "2") << path;
+    }
+}
+
+TEST_F(ApiClientTest, OnlineStateFollowsTheLastAnswer) {
+    LoginApi(client).loginWithMailAddress(kMail, "wrong", nullptr);  // 1002 with status 400
+    EXPECT_TRUE(client.isOnlineStatusApi);
+
+    for (int status : {401, 500}) {
+        client.isOnlineStatusApi = true;
+        addFault({{"path", "/api/v1/notice"}, {"status", status}, {"count", 1}});
+        NoticeApi(client).getNoticeWithError(nullptr);
+        EXPECT_FALSE(client.isOnlineStatusApi) << status;
+    }
+
+    client.isOnlineStatusApi = true;
+    client.setApiEndpoint("http://127.0.0.1:1");  // nobody listens
+    std::optional<Error> error;
+    NoticeApi(client).getNoticeWithError(&error);
+    EXPECT_TRUE(error);
+    EXPECT_FALSE(client.isOnlineStatusApi);
+}
+
+TEST_F(ApiClientTest, ComingOnlineAnnouncesTheStreamOnlyWhenItIsUp) {
+    Recorder opened(kSSENotificationKeyServerSentEvent);
+    client.isOnlineStatusSse = false;
+    NoticeApi(client).getNoticeWithError(nullptr);
+    EXPECT_EQ(opened.count(), 0u);
+
+    client.isOnlineStatusApi = false;
+    client.isOnlineStatusSse = true;
+    NoticeApi(client).getNoticeWithError(nullptr);
+    ASSERT_EQ(opened.count(), 1u);  // posted on the requesting thread
+    EXPECT_TRUE(std::any_cast<bool>(opened.seen[0].at("open")));
+    NoticeApi(client).getNoticeWithError(nullptr);  // already online: nothing more
+    EXPECT_EQ(opened.count(), 1u);
+}
+
+TEST_F(ApiClientTest, HostileAnswersFailClearlyAndTheClientCarriesOn) {
+    signIn();
+    const std::string huge = R"({"code":0,"message":")" + std::string(HttpTransport::kMaximumBodySize + 1024, 'x') + R"("})";
+    const std::vector<nlohmann::json> faults = {
+        {{"path", "/api/v1/notice"}, {"status", 200}, {"body", "\xff\xfe{\"code\":0}"}, {"count", 1}},
+        {{"path", "/api/v1/notice"}, {"status", 200}, {"body", "[1,2,3]"}, {"count", 1}},
+        {{"path", "/api/v1/notice"}, {"status", 200}, {"body", huge}, {"count", 1}},
+        {{"path", "/api/v1/notice"}, {"cutAfterBytes", 5}, {"count", 1}},
+        {{"path", "/api/v1/notice"}, {"contentType", "text/html"}, {"count", 1}},
+    };
+    for (const auto& fault : faults) {
+        addFault(fault);
+        std::optional<Error> error;
+        const auto notice = NoticeApi(client).getNoticeWithError(&error);
+        if (!fault.contains("contentType")) {
+            EXPECT_FALSE(notice.data && notice.resultCode() == 0) << fault.dump().substr(0, 120);
+        }
+        const auto next = NoticeApi(client).getNoticeWithError(&error);
+        EXPECT_EQ(next.resultCode(), 0) << fault.dump().substr(0, 120);
+    }
+}
+
+TEST_F(ApiClientTest, StalledExchangeEndsAfterTheTimeout) {
+    client.timeoutIntervalForRequest = 1;
+    addFault({{"path", "/api/v1/notice"}, {"delayMs", 4000}, {"count", 1}});
+    std::optional<Error> error;
+    NoticeApi(client).getNoticeWithError(&error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, -1001);
+}
+
+TEST_F(ApiClientTest, SecretsNeverReachTheLog) {
+    test::LogCapture log(sandbox.home() + "/TAVO.log");
+    signIn();
+    expireTokens(true, false);
+    CustomerApi(client).getCustomerWithError(nullptr);
+    const std::string text = log.text();
+    EXPECT_NE(text.find("request body"), std::string::npos);
+    EXPECT_EQ(text.find(kPassword), std::string::npos);
+    EXPECT_EQ(text.find(*client.refreshToken()), std::string::npos);
+    EXPECT_EQ(text.find(*client.accessToken()), std::string::npos);
+}
+
+TEST(ApiClientWindows, FlagsTellWhetherAnyWindowIsOpen) {
+    ApiClient client;
+    EXPECT_FALSE(client.isWindowAppear(kWindowAppearAnything));
+    EXPECT_TRUE(client.setWindowAppear(kWindowAppearLogin));
+    EXPECT_TRUE(client.setWindowAppear(kWindowAppearForceUpdate));
+    EXPECT_TRUE(client.isWindowAppear(kWindowAppearAnything));
+    EXPECT_TRUE(client.isWindowAppear(kWindowAppearLogin));
+    EXPECT_FALSE(client.isWindowAppear(kWindowAppearTwoAuthorization));
+    EXPECT_TRUE(client.unsetWindowAppear(kWindowAppearLogin));
+    EXPECT_FALSE(client.unsetWindowAppear(kWindowAppearForceUpdate));
+    EXPECT_FALSE(client.isWindowAppear(kWindowAppearAnything));
+}
