@@ -21,4 +21,19 @@ void Notice::propertyInjection(const Json& dictionary, const std::string& path) 
     inject(dictionary, "existsLatestNotice", existsLatestNotice, path);
 }
 
+void Customer::propertyExport(Json& dictionary) const {
+    put(dictionary, "mailAddress", mailAddress);
+    put(dictionary, "lastName", lastName);
+    put(dictionary, "firstName", firstName);
+}
+
+void Screens::propertyExport(Json& dictionary) const {
+    put(dictionary, "url", url);
+}
+
+void Notice::propertyExport(Json& dictionary) const {
+    put(dictionary, "total", total);
+    put(dictionary, "existsLatestNotice", existsLatestNotice);
+}
+
 }  // namespace tavo

@@ -16,6 +16,7 @@ struct Customer : BaseModel {
     std::optional<std::string> firstName;
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Customer&) const = default;
 };
 
@@ -24,6 +25,7 @@ struct Screens : BaseModel {
     std::optional<std::string> url;
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Screens&) const = default;
 };
 
@@ -33,6 +35,7 @@ struct Notice : BaseModel {
     std::optional<bool> existsLatestNotice;  // a notice newer than the last one seen
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Notice&) const = default;
 };
 

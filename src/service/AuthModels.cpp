@@ -47,4 +47,41 @@ void Device::propertyInjection(const Json& dictionary, const std::string& path) 
     inject(dictionary, "refreshToken", refreshToken, path);
 }
 
+void Login::propertyExport(Json& dictionary) const {
+    put(dictionary, "accessToken", accessToken);
+    put(dictionary, "refreshToken", refreshToken);
+}
+
+void Auth2Fact::propertyExport(Json& dictionary) const {
+    put(dictionary, "accessToken", accessToken);
+    put(dictionary, "refreshToken", refreshToken);
+}
+
+void Token::propertyExport(Json& dictionary) const {
+    put(dictionary, "accessToken", accessToken);
+}
+
+void RefreshToken::propertyExport(Json& dictionary) const {
+    put(dictionary, "accessToken", accessToken);
+    put(dictionary, "refreshToken", refreshToken);
+}
+
+void DeviceId::propertyExport(Json& dictionary) const {
+    put(dictionary, "deviceId", deviceId);
+}
+
+void Devices::propertyExport(Json& dictionary) const {
+    put(dictionary, "userDeviceId", userDeviceId);
+    put(dictionary, "deviceId", deviceId);
+    put(dictionary, "hostname", hostname);
+    put(dictionary, "osUserName", osUserName);
+    put(dictionary, "osType", osType);
+    put(dictionary, "osVersion", osVersion);
+}
+
+void Device::propertyExport(Json& dictionary) const {
+    put(dictionary, "accessToken", accessToken);
+    put(dictionary, "refreshToken", refreshToken);
+}
+
 }  // namespace tavo

@@ -15,6 +15,7 @@ struct Login : BaseModel {
     std::optional<std::string> refreshToken;
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Login&) const = default;
 };
 
@@ -24,6 +25,7 @@ struct Auth2Fact : BaseModel {
     std::optional<std::string> refreshToken;
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Auth2Fact&) const = default;
 };
 
@@ -32,6 +34,7 @@ struct Token : BaseModel {
     std::optional<std::string> accessToken;
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Token&) const = default;
 };
 
@@ -41,6 +44,7 @@ struct RefreshToken : BaseModel {
     std::optional<std::string> refreshToken;
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const RefreshToken&) const = default;
 };
 
@@ -49,6 +53,7 @@ struct DeviceId : BaseModel {
     std::optional<std::string> deviceId;
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const DeviceId&) const = default;
 };
 
@@ -62,6 +67,7 @@ struct Devices : BaseModel {
     std::optional<std::string> osVersion;
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Devices&) const = default;
 };
 
@@ -71,6 +77,7 @@ struct Device : BaseModel {
     std::optional<std::string> refreshToken;
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Device&) const = default;
 };
 

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -12,9 +13,16 @@ namespace tavo {
 
 // A model of a server answer: it fills its own fields from a JSON object.
 template <typename T>
-concept Model = requires(T& model, const nlohmann::json& dictionary, const std::string& path) {
+concept Model = requires(T& model, const T& constModel, const nlohmann::json& dictionary,
+                         nlohmann::json& out, const std::string& path) {
     model.propertyInjection(dictionary, path);
+    constModel.propertyExport(out);
 };
+
+template <typename T>
+struct IsModelArray : std::false_type {};
+template <Model T>
+struct IsModelArray<std::vector<T>> : std::true_type {};
 
 // Root of the models of server answers. A model declares one std::optional
 // field per JSON member, named as the member, and fills them in
@@ -48,7 +56,30 @@ public:
     template <Model T>
     static T initWithJson(const std::optional<std::string>& body, const std::string& path);
 
+    // The fields that are set, as a JSON object named as the members.
+    template <Model T>
+    static Json toJson(const T& model) {
+        Json dictionary = Json::object();
+        model.propertyExport(dictionary);
+        return dictionary;
+    }
+
 protected:
+    template <typename T>
+    static void put(Json& dictionary, const char* name, const std::optional<T>& field) {
+        if (!field)
+            return;
+        if constexpr (Model<T>)
+            dictionary[name] = toJson(*field);
+        else if constexpr (IsModelArray<T>::value) {
+            Json array = Json::array();
+            for (const auto& element : *field)
+                array.push_back(toJson(element));
+            dictionary[name] = std::move(array);
+        } else
+            dictionary[name] = *field;
+    }
+
     static void inject(const Json& dictionary, const char* name, std::optional<std::string>& field,
                        const std::string& path);
     static void inject(const Json& dictionary, const char* name, std::optional<std::int64_t>& field,

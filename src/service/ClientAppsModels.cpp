@@ -11,4 +11,11 @@ void ClientApps::propertyInjection(const Json& dictionary, const std::string& pa
     inject(dictionary, "isForcedUpdate", isForcedUpdate, path);
 }
 
+void ClientApps::propertyExport(Json& dictionary) const {
+    put(dictionary, "appId", appId);
+    put(dictionary, "version", version);
+    put(dictionary, "url", url);
+    put(dictionary, "isForcedUpdate", isForcedUpdate);
+}
+
 }  // namespace tavo

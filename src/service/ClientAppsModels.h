@@ -17,6 +17,7 @@ struct ClientApps : BaseModel {
     std::optional<bool> isForcedUpdate;
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const ClientApps&) const = default;
 };
 

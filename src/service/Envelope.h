@@ -26,6 +26,7 @@ struct Envelope : BaseModel {
     std::int64_t resultCode() const { return code.value_or(kHttpResponceCodeUndefinedValue); }
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Envelope&) const = default;
 };
 
@@ -41,6 +42,7 @@ struct Envelope<void> : BaseModel {
     std::int64_t resultCode() const { return code.value_or(kHttpResponceCodeUndefinedValue); }
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Envelope&) const = default;
 };
 
@@ -56,6 +58,18 @@ inline void Envelope<void>::propertyInjection(const Json& dictionary, const std:
     inject(dictionary, "code", code, path);
     inject(dictionary, "message", message, path);
     logResult(dictionary, code, path);
+}
+
+template <typename Data>
+void Envelope<Data>::propertyExport(Json& dictionary) const {
+    put(dictionary, "code", code);
+    put(dictionary, "message", message);
+    put(dictionary, "data", data);
+}
+
+inline void Envelope<void>::propertyExport(Json& dictionary) const {
+    put(dictionary, "code", code);
+    put(dictionary, "message", message);
 }
 
 }  // namespace tavo

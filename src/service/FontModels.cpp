@@ -23,4 +23,23 @@ void FontsContainer::propertyInjection(const Json& dictionary, const std::string
     inject(dictionary, "hasNext", hasNext, path);
 }
 
+void Fonts::propertyExport(Json& dictionary) const {
+    put(dictionary, "userFontId", userFontId);
+    put(dictionary, "activateFlg", activateFlg);
+    put(dictionary, "fontId", fontId);
+    put(dictionary, "displayFontName", displayFontName);
+    put(dictionary, "fileName", fileName);
+    put(dictionary, "fileSize", fileSize);
+    put(dictionary, "version", version);
+    put(dictionary, "needFontVersionUpdate", needFontVersionUpdate);
+    put(dictionary, "isAvailableFont", isAvailableFont);
+    put(dictionary, "isFreemium", isFreemium);
+    put(dictionary, "contractIds", contractIds);
+}
+
+void FontsContainer::propertyExport(Json& dictionary) const {
+    put(dictionary, "fonts", fonts);
+    put(dictionary, "hasNext", hasNext);
+}
+
 }  // namespace tavo

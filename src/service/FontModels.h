@@ -25,6 +25,7 @@ struct Fonts : BaseModel {
     std::optional<Json> contractIds;  // a JSON array of plain values
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const Fonts&) const = default;
 };
 
@@ -34,6 +35,7 @@ struct FontsContainer : BaseModel {
     std::optional<bool> hasNext;  // another page follows
 
     void propertyInjection(const Json& dictionary, const std::string& path);
+    void propertyExport(Json& dictionary) const;
     bool operator==(const FontsContainer&) const = default;
 };
 

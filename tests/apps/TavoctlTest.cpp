@@ -3,11 +3,14 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "ApiCommand.h"
 #include "ConfigCommand.h"
 #include "PathsCommand.h"
 #include "foundation/Config.h"
 #include "foundation/CryptorUtil.h"
 #include "foundation/Process.h"
+#include "refservice/RefService.h"
+#include "service/LoginApi.h"
 #include "support/Sandbox.h"
 
 using namespace tavo;
@@ -65,4 +68,73 @@ TEST(TavoctlProgram, RunsInsideTheSandboxRootOfItsEnvironment) {
 
     EXPECT_EQ(Process::run(tool, {"nonsense"}).exitStatus, 2);
     EXPECT_EQ(Process::run(tool, {}).exitStatus, 2);
+}
+
+class TavoctlApiTest : public tavo::test::SandboxTest {
+protected:
+    void SetUp() override {
+        refservice::ServiceOptions options;
+        options.seed = nlohmann::json{{"accounts", {{{"mailAddress", "a@example.com"}, {"password", "pw"}}}}};
+        std::string error;
+        ASSERT_TRUE(service.start(options, &error)) << error;
+        // The server configuration points the tool at this service.
+        test::Sandbox::writeFile(*Config::serverConfigPath(),
+                                 PlistValue(PlistDict{{kServerDeliveServerName, service.apiUrl()},
+                                                      {kServerNoticeServerName, service.sseUrl()}})
+                                     .toXml());
+    }
+    void TearDown() override { service.stop(); }
+
+    int run(const std::vector<std::string>& args, ApiClient& client) {
+        out.str("");
+        err.str("");
+        return ctl::runApiCommand(args, client, out, err);
+    }
+
+    refservice::RefService service;
+    std::ostringstream out, err;
+};
+
+TEST_F(TavoctlApiTest, CallsOperationsAndPrintsTheDecodedEnvelope) {
+    ApiClient client;
+    ctl::configureClientFromUserConfig(client);
+    EXPECT_EQ(client.apiEndpoint(), service.apiUrl());
+
+    ASSERT_EQ(run({"deviceId", "mailAddress=a@example.com", "password=pw", "hostname=h", "osUserName=u",
+                   "deviceKey=k"},
+                  client),
+              0)
+        << err.str();
+    const auto device = json::parse(out.str());
+    client.setDeviceId(device["data"]["deviceId"].get<std::string>());
+
+    ASSERT_EQ(run({"login", "mailAddress=a@example.com", "password=pw"}, client), 0);
+    const auto login = json::parse(out.str());
+    EXPECT_EQ(login["code"], 0);
+    EXPECT_EQ(login["data"]["accessToken"], "****");  // never printed
+
+    EXPECT_EQ(run({"login", "mailAddress=a@example.com", "password=wrong"}, client), 1);
+    EXPECT_EQ(json::parse(out.str())["code"], 1002);
+    EXPECT_EQ(run({"nonsense"}, client), 2);
+    EXPECT_EQ(run({"login", "colour=blue"}, client), 2);
+}
+
+TEST_F(TavoctlApiTest, UsesTheStoredCredentials) {
+    ApiClient signIn;
+    ctl::configureClientFromUserConfig(signIn);
+    LoginApi api(signIn);
+    const auto device = api.deviceIdWithMailAddress("a@example.com", "pw", "h", "u", "k", nullptr);
+    signIn.setDeviceId(device.data->deviceId);
+    const auto login = api.loginWithMailAddress("a@example.com", "pw", nullptr);
+    Config::createConfigPlist(std::nullopt);
+    auto config = *Config::userConfig();
+    config[kConfigDeviceId] = *CryptorUtil::encryptString(*device.data->deviceId);
+    config[kConfigRefreshTokens] = *CryptorUtil::encryptString(*login.data->refreshToken);
+    ASSERT_TRUE(Config::writeToUserConfig(config, true, nullptr));
+
+    ApiClient client;
+    ctl::configureClientFromUserConfig(client);
+    EXPECT_TRUE(client.accessToken());
+    ASSERT_EQ(run({"notice"}, client), 0) << err.str() << out.str();
+    EXPECT_EQ(json::parse(out.str())["code"], 0);
 }

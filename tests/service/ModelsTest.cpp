@@ -371,3 +371,15 @@ TEST_F(ModelsTest, RepeatedMemberKeepsItsLastValue) {
         TokenBase::initWithJson(R"({"code":1007,"code":0,"data":{"accessToken":"t"}})", "/p");
     EXPECT_EQ(base.code, 0);
 }
+
+TEST(ModelsExport, DecodedModelsEncodeBackToWhatWasUnderstood) {
+    const std::string body = R"({"code":0,"message":"ok","extra":1,"data":{"fonts":[
+        {"fontId":"7","activateFlg":true,"fileSize":1024,"contractIds":["c-1",2],"unknown":"x"}],
+        "hasNext":false}})";
+    const auto fonts = FontsBase::initWithJson(body, "/api/v1/install-fonts");
+    const auto json = BaseModel::toJson(fonts);
+    EXPECT_EQ(json, nlohmann::json::parse(R"({"code":0,"message":"ok","data":{"fonts":[
+        {"fontId":"7","activateFlg":true,"fileSize":1024,"contractIds":["c-1",2]}],"hasNext":false}})"));
+    EXPECT_EQ(FontsBase::initWithJson(json.dump(), "/x"), fonts);
+    EXPECT_EQ(BaseModel::toJson(LogoutBase::initWithJson(std::nullopt, "/x")), nlohmann::json::object());
+}

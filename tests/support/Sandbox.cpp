@@ -71,7 +71,7 @@ std::string LogCapture::text() const {
 
 std::string bundlesDirectory() {
     const char* dir = std::getenv("TAVO_TEST_BUNDLES");
-    return dir ? dir : "";
+    return dir ? dir : TAVO_TEST_BUNDLES_DIR;
 }
 
 }  // namespace tavo::test

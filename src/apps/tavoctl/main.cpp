@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ApiCommand.h"
 #include "ConfigCommand.h"
 #include "FontIdCommand.h"
 #include "PathsCommand.h"
@@ -14,7 +15,9 @@ int usage(std::ostream& out, int status) {
     out << "usage: tavoctl <command> [arguments]\n"
            "  paths                 every place of the current layout\n"
            "  config [--reveal]     the configuration files as JSON (secrets masked)\n"
-           "  fontid FILE...        whether each file is one of the service's fonts\n";
+           "  fontid FILE...        whether each file is one of the service's fonts\n"
+           "  api OPERATION [name=value ...]\n"
+           "                        calls the delivery API as the application does\n";
     return status;
 }
 
@@ -30,6 +33,8 @@ int main(int argc, char** argv) {
         return tavo::ctl::runPathsCommand(std::cout);
     if (command == "config" && (rest.empty() || (rest.size() == 1 && rest[0] == "--reveal")))
         return tavo::ctl::runConfigCommand(std::cout, !rest.empty());
+    if (command == "api")
+        return tavo::ctl::runApiCommand(rest, std::cout, std::cerr);
     if (command == "fontid")
         return tavo::runFontIdCommand(rest, std::cout);
     if (command == "help" || command == "--help" || command == "-h")
