@@ -74,6 +74,7 @@ class TavoctlApiTest : public tavo::test::SandboxTest {
 protected:
     void SetUp() override {
         refservice::ServiceOptions options;
+        options.connectionKeepAliveSeconds = 1;  // stops sooner with a client connection open
         options.seed = nlohmann::json{{"accounts", {{{"mailAddress", "a@example.com"}, {"password", "pw"}}}}};
         std::string error;
         ASSERT_TRUE(service.start(options, &error)) << error;
