@@ -98,7 +98,7 @@ const std::map<std::string, Operation>& operations() {
 }
 
 int usage(std::ostream& err) {
-    err << "usage: tavoctl api OPERATION [name=value ...]\noperations:\n";
+    err << "usage: tavoctl api [--device-id ID] OPERATION [name=value ...]\noperations:\n";
     for (const auto& [name, op] : operations()) {
         err << "  " << name;
         for (const auto& p : op.params)
@@ -109,6 +109,9 @@ int usage(std::ostream& err) {
 }
 
 }  // namespace
+
+static int runOperation(const std::vector<std::string>& args, ApiClient& client, std::ostream& out,
+                        std::ostream& err);
 
 void configureClientFromUserConfig(ApiClient& client) {
     client.setApiEndpoint(Config::deliveServerName());
@@ -131,7 +134,7 @@ void configureClientFromUserConfig(ApiClient& client) {
 }
 
 int runApiCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.empty() || !operations().count(args[0]))
+    if (args.empty())
         return usage(err);
     ApiClient& client = ApiClient::defaultApiClient();
     configureClientFromUserConfig(client);
@@ -140,6 +143,17 @@ int runApiCommand(const std::vector<std::string>& args, std::ostream& out, std::
 
 int runApiCommand(const std::vector<std::string>& args, ApiClient& client, std::ostream& out,
                   std::ostream& err) {
+    std::vector<std::string> rest = args;
+    // --device-id ID: act as that device (the stored one otherwise).
+    if (rest.size() >= 2 && rest[0] == "--device-id") {
+        client.setDeviceId(rest[1]);
+        rest.erase(rest.begin(), rest.begin() + 2);
+    }
+    return runOperation(rest, client, out, err);
+}
+
+static int runOperation(const std::vector<std::string>& args, ApiClient& client, std::ostream& out,
+                        std::ostream& err) {
     if (args.empty())
         return usage(err);
     const auto it = operations().find(args[0]);
