@@ -7,6 +7,7 @@
 #include "service/CustomerApi.h"
 #include "service/NoticeApi.h"
 #include "service/OVError.h"
+#include "support/TestCertificate.h"
 
 using namespace tavo;
 using tavo::test::loggedHeader;
@@ -229,4 +230,32 @@ TEST(ApiClientWindows, FlagsTellWhetherAnyWindowIsOpen) {
     EXPECT_TRUE(client.unsetWindowAppear(kWindowAppearLogin));
     EXPECT_FALSE(client.unsetWindowAppear(kWindowAppearForceUpdate));
     EXPECT_FALSE(client.isWindowAppear(kWindowAppearAnything));
+}
+
+TEST(ApiClientTls, CertificatesAreAlwaysVerified) {
+    test::Sandbox sandbox;
+    const std::string cert = sandbox.root() + "/cert.pem";
+    refservice::ServiceOptions options;
+    options.tlsCert = cert;
+    options.tlsKey = sandbox.root() + "/key.pem";
+    options.connectionKeepAliveSeconds = 1;
+    ASSERT_TRUE(test::makeTestCertificate(options.tlsCert, options.tlsKey));
+    refservice::RefService service;
+    std::string failure;
+    ASSERT_TRUE(service.start(options, &failure)) << failure;
+    ApiClient client;
+    client.setApiEndpoint(service.apiUrl());
+    client.timeoutIntervalForRequest = 5;
+
+    std::optional<Error> error;
+    LoginApi(client).getScreensPasswordResetUrlWithError(&error);
+    ASSERT_TRUE(error);  // a certificate nobody vouches for
+    EXPECT_EQ(error->code, -1200) << error->text();
+
+    setenv("TAVO_CA_BUNDLE", cert.c_str(), 1);
+    const auto page = LoginApi(client).getScreensPasswordResetUrlWithError(&error);
+    unsetenv("TAVO_CA_BUNDLE");
+    EXPECT_FALSE(error) << error->text();
+    EXPECT_EQ(page.resultCode(), 0);
+    service.stop();
 }
