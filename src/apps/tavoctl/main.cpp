@@ -6,6 +6,7 @@
 
 #include "ApiCommand.h"
 #include "ConfigCommand.h"
+#include "EventsCommand.h"
 #include "FontIdCommand.h"
 #include "PathsCommand.h"
 
@@ -16,7 +17,8 @@ int usage(std::ostream& out, int status) {
            "  paths                 every place of the current layout\n"
            "  config [--reveal]     the configuration files as JSON (secrets masked)\n"
            "  fontid FILE...        whether each file is one of the service's fonts\n"
-           "  api OPERATION [name=value ...]\n"
+           "  events                the notification stream, event by event, until interrupted\n"
+           "  api [--device-id ID] OPERATION [name=value ...]\n"
            "                        calls the delivery API as the application does\n";
     return status;
 }
@@ -33,6 +35,8 @@ int main(int argc, char** argv) {
         return tavo::ctl::runPathsCommand(std::cout);
     if (command == "config" && (rest.empty() || (rest.size() == 1 && rest[0] == "--reveal")))
         return tavo::ctl::runConfigCommand(std::cout, !rest.empty());
+    if (command == "events" && rest.empty())
+        return tavo::ctl::runEventsCommand(std::cout);
     if (command == "api")
         return tavo::ctl::runApiCommand(rest, std::cout, std::cerr);
     if (command == "fontid")

@@ -1,0 +1,30 @@
+#include "update/ProgramController.h"
+
+#include "foundation/Log.h"
+
+namespace tavo {
+
+std::shared_ptr<ProgramController> ProgramController::sharedInstance() {
+    // Created once, on first use, and kept for the whole process.
+    static auto* instance = new std::shared_ptr<ProgramController>(
+        std::make_shared<ProgramController>(ApiClient::defaultApiClient()));
+    return *instance;
+}
+
+ProgramController::ProgramController(ApiClient& apiClient)
+    : apiClient_(apiClient), random_(std::random_device{}()) {}
+
+ProgramController::~ProgramController() {
+    if (sseRetryThereafterTimer_)
+        sseRetryThereafterTimer_->invalidate();
+}
+
+void ProgramController::finish() {
+    TAVO_DLOG("start");
+    // The update side stops its download timer here as well.
+    terminateSSERetryTimer();
+    disconnectNotifications();
+    TAVO_DLOG("end");
+}
+
+}  // namespace tavo

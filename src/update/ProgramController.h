@@ -1,0 +1,88 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+
+#include "events/SSERetryPolicy.h"
+#include "events/ServerSentEvent.h"
+#include "events/ServerSentEventDelegate.h"
+#include "foundation/Clock.h"
+#include "foundation/Timer.h"
+#include "service/ApiClient.h"
+
+namespace tavo {
+
+// The application's controller of the notification stream and of updates.
+// The program uses the one shared instance; tests make their own with a
+// client of their own. Always owned through a shared_ptr: timers, queued
+// work and the stream hold it weakly.
+class ProgramController : public std::enable_shared_from_this<ProgramController>,
+                          public ServerSentEventDelegate {
+public:
+    static std::shared_ptr<ProgramController> sharedInstance();
+    explicit ProgramController(ApiClient& apiClient);
+    ~ProgramController() override;
+    ProgramController(const ProgramController&) = delete;
+    ProgramController& operator=(const ProgramController&) = delete;
+
+    // ---- notification stream (ProgramControllerNotifications.cpp)
+
+    // Opens the stream with the stored last event id, on the serial queue,
+    // after closing the current one. Nothing happens while signed out.
+    void connectNotifications();
+    // Closes the current stream and waits up to 2 seconds for its end.
+    void disconnectNotifications();
+    // Cancels a pending reconnection (on the main queue).
+    void terminateSSERetryTimer();
+    // Whether a reconnection is pending.
+    bool isActiveSSERetryTimer() const;
+
+    // The stream's delegate operations.
+    void serverSentEventDidOpen(const std::shared_ptr<ServerSentEvent>& sse) override;
+    void serverSentEvent(const std::shared_ptr<ServerSentEvent>& sse,
+                         const SSEEvents& event) override;
+    void serverSentEvent(const std::shared_ptr<ServerSentEvent>& sse,
+                         const std::optional<Error>& error) override;
+    void serverSentEventDidClose(const std::shared_ptr<ServerSentEvent>& sse) override;
+
+    std::shared_ptr<ServerSentEvent> serverSentEvent() const;
+    std::optional<long long> lastEventId() const;
+    std::shared_ptr<Timer> sseRetryThereafterTimer() const;
+    bool ssrClosing() const { return ssrClosing_.load(); }
+
+    // ---- termination (ProgramController.cpp)
+
+    // Stops the update timer and the pending reconnection, and closes the stream.
+    void finish();
+
+    // ---- updates (ProgramControllerUpdate.cpp)
+
+private:
+    void connectOnSerialQueue();
+    void setServerSentEvent(std::shared_ptr<ServerSentEvent> stream);
+    void storeLastEventId(long long identifier);
+    void scheduleRetry(int delay, const std::string& reason, Clock::SystemTime next);
+    void logRetryRule(const SSERetryDecision& decision, bool hasError);
+    // Waits until a connection attempt in progress has its stream in place,
+    // so the stream's callbacks never overtake it.
+    void waitForAttemptInPlace() const;
+    // After waiting for the attempt in progress: whether sse is the current
+    // stream (none stands for the current one).
+    bool isCurrent(const std::shared_ptr<ServerSentEvent>& sse) const;
+
+    ApiClient& apiClient_;
+
+    mutable std::mutex streamMutex_;
+    std::shared_ptr<ServerSentEvent> serverSentEvent_;
+    std::optional<long long> lastEventId_;
+    std::shared_ptr<Timer> sseRetryThereafterTimer_;
+    std::optional<Clock::SystemTime> awakeRetryUsedFor_;  // the wake whose quick retry was used
+    std::mt19937 random_;
+    std::atomic<bool> ssrClosing_{false};
+    mutable std::mutex attemptMutex_;  // held while an attempt puts its stream in place
+};
+
+}  // namespace tavo
