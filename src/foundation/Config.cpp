@@ -1,5 +1,7 @@
 #include "foundation/Config.h"
 
+#include <mutex>
+
 #include "foundation/Const.h"
 #include "foundation/CryptorUtil.h"
 #include "foundation/FileUtil.h"
@@ -101,6 +103,16 @@ bool Config::writeToUserConfig(const PlistDict& dict, bool atomically, const Err
     ILog("code %ld: message: not write %@: Description: [%@]", reported ? reported->code : -1L,
          path.value_or(""), reported ? reported->text() : std::string("-"));
     return false;
+}
+
+bool Config::updateUserConfig(const std::function<void(PlistDict&)>& change) {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    auto config = userConfig();
+    if (!config)
+        return false;
+    change(*config);
+    return writeToUserConfig(*config, true, nullptr);
 }
 
 bool Config::writeFontList(const PlistDict& fontList) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -29,6 +30,11 @@ public:
     // True when written. error, when given, is only quoted in the failure line.
     static bool writeToUserConfig(const PlistDict& dict, bool atomically, const Error* error);
     static bool writeFontList(const PlistDict& fontList);
+    // Reads the user configuration, lets change edit it and writes it back,
+    // all under one process-wide lock, so two threads changing different
+    // keys never lose each other's change. False when there is no readable
+    // configuration (none is created) or it could not be written.
+    static bool updateUserConfig(const std::function<void(PlistDict&)>& change);
     // Applies the log mode of the debug marker file.
     static bool setAppLogMode();
 

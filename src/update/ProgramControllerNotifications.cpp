@@ -221,13 +221,10 @@ void ProgramController::storeLastEventId(long long identifier) {
         std::lock_guard lock(streamMutex_);
         lastEventId_ = identifier;
     }
-    auto config = Config::userConfig();
-    if (!config) {
-        ILog("No user configuration to keep the last event id %lld in", identifier);
-        return;
-    }
-    (*config)[kConfigLastEventID] = static_cast<std::int64_t>(identifier);
-    Config::writeToUserConfig(*config, true, nullptr);
+    const bool stored = Config::updateUserConfig(
+        [identifier](PlistDict& config) { config[kConfigLastEventID] = static_cast<std::int64_t>(identifier); });
+    if (!stored)
+        ILog("The last event id %lld was not kept in the user configuration", identifier);
 }
 
 void ProgramController::serverSentEvent(const std::shared_ptr<ServerSentEvent>& sse,

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "foundation/Config.h"
 #include "foundation/Const.h"
@@ -108,4 +109,24 @@ TEST_F(ConfigTest, ServerAddressesFromTheServerConfiguration) {
                        PlistValue(PlistDict{{kServerDeliveServerName, "https://api.example.com"}}).toXml());
     EXPECT_EQ(Config::deliveServerName(), "https://api.example.com");
     EXPECT_EQ(Config::noticeServerName(), TAVO_SSE_ENDPOINT);
+}
+
+TEST_F(ConfigTest, ConcurrentUpdatesOfDifferentKeysAreNeverLost) {
+    EXPECT_FALSE(Config::updateUserConfig([](PlistDict&) {}));  // nothing to update, nothing created
+    EXPECT_FALSE(Config::userConfig());
+    Config::createConfigPlist(std::nullopt);
+    constexpr int kRounds = 100;
+    auto bump = [](const char* key) {
+        for (int i = 0; i < kRounds; ++i)
+            Config::updateUserConfig([key](PlistDict& config) {
+                const auto* n = plistGet<std::int64_t>(config, key);
+                config[key] = (n ? *n : 0) + 1;
+            });
+    };
+    std::thread a(bump, "A"), b(bump, "B");
+    a.join();
+    b.join();
+    const auto config = *Config::userConfig();
+    EXPECT_EQ(*plistGet<std::int64_t>(config, "A"), kRounds);
+    EXPECT_EQ(*plistGet<std::int64_t>(config, "B"), kRounds);
 }
