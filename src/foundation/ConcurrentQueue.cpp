@@ -49,7 +49,7 @@ ConcurrentQueue::~ConcurrentQueue() {
         state_->stopping = true;
     }
     state_->wake.notify_all();
-    const bool onWorker = tCurrentPool == state_.get();
+    const bool onWorker = isCurrent();
     for (std::thread& worker : workers_) {
         if (onWorker)
             worker.detach();
@@ -72,5 +72,7 @@ ConcurrentQueue& globalQueue() {
     static ConcurrentQueue* queue = new ConcurrentQueue(kGlobalWorkers);
     return *queue;
 }
+
+bool ConcurrentQueue::isCurrent() const { return tCurrentPool == state_.get(); }
 
 }  // namespace tavo

@@ -20,6 +20,8 @@ public:
     ConcurrentQueue& operator=(const ConcurrentQueue&) = delete;
 
     void async(std::function<void()> work);
+    // Whether the calling thread is one of this queue's workers.
+    bool isCurrent() const;
 
 private:
     struct State;

@@ -1,65 +1,19 @@
 #include "foundation/SerialQueue.h"
 
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 
 namespace tavo {
 
-namespace {
-// The queue state whose worker is the calling thread, if any.
-thread_local const void* tCurrentQueue = nullptr;
-}  // namespace
+SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {}
 
-struct SerialQueue::State {
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::function<void()>> work;
-    bool stopping = false;
-
-    void run() {
-        tCurrentQueue = this;
-        std::unique_lock lock(mutex);
-        for (;;) {
-            wake.wait(lock, [this] { return stopping || !work.empty(); });
-            if (work.empty())
-                break;
-            std::function<void()> item = std::move(work.front());
-            work.pop_front();
-            lock.unlock();
-            item();
-            item = nullptr;  // what it captured goes away outside the lock
-            lock.lock();
-        }
-        tCurrentQueue = nullptr;
-    }
-};
-
-SerialQueue::SerialQueue(std::string label)
-    : label_(std::move(label)), state_(std::make_shared<State>()) {
-    worker_ = std::thread([state = state_] { state->run(); });
-}
-
-SerialQueue::~SerialQueue() {
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->stopping = true;
-    }
-    state_->wake.notify_all();
-    if (isCurrent())
-        worker_.detach();
-    else
-        worker_.join();
-}
+// The worker pool drains what is queued, and does not wait when it is
+// destroyed from its own worker.
+SerialQueue::~SerialQueue() = default;
 
 void SerialQueue::async(std::function<void()> work) {
-    if (!work)
-        return;
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->work.push_back(std::move(work));
-    }
-    state_->wake.notify_one();
+    if (work)
+        queue_.async(std::move(work));
 }
 
 void SerialQueue::sync(const std::function<void()>& work) {
@@ -82,8 +36,6 @@ void SerialQueue::sync(const std::function<void()>& work) {
     doneWake.wait(lock, [&] { return done; });
 }
 
-bool SerialQueue::isCurrent() const {
-    return tCurrentQueue == state_.get();
-}
+bool SerialQueue::isCurrent() const { return queue_.isCurrent(); }
 
 }  // namespace tavo

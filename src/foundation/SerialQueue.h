@@ -1,9 +1,9 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <string>
-#include <thread>
+
+#include "foundation/ConcurrentQueue.h"
 
 namespace tavo {
 
@@ -30,11 +30,8 @@ public:
     bool isCurrent() const;
 
 private:
-    struct State;
-
     std::string label_;
-    std::shared_ptr<State> state_;  // shared with the worker, which may outlive us
-    std::thread worker_;
+    ConcurrentQueue queue_{1};  // one worker: items run one at a time, in order
 };
 
 }  // namespace tavo
