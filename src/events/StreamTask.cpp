@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "service/CurlPolicy.h"
+
 namespace tavo {
 
 namespace {
@@ -105,20 +107,11 @@ std::unique_ptr<StreamTask> StreamTask::start(const std::string& url,
                                                     configuration.timeoutIntervalForIdle));
     CURL* easy = task->curl_->easy;
     auto ms = [](double seconds) { return static_cast<long>(std::max(0.0, seconds) * 1000); };
+    applyCurlPolicy(easy, kMaximumRedirects, task->curl_->errorText);
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, task->curl_->errorText);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, task->curl_->headers);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaximumRedirects);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (const char* ca = std::getenv("TAVO_CA_BUNDLE"))
-        curl_easy_setopt(easy, CURLOPT_CAINFO, ca);
     if (configuration.timeoutIntervalForRequest > 0)
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, ms(configuration.timeoutIntervalForRequest));
     if (configuration.timeoutIntervalForConnect > 0)

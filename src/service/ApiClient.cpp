@@ -215,8 +215,7 @@ Response ApiClient::requestAtPath(const std::string& path, const std::string& me
         break;
     }
     updateOnlineState(response, path);
-    if (logging::debugEnabled())
-        TAVO_DLOG("Response %@ %@", path, SecretMasking::maskJson(response.body.value_or("")));
+    TAVO_DLOG("Response %@ %@", path, SecretMasking::maskJson(response.body.value_or("")));
     if (response.error)
         ILog("Error Descriptions(api): [%@]", response.error->text());
     return response;

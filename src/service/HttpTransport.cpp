@@ -12,6 +12,7 @@
 #include <strings.h>
 #include <mutex>
 
+#include "service/CurlPolicy.h"
 #include "service/Utf8.h"
 
 namespace tavo {
@@ -142,20 +143,11 @@ Response run(const HttpRequest& request, Transfer& transfer) {
         headers = curl_slist_append(headers, (name + (value.empty() ? ";" : ": " + value)).c_str());
     headers = curl_slist_append(headers, "Expect:");  // no 100-continue round trip
 
+    applyCurlPolicy(curl, 5L, errorText);
     curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     // No Accept-Encoding: the answers are small, and compressing them costs
     // the server more than the bytes saved on the way.
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (const char* ca = std::getenv("TAVO_CA_BUNDLE"))
-        curl_easy_setopt(curl, CURLOPT_CAINFO, ca);
     // A stalled exchange ends after the timeout; a long one that keeps
     // moving does not.
     const double timeout = request.timeoutInterval > 0 ? request.timeoutInterval : 60;

@@ -134,6 +134,36 @@ bool isUsableDefaultRoute(const nlmsghdr* header) {
     return table == RT_TABLE_MAIN && usable;
 }
 
+// What one reply message settles: nothing yet, an answer, or that the
+// answer cannot be known.
+struct Reply {
+    bool settled = false;
+    std::optional<bool> value;
+    static Reply more() { return {}; }
+    static Reply answer(bool v) { return {true, v}; }
+    static Reply unknown() { return {true, std::nullopt}; }
+};
+
+// Reads the replies to the request numbered seq until onMessage settles the
+// answer; none when the socket fails first.
+template <typename OnMessage>
+std::optional<bool> readReplies(RouteSocket& socket, unsigned seq, OnMessage&& onMessage) {
+    for (;;) {
+        std::vector<char> reply = socket.receive();
+        if (reply.empty())
+            return std::nullopt;
+        int length = static_cast<int>(reply.size());
+        for (auto* header = reinterpret_cast<nlmsghdr*>(reply.data()); NLMSG_OK(header, length);
+             header = NLMSG_NEXT(header, length)) {
+            if (header->nlmsg_seq != seq)
+                continue;
+            const Reply verdict = onMessage(header);
+            if (verdict.settled)
+                return verdict.value;
+        }
+    }
+}
+
 }  // namespace
 
 std::optional<bool> NetlinkRoutes::hasDefaultRoute() {
@@ -144,23 +174,15 @@ std::optional<bool> NetlinkRoutes::hasDefaultRoute() {
     if (!socket.send(&request.header))
         return std::nullopt;
     bool found = false;
-    for (;;) {
-        std::vector<char> reply = socket.receive();
-        if (reply.empty())
-            return std::nullopt;
-        int length = static_cast<int>(reply.size());
-        for (auto* header = reinterpret_cast<nlmsghdr*>(reply.data()); NLMSG_OK(header, length);
-             header = NLMSG_NEXT(header, length)) {
-            if (header->nlmsg_seq != request.header.nlmsg_seq)
-                continue;
-            if (header->nlmsg_type == NLMSG_DONE)
-                return found;
-            if (header->nlmsg_type == NLMSG_ERROR)
-                return std::nullopt;
-            if (header->nlmsg_type == RTM_NEWROUTE && isUsableDefaultRoute(header))
-                found = true;
-        }
-    }
+    return readReplies(socket, request.header.nlmsg_seq, [&found](const nlmsghdr* header) -> Reply {
+        if (header->nlmsg_type == NLMSG_DONE)
+            return Reply::answer(found);
+        if (header->nlmsg_type == NLMSG_ERROR)
+            return Reply::unknown();
+        if (header->nlmsg_type == RTM_NEWROUTE && isUsableDefaultRoute(header))
+            found = true;
+        return Reply::more();
+    });
 }
 
 std::optional<bool> NetlinkRoutes::hasRouteTo(const IpAddress& address) {
@@ -172,26 +194,18 @@ std::optional<bool> NetlinkRoutes::hasRouteTo(const IpAddress& address) {
     addAttribute(request, RTA_DST, address.bytes.data(), address.length());
     if (!socket.send(&request.header))
         return std::nullopt;
-    for (;;) {
-        std::vector<char> reply = socket.receive();
-        if (reply.empty())
-            return std::nullopt;
-        int length = static_cast<int>(reply.size());
-        for (auto* header = reinterpret_cast<nlmsghdr*>(reply.data()); NLMSG_OK(header, length);
-             header = NLMSG_NEXT(header, length)) {
-            if (header->nlmsg_seq != request.header.nlmsg_seq)
-                continue;
-            // An unreachable, prohibited or blackhole destination comes back
-            // as an error.
-            if (header->nlmsg_type == NLMSG_ERROR)
-                return false;
-            if (header->nlmsg_type == RTM_NEWROUTE &&
-                header->nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg))) {
-                const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(header));
-                return route->rtm_type == RTN_UNICAST || route->rtm_type == RTN_LOCAL;
-            }
+    return readReplies(socket, request.header.nlmsg_seq, [](const nlmsghdr* header) -> Reply {
+        // An unreachable, prohibited or blackhole destination comes back
+        // as an error.
+        if (header->nlmsg_type == NLMSG_ERROR)
+            return Reply::answer(false);
+        if (header->nlmsg_type == RTM_NEWROUTE &&
+            header->nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg))) {
+            const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(header));
+            return Reply::answer(route->rtm_type == RTN_UNICAST || route->rtm_type == RTN_LOCAL);
         }
-    }
+        return Reply::more();
+    });
 }
 
 }  // namespace tavo::platform
