@@ -21,6 +21,7 @@ std::optional<FaultRule> FaultInjector::parse(const nlohmann::json& spec, std::s
         rule.method = spec.value("method", std::string());
         rule.status = spec.value("status", 0);
         rule.body = spec.value("body", std::string());
+        rule.emptyBody = spec.value("emptyBody", false);
         rule.delayMs = spec.value("delayMs", 0L);
         rule.cutAfterBytes = spec.value("cutAfterBytes", -1L);
         rule.contentType = spec.value("contentType", std::string());
@@ -50,6 +51,7 @@ nlohmann::json FaultInjector::toJson(const FaultRule& rule) {
             {"method", rule.method},
             {"status", rule.status},
             {"body", rule.body},
+            {"emptyBody", rule.emptyBody},
             {"delayMs", rule.delayMs},
             {"cutAfterBytes", rule.cutAfterBytes},
             {"contentType", rule.contentType},

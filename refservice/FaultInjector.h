@@ -16,6 +16,7 @@ struct FaultRule {
     std::string method;
     int status = 0;           // answer this status instead of the real answer
     std::string body;         // with status: this body (default: an envelope)
+    bool emptyBody = false;   // with status: no body at all
     long delayMs = 0;         // wait before answering
     long cutAfterBytes = -1;  // promise the whole body, close after N bytes
     std::string contentType;  // send this Content-Type instead

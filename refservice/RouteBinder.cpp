@@ -45,7 +45,9 @@ RouteBinder::Handler RouteBinder::withFaults(Handler handler) const {
         }
         if (fault && fault->status != 0) {
             res.status = fault->status;
-            if (fault->body.empty())
+            if (fault->emptyBody)
+                res.set_content("", "application/json");
+            else if (fault->body.empty())
                 res.set_content(
                     Envelope::text(Outcome::failure(kInternalServerError, "injected fault")),
                     "application/json");

@@ -17,6 +17,13 @@ constexpr unsigned int kMaximumFaces = 256;
 // The smallest font: an sfnt header and one table record.
 constexpr std::size_t kMinimumFontSize = 12 + 16;
 
+// Whether a face is usable as a font: a complete font header and glyphs.
+bool loadsAsFont(hb_face_t* face) {
+    constexpr unsigned int kHeadTableSize = 54;
+    HbBlob head(hb_face_reference_table(face, HB_TAG('h', 'e', 'a', 'd')));
+    return hb_blob_get_length(head.get()) >= kHeadTableSize && hb_face_get_glyph_count(face) > 0;
+}
+
 }  // namespace
 
 std::optional<FontRecord> FontIdReader::read(const std::string& path) {
@@ -26,7 +33,11 @@ std::optional<FontRecord> FontIdReader::read(const std::string& path) {
     return readData(*bytes);
 }
 
-std::optional<FontRecord> FontIdReader::readData(std::string_view bytes) {
+std::optional<FontRecord> FontIdReader::readData(std::string_view bytes) { return readRecord(bytes, false); }
+
+std::optional<FontRecord> FontIdReader::readFont(std::string_view bytes) { return readRecord(bytes, true); }
+
+std::optional<FontRecord> FontIdReader::readRecord(std::string_view bytes, bool mustLoad) {
     if (bytes.size() < kMinimumFontSize || bytes.size() > kMaximumFontFileSize)
         return std::nullopt;
     // Read-only: where HarfBuzz must mend a structure to check it, it works
@@ -40,8 +51,12 @@ std::optional<FontRecord> FontIdReader::readData(std::string_view bytes) {
         const std::optional<std::string> payload = MetaTable::entry(face.get(), kRecordTag);
         if (!payload)
             continue;
-        if (std::optional<FontRecord> record = RecordCodec::decode(*payload))
-            return record;
+        std::optional<FontRecord> record = RecordCodec::decode(*payload);
+        if (!record)
+            continue;
+        if (mustLoad && !loadsAsFont(face.get()))
+            continue;
+        return record;
     }
     return std::nullopt;
 }

@@ -19,6 +19,12 @@ class FontIdReader {
 public:
     static std::optional<FontRecord> read(const std::string& path);
     static std::optional<FontRecord> readData(std::string_view bytes);
+    // The record of bytes that also load as a font: the face that carries
+    // the record has glyphs and a font header.
+    static std::optional<FontRecord> readFont(std::string_view bytes);
+
+private:
+    static std::optional<FontRecord> readRecord(std::string_view bytes, bool mustLoad);
 };
 
 }  // namespace tavo::fontid

@@ -58,7 +58,11 @@ std::shared_ptr<DownloadTask> startDownload(const std::optional<HttpRequest>& re
         };
         observer.cancelled = [task] { return task->isCancelled(); };
         std::optional<std::string> file;
-        const Response response = downloadToTemporaryFile(request, "", file, observer);
+        Response response = downloadToTemporaryFile(request, "", file, observer);
+        // An answer without a body leaves no file to hand over.
+        std::error_code sizeError;
+        if (!response.error && file && std::filesystem::file_size(*file, sizeError) == 0)
+            response.error = Error{kURLErrorFileDoesNotExist, "NSURLErrorDomain", "the answer has no body"};
         if (!response.error && response.httpUrlResponse)
             queue->sync([&] { delegate->didFinishDownloadingToURL(*file, *response.httpUrlResponse); });
         if (file)

@@ -1,0 +1,114 @@
+// The download chain: one font file at a time until no record is "downloading".
+#include "fonts/FontDownloadDelegate.h"
+#include "fonts/FontManagementController.h"
+#include "foundation/Log.h"
+#include "foundation/MainQueue.h"
+#include "platform/FontManager.h"
+#include "service/ApiClient.h"
+#include "service/FontsApi.h"
+
+namespace tavo {
+
+namespace {
+
+std::string recordText(const PlistDict& record, const char* key) {
+    const auto* value = plistGet<std::string>(record, key);
+    return value ? *value : std::string();
+}
+
+}  // namespace
+
+void FontManagementController::downloadFont() {
+    auto self = shared_from_this();
+    auto work = [self] { self->startNextDownload(); };
+    if (auto queue = client_.serialDispatchQueue())
+        queue->async(std::move(work));
+    else
+        work();
+}
+
+void FontManagementController::startNextDownload() {
+    if (client_.isFontDownloading)
+        return;
+    ILog("Attempt to download font");
+    const auto key = store_.firstDownloading();
+    if (logging::debugEnabled() && key)
+        TAVO_DLOG(": isDownloading=%d: fontId=%@", 1, *key);
+    if (!key) {
+        chainStopped();
+        return;
+    }
+    const PlistDict record = store_.record(*key).value_or(PlistDict{});
+    client_.setDownloadFontName(recordText(record, kFontDisplayFontName));
+    // Set before the task starts: its end may be reported at once.
+    client_.isFontDownloading = true;
+    FontsApi(client_).downloadFontsAsyncWithFontId(*key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
+}
+
+void FontManagementController::fontInstalled(const std::string& path, const PlistDict& record) {
+    const bool* activate = plistGet<bool>(record, kFontActivate);
+    std::lock_guard lock(mutex_);
+    installedSinceStop_ = true;
+    // A file replaced in place keeps the registration of the old one: a font
+    // hidden before and wanted active now is registered again.
+    if (activate && *activate)
+        installedActivePaths_.push_back(path);
+}
+
+void FontManagementController::chainStopped() {
+    store_.flush();
+    std::vector<std::string> activate;
+    bool installed = false;
+    {
+        std::lock_guard lock(mutex_);
+        activate.swap(installedActivePaths_);
+        installed = std::exchange(installedSinceStop_, false);
+    }
+    if (installed)
+        fontManager()->fontFilesDidChange();
+    if (!activate.empty())
+        fontActivate(activate);
+}
+
+void FontManagementController::downloadFinished(DownloadOutcome outcome) {
+    auto self = shared_from_this();
+    switch (outcome) {
+    case DownloadOutcome::Next:
+        client_.isFontDownloading = false;
+        client_.retryDownloadFont = 0;
+        downloadFont();
+        checkFinishedSynchronizing();
+        return;
+    case DownloadOutcome::RetryAfterRenewal: {
+        client_.isFontDownloading = false;
+        client_.retryDownloadFont = 1;
+        // The renewal is a network call: on the serial queue, not on the
+        // main thread where it would freeze the menu.
+        auto renewAndRetry = [self] {
+            std::optional<Error> error;
+            FontsApi(self->client_).getScreensFontListUrlWithError(&error);
+            self->downloadFont();
+        };
+        if (auto queue = client_.serialDispatchQueue())
+            queue->async(std::move(renewAndRetry));
+        else
+            renewAndRetry();
+        return;
+    }
+    case DownloadOutcome::GiveUp:
+        MainQueue::main().async([self] {
+            self->clearDownloadDisplayFont();
+            NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,
+                                                     {{kFMCopyErrorOccurred, std::string()}});
+        });
+        client_.isFontDownloading = false;
+        client_.retryDownloadFont = 0;
+        if (auto queue = client_.serialDispatchQueue())
+            queue->async([self] { self->chainStopped(); });
+        else
+            chainStopped();
+        return;
+    }
+}
+
+}  // namespace tavo

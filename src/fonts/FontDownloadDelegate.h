@@ -1,0 +1,42 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "service/DownloadTask.h"
+
+namespace tavo {
+
+class FontManagementController;
+
+// Receives one font file of the download chain: checks the answer, installs
+// the file into the user's font folder, marks the record "installed", and
+// when the task ends starts the next download, retries once after a
+// suspected token expiry, or gives the chain up.
+class FontDownloadDelegate : public DownloadDelegate {
+public:
+    explicit FontDownloadDelegate(std::weak_ptr<FontManagementController> controller);
+
+    void didFinishDownloadingToURL(const std::string& location, const HttpUrlResponse& response) override;
+    void didCompleteWithError(const std::optional<Error>& error,
+                              const std::optional<HttpUrlResponse>& response) override;
+
+    // Whether a failed answer looks like an access token that expired in
+    // flight (400, "application/json", file error -1100, not retried yet);
+    // contentType receives the answer's Content-Type.
+    static bool isSuspeciousExpiredToken(const std::optional<HttpUrlResponse>& response, long httpStatus,
+                                         long errorCode, std::string* contentType, std::atomic<int>& retryDownloadFont);
+
+private:
+    void fail() { isDownloadTaskError = true; }
+    void handleRefusal(const std::string& fontId, const std::string& location, long status);
+    void install(const std::string& fontId, const std::string& location, const HttpUrlResponse& response);
+
+    std::weak_ptr<FontManagementController> controller_;
+    std::atomic<bool> isDownloadTaskError{false};
+    std::atomic<bool> arrived_{false};
+};
+
+}  // namespace tavo

@@ -1,0 +1,230 @@
+#include "fonts/FontListStore.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "foundation/Config.h"
+#include "foundation/ConfigKeys.h"
+#include "foundation/Log.h"
+
+namespace tavo {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Coalesced writes come at most this often, and the writer never spends more
+// than a fifth of the time writing.
+constexpr auto kMinimumWriteInterval = std::chrono::milliseconds(500);
+constexpr int kWriteDutyFactor = 5;
+
+bool isDownloading(const PlistValue& record) {
+    const auto* dict = record.get<PlistDict>();
+    if (!dict)
+        return false;
+    const auto* status = plistGet<std::string>(*dict, kFontStatusType);
+    return status && *status == kFontStatusDownloading;
+}
+
+}  // namespace
+
+FontListStore::FontListStore() : writer_([this] { writerLoop(); }) {}
+
+FontListStore::~FontListStore() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        urgent_ = true;
+    }
+    wake_.notify_all();
+    writer_.join();
+}
+
+std::optional<FontListStore::FileStamp> FontListStore::stampOf(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileStamp{static_cast<long long>(st.st_ino), static_cast<long long>(st.st_size),
+                     static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+void FontListStore::load(Lock&) {
+    path_ = Config::fontListPath().value_or("");
+    stamp_ = stampOf(path_);
+    list_ = Config::fontList();
+    downloading_.clear();
+    if (list_)
+        for (const auto& [key, record] : *list_)
+            indexRecord(key, &record);
+    loaded_ = true;
+    attempted_ = written_ = generation_;
+}
+
+void FontListStore::ensureLoaded(Lock& lock) {
+    // A store outlives sandbox roots in tests, and the user's list is found
+    // anew by its path: another path is another list.
+    if (!loaded_ || path_ != Config::fontListPath().value_or(""))
+        load(lock);
+}
+
+void FontListStore::reload() {
+    Lock lock(mutex_);
+    if (loaded_ && path_ == Config::fontListPath().value_or("")) {
+        if (generation_ != written_ || stampOf(path_) == stamp_)
+            return;  // pending changes win over the file; or nothing changed
+        ILog("The font list changed on disk: %@", path_);
+    }
+    load(lock);
+}
+
+void FontListStore::create() {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    if (list_)
+        return;
+    Config::createFontPlist();
+    load(lock);
+}
+
+bool FontListStore::exists() {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    return list_.has_value();
+}
+
+std::optional<PlistDict> FontListStore::list() {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    return list_;
+}
+
+std::optional<PlistDict> FontListStore::record(const std::string& key) {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    if (!list_)
+        return std::nullopt;
+    const auto* record = plistGet<PlistDict>(*list_, key);
+    return record ? std::optional<PlistDict>(*record) : std::nullopt;
+}
+
+void FontListStore::indexRecord(const std::string& key, const PlistValue* record) {
+    if (record && isDownloading(*record))
+        downloading_.insert(key);
+    else
+        downloading_.erase(key);
+}
+
+bool FontListStore::setRecord(const std::string& key, PlistDict record, Write write) {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    if (!list_)
+        list_.emplace();
+    PlistValue& stored = (*list_)[key];
+    stored = PlistValue(std::move(record));
+    indexRecord(key, &stored);
+    return changed(write, lock);
+}
+
+bool FontListStore::replace(PlistDict list) {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    list_ = std::move(list);
+    downloading_.clear();
+    for (const auto& [key, record] : *list_)
+        indexRecord(key, &record);
+    return changed(Write::Now, lock);
+}
+
+std::optional<std::string> FontListStore::firstDownloading() {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    if (downloading_.empty())
+        return std::nullopt;
+    return *downloading_.begin();
+}
+
+std::size_t FontListStore::downloadingCount() {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    return downloading_.size();
+}
+
+std::set<std::string> FontListStore::downloadingKeys() {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    return downloading_;
+}
+
+bool FontListStore::changed(Write write, Lock& lock) {
+    ++generation_;
+    if (write != Write::Coalesced)
+        urgent_ = true;
+    wake_.notify_all();
+    return write == Write::Now ? waitForWrite(generation_, lock) : true;
+}
+
+bool FontListStore::waitForWrite(std::uint64_t generation, Lock& lock) {
+    done_.wait(lock, [&] { return attempted_ >= generation; });
+    return written_ >= generation;
+}
+
+bool FontListStore::flush() {
+    Lock lock(mutex_);
+    if (!loaded_ || written_ == generation_)
+        return true;
+    urgent_ = true;
+    wake_.notify_all();
+    return waitForWrite(generation_, lock);
+}
+
+void FontListStore::setBeforeWriteHook(std::function<void()> hook) {
+    std::lock_guard lock(mutex_);
+    beforeWrite_ = std::move(hook);
+}
+
+void FontListStore::writerLoop() {
+    Lock lock(mutex_);
+    for (;;) {
+        const auto due = [&] {
+            return attempted_ != generation_ && (urgent_ || SteadyClock::now() >= nextWrite_);
+        };
+        if (attempted_ == generation_) {
+            urgent_ = false;
+            if (stopping_)
+                return;
+            wake_.wait(lock, [&] { return stopping_ || attempted_ != generation_; });
+            continue;
+        }
+        if (!due()) {
+            wake_.wait_until(lock, nextWrite_, [&] { return urgent_ || stopping_; });
+            continue;
+        }
+        urgent_ = false;
+        const std::uint64_t generation = generation_;
+        const std::string path = path_;
+        const std::optional<PlistDict> snapshot = list_;
+        const auto hook = beforeWrite_;
+        lock.unlock();
+
+        const auto started = SteadyClock::now();
+        if (hook)
+            hook();
+        bool ok = false;
+        if (snapshot && path == Config::fontListPath().value_or(""))
+            ok = Config::writeFontList(*snapshot);
+        const auto took = SteadyClock::now() - started;
+
+        lock.lock();
+        attempted_ = std::max(attempted_, generation);
+        if (ok && path == path_) {
+            written_ = std::max(written_, generation);
+            stamp_ = stampOf(path);
+        }
+        nextWrite_ = SteadyClock::now() +
+                     std::max<SteadyClock::duration>(kMinimumWriteInterval, took * kWriteDutyFactor);
+        done_.notify_all();
+    }
+}
+
+}  // namespace tavo

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include <condition_variable>
+#include <thread>
+
+#include "foundation/PlistValue.h"
+
+namespace tavo {
+
+// The font list "TAVO.font.plist" as the font controller's code sees it: the
+// whole list in memory, read from disk at first use, written back atomically
+// on a queue of its own. Writes of a long download chain are coalesced (at
+// most a couple per second, and never more than a fifth of the time), so a
+// chain of thousands of fonts does not rewrite a list of thousands of
+// records after each one; flush() writes what is pending at once.
+//
+// A crash loses at most the changes of the last unwritten interval: fonts
+// then still marked "downloading" on disk are fetched again, which every
+// synchronization tolerates. Before a write, the hook set by the owner runs
+// (it makes the installed font files durable, so the list never says
+// "installed" for a file the disk does not hold yet).
+//
+// When the file changes on disk behind the store's back (another program,
+// a logout that removes it) and nothing is pending, the next reload() picks
+// it up. Thread-safe.
+class FontListStore {
+public:
+    enum class Write { Now, Soon, Coalesced };
+
+    FontListStore();
+    ~FontListStore();
+
+    // Re-reads the file when it changed on disk since the store last read or
+    // wrote it and nothing is pending.
+    void reload();
+    // Creates an empty list unless one exists (the file as well).
+    void create();
+    // Whether there is a list (the file could be read, or it was created).
+    bool exists();
+
+    std::optional<PlistDict> list();  // a copy; none without a list
+    std::optional<PlistDict> record(const std::string& key);
+    // Stores a record (creating the list when there is none) and writes.
+    // Now waits for the write and returns whether it worked; the others
+    // return true at once.
+    bool setRecord(const std::string& key, PlistDict record, Write write);
+    // Replaces the whole list and writes it now; whether it was written.
+    bool replace(PlistDict list);
+
+    // The least key whose "Status Type" is "downloading", and their number.
+    std::optional<std::string> firstDownloading();
+    std::size_t downloadingCount();
+    std::set<std::string> downloadingKeys();
+
+    // Writes what is pending and waits; true when nothing was left unwritten.
+    bool flush();
+
+    void setBeforeWriteHook(std::function<void()> hook);
+
+private:
+    struct FileStamp {
+        long long inode = -1, size = -1, mtimeNs = -1;
+        bool operator==(const FileStamp&) const = default;
+    };
+    static std::optional<FileStamp> stampOf(const std::string& path);
+
+    using Lock = std::unique_lock<std::mutex>;
+
+    void ensureLoaded(Lock& lock);
+    void load(Lock& lock);
+    void indexRecord(const std::string& key, const PlistValue* record);
+    // Marks the list changed and has the writer write it; with wait, until
+    // that generation was attempted, and returns whether it was written.
+    bool changed(Write write, Lock& lock);
+    bool waitForWrite(std::uint64_t generation, Lock& lock);
+    void writerLoop();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;  // the writer: something to do
+    std::condition_variable done_;  // the callers: a write attempt ended
+    std::string path_;              // of the list in memory
+    bool loaded_ = false;
+    std::optional<PlistDict> list_;
+    std::set<std::string> downloading_;
+    std::optional<FileStamp> stamp_;  // of the file as last read or written
+    std::uint64_t generation_ = 0;    // of the list in memory
+    std::uint64_t attempted_ = 0;     // generation of the last write attempt
+    std::uint64_t written_ = 0;       // generation last written
+    bool urgent_ = false;
+    bool stopping_ = false;
+    std::chrono::steady_clock::time_point nextWrite_{};
+    std::function<void()> beforeWrite_;
+    std::thread writer_;
+};
+
+}  // namespace tavo

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <any>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fonts/FontListStore.h"
+#include "fonts/FontVersionCache.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/ConfigKeys.h"
+#include "foundation/PlistValue.h"
+#include "service/BaseModel.h"
+
+namespace tavo {
+
+class ApiClient;
+struct Fonts;
+namespace platform {
+class FontManager;
+}
+
+inline constexpr const char* kFMUpdateProgressNotification = "fmUpdateProgress";
+inline constexpr const char* kFMCommonMessageNotification = "fmCommonMessage";
+inline constexpr const char* kFMStartProgress = "startProgress";  // int: names in the progress list
+inline constexpr const char* kFMProgress = "progress";            // int: 0
+inline constexpr const char* kFMTypeface = "typeface";            // std::string
+inline constexpr const char* kFMCopyErrorOccurred = "copyErrorOccurred";  // std::string, empty
+inline constexpr const char* kFMCommonMessageHeading = "commonMessageHeadingString";
+inline constexpr const char* kFMCommonMessageDetail = "commonMessageDetailString";
+
+enum SyncFontAction : int { kSyncFontActionActivate = 0, kSyncFontActionDeactivate = 1, kSyncFontActionUninstall = 2 };
+
+// Keeps the fonts on the machine in step with the fonts of the signed-in
+// account: the synchronization run, the download chain, the web-side font
+// actions, activation and deactivation through the font manager, and the
+// progress list of fonts being downloaded.
+//
+// The run, the web actions, the finish check and the start of each download
+// run on the client's serial queue; activation batches on the global queue;
+// the progress list lives on the main queue.
+class FontManagementController : public std::enable_shared_from_this<FontManagementController> {
+public:
+    static FontManagementController& sharedInstance();
+    // A controller of its own (tests, tools): its client, its font manager.
+    static std::shared_ptr<FontManagementController> create(ApiClient& client,
+                                                             std::shared_ptr<platform::FontManager> fontManager);
+    ~FontManagementController();
+
+    // ---- synchronization
+    void syncSettingedFontActiveDeactiveOnMembersSite(const std::any& sender = {});
+    int getSyncFontAction(const PlistDict& oldFont, const PlistDict& newFont) const;
+    bool fontVersionMatched(const std::string& path, const std::string& version);
+    std::optional<std::string> getFontFileVersion(const std::string& path);
+    double getDiskFreeSize() const;
+    bool existsDiskFreeSpaces(double fileSize) const;
+    void notifyDiskSpaceInsufficient();
+    static PlistDict createFontKeyList(const std::string& fontId = {});
+    void fontUninstallationRemovedServer(long limit, long offset);
+    std::vector<std::string> checkDedicatedFont(const std::vector<std::string>& paths) const;
+    void checkFinishedSynchronizing();
+
+    // ---- the progress list (main queue)
+    void appendDownloadDisplayFont(const std::string& name);
+    void removeDownloadDisplayFont(const std::string& name);
+    void clearDownloadDisplayFont();
+    std::vector<std::string> downloadDisplayFontNames() const;
+
+    // ---- web-side actions (the event's user information, "jsonData")
+    void activateFontOnWeb(const UserInfo& userInfo);
+    void deactivateFontOnWeb(const UserInfo& userInfo);
+    static std::optional<nlohmann::json> getNotificationData(const UserInfo& userInfo);
+
+    // ---- download chain
+    void downloadFont();
+
+    // ---- activation and deactivation
+    void fontActivate(const std::vector<std::string>& paths);
+    void fontDeactivate(const std::vector<std::string>& paths);
+    void fontRemove(const std::vector<std::string>& paths);
+    void setVendorFontPaths();
+    void deactivateFromAvailableFonts(const std::vector<std::string>& paths);
+    void processPeriodicConfirmationFontDeactivationLogout();
+
+    // Caches of deactivateFromAvailableFonts and setVendorFontPaths.
+    std::optional<PlistDict> fontList;
+    std::vector<std::string> activeFontPaths;
+    std::vector<std::string> contents;
+    std::vector<std::string> vendorFontPaths;
+
+    // ---- seams
+    FontListStore& store() { return store_; }
+    ApiClient& apiClient() const { return client_; }
+    std::shared_ptr<platform::FontManager> fontManager() const;
+    // Free bytes of the user's volume; tests replace the measurement.
+    void setDiskFreeSizeProvider(std::function<std::optional<double>()> provider);
+    // Waits until the activation batches submitted so far have run.
+    void waitForActivationBatches();
+
+private:
+    friend class FontDownloadDelegate;
+
+    FontManagementController(ApiClient& client, std::shared_ptr<platform::FontManager> fontManager);
+
+    // One account font of a synchronization page; false when the rest of
+    // the page must be skipped for want of disk space.
+    struct SyncLists;
+    bool syncAccountFont(const Fonts& font, PlistDict& list, SyncLists& lists, const std::string& folder);
+    void runActivationBatch(std::vector<std::string> paths, bool activate);
+    // How a download task ended (on the download's queue).
+    enum class DownloadOutcome { Next, RetryAfterRenewal, GiveUp };
+    void downloadFinished(DownloadOutcome outcome);
+    // A file of the chain is in the font folder and its record says installed.
+    void fontInstalled(const std::string& path, const PlistDict& record);
+    void startNextDownload();
+    // No record is "downloading" any more, or the chain gave up.
+    void chainStopped();
+
+    ApiClient& client_;
+    std::shared_ptr<platform::FontManager> fontManager_;
+    FontListStore store_;
+    FontVersionCache versions_;
+
+    mutable std::mutex mutex_;
+    std::vector<std::string> downloadDisplayFontNames_;  // newest first
+    std::function<std::optional<double>()> diskFreeSize_;
+    std::vector<std::string> installedActivePaths_;  // since the chain last stopped
+    bool installedSinceStop_ = false;
+    std::atomic<int> batchesInFlight_{0};
+    std::condition_variable batchesDone_;
+};
+
+}  // namespace tavo

@@ -1,0 +1,133 @@
+// The download chain against the reference service: answers it refuses,
+// the retries it makes, and what it never leaves behind.
+#include <thread>
+
+#include "FontFixture.h"
+#include "fontid/FontIdReader.h"
+
+namespace tavo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class FontDownloadTest : public FontFixture {
+protected:
+    void SetUp() override {
+        FontFixture::SetUp();
+        if (HasFatalFailure())
+            return;
+        font = accountFonts().at(0);
+        other = accountFonts().at(1);
+    }
+
+    void startChain() {
+        controller->downloadFont();
+        ASSERT_TRUE(waitForChain());
+    }
+
+    std::size_t workspaceFiles() {
+        const auto folder = *Const::applicationDownloadFontTempolaryDirectoryPath() + "/Font";
+        if (!FileUtil::isDirectory(folder))
+            return 0;
+        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+    }
+
+    bool gaveUp() { return !posted(kFMUpdateProgressNotification, kFMCopyErrorOccurred).empty(); }
+
+    Fonts font, other;
+};
+
+TEST_F(FontDownloadTest, JsonAnswerWithStatus200IsRefusedWithoutATemporaryFile) {
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)}});
+    addFault({{"path", "/api/v1/fonts/*"}, {"contentType", "application/json"}, {"count", 1}});
+    startChain();
+    EXPECT_TRUE(gaveUp());
+    EXPECT_EQ(workspaceFiles(), 0u);
+    EXPECT_FALSE(FileUtil::exists(fontPath(*font.fileName)));
+    EXPECT_EQ(text(*record(*font.fontId), kFontStatusType), kFontStatusDownloading) << "fetched by a later run";
+    EXPECT_TRUE(controller->downloadDisplayFontNames().empty());
+}
+
+TEST_F(FontDownloadTest, SuspectedTokenExpiryIsRetriedOnce) {
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)}});
+    addFault({{"path", "/api/v1/fonts/*"}, {"status", 400}, {"emptyBody", true}, {"count", 1}});
+    startChain();
+    EXPECT_EQ(fontFileRequests(*font.fontId), 2u);
+    EXPECT_FALSE(gaveUp());
+    EXPECT_EQ(text(*record(*font.fontId), kFontStatusType), kFontStatusInstalled);
+    EXPECT_EQ(client.retryDownloadFont, 0) << "reset by the success";
+}
+
+TEST_F(FontDownloadTest, SecondSuspectedTokenExpiryGivesUpAndClearsTheProgressList) {
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)}});
+    controller->appendDownloadDisplayFont("A font");
+    addFault({{"path", "/api/v1/fonts/*"}, {"status", 400}, {"emptyBody", true}, {"count", 2}});
+    startChain();
+    EXPECT_EQ(fontFileRequests(*font.fontId), 2u);
+    EXPECT_TRUE(gaveUp());
+    EXPECT_TRUE(controller->downloadDisplayFontNames().empty());
+    EXPECT_EQ(client.retryDownloadFont, 0);
+    EXPECT_FALSE(client.isFontDownloading);
+}
+
+TEST_F(FontDownloadTest, ExpiredAccessTokenIsRenewedAndTheFontFetchedAgain) {
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)}});
+    expireTokens(true, false);
+    startChain();
+    EXPECT_EQ(fontFileRequests(*font.fontId), 2u);
+    EXPECT_FALSE(requests("/api/v1/token").empty());
+    EXPECT_TRUE(fontid::FontIdReader::read(fontPath(*font.fileName)));
+    EXPECT_FALSE(gaveUp());
+}
+
+TEST_F(FontDownloadTest, DownloadsRunOneAfterTheOther) {
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)}, {*other.fontId, downloadingRecord(*other.fileName)}});
+    addFault({{"path", "/api/v1/fonts/*"}, {"delayMs", 400}});
+    controller->downloadFont();
+    controller->downloadFont();  // a second start while one is in flight does nothing
+    ASSERT_TRUE(MainQueue::main().runUntil([&] { return fontFileRequests() >= 1; }, 5s));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(fontFileRequests(), 1u) << "the second waits for the first";
+    ASSERT_TRUE(waitForChain());
+    EXPECT_EQ(fontFileRequests(), 2u);
+    EXPECT_EQ(controller->store().downloadingCount(), 0u);
+}
+
+TEST_F(FontDownloadTest, BadBodiesNeverReplaceAnInstalledFile) {
+    ASSERT_TRUE(synchronize());
+    const std::string installed = Sandbox::readFile(fontPath(*font.fileName));
+    for (const nlohmann::json& fault :
+         {nlohmann::json{{"status", 200}, {"body", "not a font at all"}, {"contentType", "application/octet-stream"}},
+          nlohmann::json{{"cutAfterBytes", 100}}}) {
+        SCOPED_TRACE(fault.dump());
+        auto rule = fault;
+        rule["path"] = "/api/v1/fonts/*";
+        rule["count"] = 1;
+        addFault(rule);
+        auto r = *record(*font.fontId);
+        r[kFontStatusType] = kFontStatusDownloading;
+        controller->store().setRecord(*font.fontId, r, FontListStore::Write::Now);
+        startChain();
+        EXPECT_EQ(Sandbox::readFile(fontPath(*font.fileName)), installed);
+        EXPECT_EQ(text(*record(*font.fontId), kFontStatusType), kFontStatusDownloading);
+        EXPECT_EQ(workspaceFiles(), 0u);
+    }
+}
+
+TEST_F(FontDownloadTest, RecordNamingAFileOutsideTheFolderIsNotInstalled) {
+    writeList({{*font.fontId, downloadingRecord("../../escape.ttf")}});
+    startChain();
+    EXPECT_TRUE(gaveUp());
+    EXPECT_FALSE(FileUtil::exists(fontFolder() + "/../../escape.ttf"));
+    EXPECT_EQ(workspaceFiles(), 0u);
+}
+
+TEST_F(FontDownloadTest, MissingFontFolderIsCreated) {
+    std::filesystem::remove_all(fontFolder());
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)}});
+    startChain();
+    EXPECT_TRUE(fontid::FontIdReader::read(fontPath(*font.fileName)));
+}
+
+}  // namespace
+}  // namespace tavo::test
