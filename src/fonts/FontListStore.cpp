@@ -6,6 +6,7 @@
 
 #include "foundation/Config.h"
 #include "foundation/ConfigKeys.h"
+#include "foundation/FileUtil.h"
 #include "foundation/Log.h"
 
 namespace tavo {
@@ -211,8 +212,10 @@ void FontListStore::writerLoop() {
         if (hook)
             hook();
         bool ok = false;
-        if (snapshot && path == Config::fontListPath().value_or(""))
+        if (snapshot && !path.empty() && path == Config::fontListPath().value_or("")) {
+            FileUtil::createDirectories(FileUtil::parentPath(path));
             ok = Config::writeFontList(*snapshot);
+        }
         const auto took = SteadyClock::now() - started;
 
         lock.lock();
