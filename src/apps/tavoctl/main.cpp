@@ -8,7 +8,9 @@
 #include "ConfigCommand.h"
 #include "EventsCommand.h"
 #include "FontIdCommand.h"
+#include "FontsCommand.h"
 #include "PathsCommand.h"
+#include "SyncCommand.h"
 
 namespace {
 
@@ -19,7 +21,9 @@ int usage(std::ostream& out, int status) {
            "  fontid FILE...        whether each file is one of the service's fonts\n"
            "  events                the notification stream, event by event, until interrupted\n"
            "  api [--device-id ID] OPERATION [name=value ...]\n"
-           "                        calls the delivery API as the application does\n";
+           "                        calls the delivery API as the application does\n"
+           "  sync                  one font synchronization with its downloads, in the foreground\n"
+           "  fonts [--json]        the local font list and whether fontconfig sees each file\n";
     return status;
 }
 
@@ -39,6 +43,10 @@ int main(int argc, char** argv) {
         return tavo::ctl::runEventsCommand(std::cout);
     if (command == "api")
         return tavo::ctl::runApiCommand(rest, std::cout, std::cerr);
+    if (command == "sync" && rest.empty())
+        return tavo::ctl::runSyncCommand(std::cout, std::cerr);
+    if (command == "fonts")
+        return tavo::ctl::runFontsCommand(rest, std::cout, std::cerr);
     if (command == "fontid")
         return tavo::runFontIdCommand(rest, std::cout);
     if (command == "help" || command == "--help" || command == "-h")

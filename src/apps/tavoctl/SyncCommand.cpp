@@ -1,0 +1,496 @@
+#include "SyncCommand.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <mutex>
+
+#include "ApiCommand.h"
+#include "fonts/FontManagementController.h"
+#include "foundation/Clock.h"
+#include "foundation/Config.h"
+#include "foundation/Const.h"
+#include "foundation/MainQueue.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/SerialQueue.h"
+#include "platform/FontManager.h"
+#include "platform/linux/FontconfigFontManager.h"
+#include "service/ApiClient.h"
+#include "service/ResultCodes.h"
+
+namespace tavo::ctl {
+
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyTime = Clock::SteadyTime;
+
+constexpr auto kRedrawInterval = 100ms;               // at most ten redraws a second
+constexpr auto kStopWait = std::chrono::seconds(60);  // for the download in flight when interrupted
+constexpr int kBarWidth = 24;
+constexpr const char* kNotSignedIn =
+    "tavoctl sync: no signed-in user: sign in with TAVO first (the user configuration holds no "
+    "device id or no refresh token)\n";
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void onSyncSignal(int) {
+    gInterrupted = true;
+}
+
+std::string text(const PlistDict& record, const char* key) {
+    const auto* value = plistGet<std::string>(record, key);
+    return value ? *value : std::string();
+}
+
+double secondsSince(SteadyTime start) {
+    return std::chrono::duration<double>(Clock::current().steadyNow() - start).count();
+}
+
+std::string formatted(const char* fmt, double a) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, fmt, a);
+    return buffer;
+}
+
+std::string bytesText(double bytes) {
+    if (bytes < 1e6)
+        return formatted("%.0f kB", bytes / 1e3);
+    if (bytes < 1e9)
+        return formatted("%.1f MB", bytes / 1e6);
+    return formatted("%.2f GB", bytes / 1e9);
+}
+
+std::string durationText(double seconds) {
+    if (seconds < 60)
+        return formatted("%.1f s", seconds);
+    const long whole = static_cast<long>(seconds);
+    return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
+}
+
+// The program's font manager as the controller sees it, counting the files
+// it registered and unregistered for the summary.
+class CountingFontManager : public platform::FontManager {
+public:
+    explicit CountingFontManager(std::shared_ptr<platform::FontManager> inner)
+        : inner_(std::move(inner)) {}
+
+    platform::FontManagerScope scopeForFile(const std::string& path) override {
+        return inner_->scopeForFile(path);
+    }
+    bool registerFonts(const std::vector<std::string>& paths, platform::FontManagerScope scope,
+                       std::vector<platform::FontManagerError>* errors) override {
+        std::vector<platform::FontManagerError> own;
+        auto* list = errors ? errors : &own;
+        const std::size_t before = list->size();
+        const bool ok = inner_->registerFonts(paths, scope, list);
+        tally(paths.size(), ok, list->size() - before, activated);
+        return ok;
+    }
+    bool unregisterFonts(const std::vector<std::string>& paths, platform::FontManagerScope scope,
+                         std::vector<platform::FontManagerError>* errors) override {
+        std::vector<platform::FontManagerError> own;
+        auto* list = errors ? errors : &own;
+        const std::size_t before = list->size();
+        const bool ok = inner_->unregisterFonts(paths, scope, list);
+        tally(paths.size(), ok, list->size() - before, deactivated);
+        return ok;
+    }
+    void fontFilesDidChange() override { inner_->fontFilesDidChange(); }
+    void setFontsAddedHandler(FontsAddedHandler handler) override {
+        inner_->setFontsAddedHandler(std::move(handler));
+    }
+
+    std::atomic<long> activated{0};
+    std::atomic<long> deactivated{0};
+    std::atomic<long> failed{0};
+
+private:
+    // A refusal names the files it could not apply; one that names none
+    // failed them all.
+    void tally(std::size_t files, bool ok, std::size_t refused, std::atomic<long>& done) {
+        const std::size_t failedHere = ok ? 0 : refused > 0 ? std::min(refused, files) : files;
+        done += static_cast<long>(files - failedHere);
+        failed += static_cast<long>(failedHere);
+    }
+
+    std::shared_ptr<platform::FontManager> inner_;
+};
+
+// What the controller reports while the run goes on. Notifications arrive
+// on the serial queue (the end of the run) and on the main thread (progress).
+class RunMonitor {
+public:
+    explicit RunMonitor(std::string fontFolder) : folder_(std::move(fontFolder)) {
+        auto& center = NotificationCenter::defaultCenter();
+        tokens_.push_back(
+            center.addObserver(kFMUpdateProgressNotification,
+                               [this](const Notification& n) { onProgress(n.userInfo); }));
+        tokens_.push_back(
+            center.addObserver(kFMCommonMessageNotification,
+                               [this](const Notification& n) { onMessage(n.userInfo); }));
+    }
+    ~RunMonitor() {
+        for (auto token : tokens_)
+            NotificationCenter::defaultCenter().removeObserver(token);
+    }
+    RunMonitor(const RunMonitor&) = delete;
+    RunMonitor& operator=(const RunMonitor&) = delete;
+
+    // On the serial queue once the run wrote the list, before the chain's
+    // first download: the fonts it is going to fetch.
+    void chainStarts(FontListStore& store) {
+        std::map<std::string, std::deque<std::string>> files;
+        if (const auto list = store.list())
+            for (const auto& [key, value] : *list)
+                if (const auto* record = value.get<PlistDict>();
+                    record && text(*record, kFontStatusType) == kFontStatusDownloading)
+                    files[text(*record, kFontDisplayFontName)].push_back(
+                        text(*record, kFontFileName));
+        std::lock_guard lock(mutex_);
+        filesByName_ = std::move(files);
+        chainStart_ = Clock::current().steadyNow();
+        total_ = static_cast<long>(store.downloadingCount()) + done_;
+    }
+
+    struct Snapshot {
+        long total = -1;  // not known before the chain starts
+        long done = 0;
+        double bytes = 0;
+        double chainSeconds = 0;
+    };
+    Snapshot snapshot() const {
+        std::lock_guard lock(mutex_);
+        Snapshot s;
+        s.total = total_;
+        s.done = total_ >= 0 ? std::min(done_, total_) : done_;
+        s.bytes = bytes_;
+        if (total_ >= 0)
+            s.chainSeconds = secondsSince(chainStart_);
+        return s;
+    }
+
+    std::atomic<bool> runReturned{false};  // the run itself, before its downloads
+    std::atomic<bool> completed{false};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> gaveUp{false};
+
+private:
+    void onProgress(const UserInfo& info) {
+        if (info.count(kFMCopyErrorOccurred)) {
+            gaveUp = true;
+            return;
+        }
+        if (!info.count(kFMProgress))
+            return;
+        const auto it = info.find(kFMTypeface);
+        const auto* name = it == info.end() ? nullptr : std::any_cast<std::string>(&it->second);
+        std::lock_guard lock(mutex_);
+        ++done_;
+        // The file the font went to, by its display name (names may repeat).
+        if (!name)
+            return;
+        auto files = filesByName_.find(*name);
+        if (files == filesByName_.end() || files->second.empty())
+            return;
+        const std::string path = folder_ + "/" + files->second.front();
+        files->second.pop_front();
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0)
+            bytes_ += static_cast<double>(st.st_size);
+    }
+    void onMessage(const UserInfo& info) {
+        const auto it = info.find(kFMCommonMessageHeading);
+        const auto* heading = it == info.end() ? nullptr : std::any_cast<std::string>(&it->second);
+        if (!heading)
+            return;
+        if (*heading == "Font Synchronization Completed")
+            completed = true;
+        else if (*heading == "Font Synchronization Failed")
+            failed = true;
+    }
+
+    const std::string folder_;
+    std::vector<NotificationCenter::Token> tokens_;
+    mutable std::mutex mutex_;
+    std::map<std::string, std::deque<std::string>> filesByName_;
+    SteadyTime chainStart_{};
+    long total_ = -1;
+    long done_ = 0;
+    double bytes_ = 0;
+};
+
+// Draws the progress: a bar redrawn in place on a terminal, otherwise a
+// line about every tenth of the way and one at the end.
+class ProgressView {
+public:
+    ProgressView(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
+
+    void update(const RunMonitor::Snapshot& s) {
+        if (terminal_) {
+            const auto now = Clock::current().steadyNow();
+            if (drawn_ && now - lastDraw_ < kRedrawInterval)
+                return;
+            lastDraw_ = now;
+            draw(s.total < 0 ? std::string("fetching the account's font list...")
+                             : bar(s) + "  " + figures(s));
+            return;
+        }
+        if (s.total <= 0 || s.done == 0)
+            return;
+        const long tenth = s.done * 10 / s.total;
+        if (tenth > printedTenth_)
+            print(s);
+    }
+
+    // The last state, and the line ended, ready for the summary.
+    void finish(const RunMonitor::Snapshot& s) {
+        if (std::exchange(finished_, true))
+            return;
+        if (terminal_) {
+            draw(s.total > 0 ? bar(s) + "  " + figures(s) : std::string());
+            if (drawnWidth_ > 0)
+                out_ << "\n";
+        } else if (s.total > 0 && s.done != printedDone_) {
+            print(s);
+        }
+        out_ << std::flush;
+    }
+
+private:
+    static std::string bar(const RunMonitor::Snapshot& s) {
+        const long filled = s.total > 0 ? s.done * kBarWidth / s.total : kBarWidth;
+        return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "]";
+    }
+    static std::string figures(const RunMonitor::Snapshot& s) {
+        std::string line = std::to_string(s.done) + "/" + std::to_string(s.total) + " fonts (" +
+                           std::to_string(s.total > 0 ? s.done * 100 / s.total : 100) + "%)  " +
+                           bytesText(s.bytes);
+        if (s.chainSeconds > 0)
+            line += "  " + formatted("%.1f fonts/s", s.done / s.chainSeconds) + "  " +
+                    formatted("%.2f MB/s", s.bytes / 1e6 / s.chainSeconds);
+        return line;
+    }
+    void print(const RunMonitor::Snapshot& s) {
+        printedTenth_ = s.done * 10 / s.total;
+        printedDone_ = s.done;
+        out_ << figures(s) << "\n" << std::flush;
+    }
+    void draw(const std::string& line) {
+        out_ << "\r" << line;
+        // Spaces wipe what is left of a longer previous line.
+        if (line.size() < drawnWidth_)
+            out_ << std::string(drawnWidth_ - line.size(), ' ') << "\r" << line;
+        out_ << std::flush;
+        drawnWidth_ = line.size();
+        drawn_ = true;
+    }
+
+    std::ostream& out_;
+    const bool terminal_;
+    bool drawn_ = false;
+    std::size_t drawnWidth_ = 0;
+    SteadyTime lastDraw_{};
+    long printedTenth_ = 0;
+    long printedDone_ = -1;
+    bool finished_ = false;
+};
+
+// Stops the download chain after the download in flight: the serial queue is
+// held so nothing it has queued starts another download, the download in
+// flight is waited for, and the client's download flag is left set so what
+// the queue still holds starts nothing either. False when the download in
+// flight did not end in time.
+bool stopChain(ApiClient& client, SerialQueue& queue) {
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool reached = false;
+        bool released = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    queue.async([gate] {
+        std::unique_lock lock(gate->mutex);
+        gate->reached = true;
+        gate->changed.notify_all();
+        gate->changed.wait(lock, [&] { return gate->released; });
+    });
+    const bool held = MainQueue::main().runUntil(
+        [&] {
+            std::lock_guard lock(gate->mutex);
+            return gate->reached;
+        },
+        kStopWait);
+    const bool idle =
+        held && MainQueue::main().runUntil([&] { return !client.isFontDownloading; }, kStopWait);
+    if (idle)
+        client.isFontDownloading = true;
+    {
+        std::lock_guard lock(gate->mutex);
+        gate->released = true;
+    }
+    gate->changed.notify_all();
+    if (idle)
+        queue.sync([] {});
+    return idle;
+}
+
+enum class Result { Completed, Failed, GaveUp, Interrupted };
+
+}  // namespace
+
+int runSyncCommand(std::ostream& out, std::ostream& err, ApiClient& client,
+                   std::shared_ptr<platform::FontManager> fontManager, const SyncOptions& options) {
+    const auto started = Clock::current().steadyNow();
+    if (!client.deviceId() || client.deviceId()->empty() || !client.refreshToken() ||
+        client.refreshToken()->empty()) {
+        err << kNotSignedIn;
+        return 2;
+    }
+    if (!client.accessToken() || client.accessToken()->empty()) {
+        std::optional<Error> error;
+        const TokenBase token = client.updateTokenPrivate(client.refreshToken(), &error);
+        if (token.resultCode() == kHttpResponceCodeSucceeded && token.data &&
+            token.data->accessToken) {
+            client.setAccessToken(*token.data->accessToken);
+        } else if (error) {
+            err << "tavoctl sync: the server could not be reached: " << error->text() << "\n";
+            return 1;
+        } else {
+            err << "tavoctl sync: the server no longer accepts the stored sign-in (code "
+                << token.resultCode() << "): sign in again with TAVO\n";
+            return 2;
+        }
+    }
+
+    auto queue = std::make_shared<SerialQueue>("TAVO.SerialDispatchQueue");
+    client.setSerialDispatchQueue(queue);
+    auto manager = std::make_shared<CountingFontManager>(
+        fontManager ? fontManager : platform::FontManager::defaultManager());
+    auto controller = FontManagementController::create(client, manager);
+    const std::string folder = Const::userFontDirectoryPath().value_or("");
+    // Shared with the run: it may outlive the command when a stop fails.
+    auto monitor = std::make_shared<RunMonitor>(folder);
+    ProgressView view(out, options.terminal);
+    auto interrupted = [&] { return options.interrupted && options.interrupted(); };
+
+    queue->async([controller, monitor] {
+        controller->syncSettingedFontActiveDeactiveOnMembersSite();
+        monitor->chainStarts(controller->store());
+        monitor->runReturned = true;
+    });
+    // The run is over when it ended with no font left "downloading" (its end
+    // reported), the chain gave up, or the account's list could not be fetched.
+    auto finished = [&] { return monitor->runReturned && !client.inFontSynchroizing; };
+    auto over = [&] { return monitor->failed || monitor->gaveUp || finished() || interrupted(); };
+    while (!MainQueue::main().runUntil(over, kRedrawInterval))
+        view.update(monitor->snapshot());
+
+    Result result = Result::Completed;
+    if (monitor->failed)
+        result = Result::Failed;
+    else if (monitor->gaveUp)
+        result = Result::GaveUp;
+    else if (!finished())
+        result = Result::Interrupted;
+
+    if (result == Result::Interrupted) {
+        view.finish(monitor->snapshot());
+        err << "tavoctl sync: interrupted: stopping after the download in flight\n";
+        if (!stopChain(client, *queue))
+            err << "tavoctl sync: the download in flight did not end; leaving it\n";
+        else if (monitor->completed)
+            result = Result::Completed;  // that download was the last one
+    } else {
+        // What the chain still does once it stopped: the end of the chain on
+        // the serial queue, the last activations, the last progress reports.
+        MainQueue::main().runUntil([&] { return !client.isFontDownloading; }, kStopWait);
+        queue->sync([] {});
+        controller->waitForActivationBatches();
+        queue->sync([] {});
+    }
+    MainQueue::main().drain();
+    const auto last = monitor->snapshot();
+    view.finish(last);
+
+    const bool flushed = controller->store().flush();
+    const long left =
+        result == Result::Failed ? 0 : static_cast<long>(controller->store().downloadingCount());
+    const long total = std::max(last.total, 0L);
+    const long installed = std::max(total - left, 0L);
+
+    switch (result) {
+        case Result::Completed:
+            out << "Font Synchronization Completed\n";
+            break;
+        case Result::Failed:
+            out << "Font Synchronization Failed: the account's font list could not be fetched\n";
+            break;
+        case Result::GaveUp:
+            out << "Font Synchronization gave up: a font could not be downloaded (" << left
+                << " left to download; the next synchronization fetches them)\n";
+            break;
+        case Result::Interrupted:
+            out << "Font Synchronization interrupted (" << left
+                << " left to download; the next synchronization fetches them)\n";
+            break;
+    }
+    const long failures = (result == Result::GaveUp ? 1 : 0) + manager->failed;
+    out << "  fonts installed: " << installed << " of " << total << " (" << bytesText(last.bytes)
+        << ")\n"
+        << "  activated:       " << manager->activated << "\n"
+        << "  deactivated:     " << manager->deactivated << "\n"
+        << "  failures:        " << failures << "\n"
+        << "  elapsed:         " << durationText(secondsSince(started)) << "\n"
+        << std::flush;
+    if (!flushed)
+        err << "tavoctl sync: the font list could not be written: "
+            << Config::fontListPath().value_or("") << "\n";
+    return result == Result::Completed && flushed ? 0 : 1;
+}
+
+int runSyncCommand(std::ostream& out, std::ostream& err) {
+    const auto config = Config::userConfig();
+    const auto deviceId = config ? Config::decryptedValue(*config, kConfigDeviceId) : std::nullopt;
+    const auto refresh =
+        config ? Config::decryptedValue(*config, kConfigRefreshTokens) : std::nullopt;
+    if (!deviceId || deviceId->empty() || !refresh || refresh->empty()) {
+        err << kNotSignedIn;
+        return 2;
+    }
+    std::shared_ptr<platform::FontManager> fontManager = platform::FontconfigFontManager::create();
+    if (!fontManager) {
+        err << "tavoctl sync: the font manager could not be set up (the user has no home folder)\n";
+        return 1;
+    }
+    platform::FontManager::setDefaultManager(fontManager);
+
+    struct sigaction action = {};
+    action.sa_handler = onSyncSignal;
+    action.sa_flags = SA_RESETHAND;  // a second signal ends the program at once
+    sigemptyset(&action.sa_mask);
+    struct sigaction previousInt = {};
+    struct sigaction previousTerm = {};
+    gInterrupted = false;
+    sigaction(SIGINT, &action, &previousInt);
+    sigaction(SIGTERM, &action, &previousTerm);
+
+    ApiClient& client = ApiClient::defaultApiClient();
+    configureClientFromUserConfig(client);
+    SyncOptions options;
+    options.terminal = ::isatty(STDOUT_FILENO) == 1;
+    options.interrupted = [] { return gInterrupted.load(); };
+    const int status = runSyncCommand(out, err, client, fontManager, options);
+
+    sigaction(SIGINT, &previousInt, nullptr);
+    sigaction(SIGTERM, &previousTerm, nullptr);
+    return status;
+}
+
+}  // namespace tavo::ctl
