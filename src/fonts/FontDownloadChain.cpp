@@ -1,6 +1,7 @@
 // The download chain: one font file at a time until no record is "downloading".
 #include "fonts/FontDownloadDelegate.h"
 #include "fonts/FontManagementController.h"
+#include "foundation/ConcurrentQueue.h"
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
 #include "platform/FontManager.h"
@@ -45,12 +46,12 @@ void FontManagementController::startNextDownload() {
     FontsApi(client_).downloadFontsAsyncWithFontId(*key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
 }
 
-void FontManagementController::fontInstalled(const std::string& path, const PlistDict& record) {
+void FontManagementController::fontInstalled(const std::string& path, const PlistDict& record,
+                                             const fontid::FontRecord& identification) {
+    versions_.remember(path, identification);
     const bool* activate = plistGet<bool>(record, kFontActivate);
     std::lock_guard lock(mutex_);
     installedSinceStop_ = true;
-    // A file replaced in place keeps the registration of the old one: a font
-    // hidden before and wanted active now is registered again.
     if (activate && *activate)
         installedActivePaths_.push_back(path);
 }
@@ -64,10 +65,32 @@ void FontManagementController::chainStopped() {
         activate.swap(installedActivePaths_);
         installed = std::exchange(installedSinceStop_, false);
     }
-    if (installed)
-        fontManager()->fontFilesDidChange();
-    if (!activate.empty())
-        fontActivate(activate);
+    if (!installed)
+        return;
+    // Off the serial queue: bringing the font manager's caches up to date
+    // may take a while for a large folder, and the next event should not wait.
+    ++batchesInFlight_;
+    auto self = shared_from_this();
+    globalQueue().async([self, activate = std::move(activate)] {
+        auto manager = self->fontManager();
+        manager->fontFilesDidChange();
+        // A file replaced in place keeps the registration of the old one: a
+        // font hidden before and wanted active now is registered again. The
+        // files are ours and new, so they go in one call without asking
+        // the font manager about each.
+        if (!activate.empty()) {
+            std::vector<platform::FontManagerError> errors;
+            if (!manager->registerFonts(activate, platform::FontManagerScope::Persistent, &errors))
+                for (const auto& error : errors)
+                    ILog("Failed to activate font by following reason.\n%@",
+                         format("%@: %@ (%ld)", error.path, error.description, error.code));
+        }
+        {
+            std::lock_guard lock(self->mutex_);
+            --self->batchesInFlight_;
+        }
+        self->batchesDone_.notify_all();
+    });
 }
 
 void FontManagementController::downloadFinished(DownloadOutcome outcome) {

@@ -120,6 +120,7 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
     } removeTemporary{*temporary};
 
     FontListStore& store = controller->store();
+    store.reload();  // a logout may have removed it meanwhile
     if (!store.exists()) {
         ILog("Downloading font with error: not found: %@", Config::fontListPath().value_or(""));
         fail();
@@ -153,14 +154,14 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
         error = Error{-1, "TAVO", "not a font file of the service"};
     else {
         TAVO_DLOG("installing font Id: %@: path: %@", fontId, destination);
-        installed = FontInstaller::install(*bytes, destination, &error);
+        installed = FontInstaller::installFile(*temporary, *bytes, destination, &error);
     }
     if (installed) {
         if (identification->fontId != fontId)
             WLog("Downloaded font carries another id: fontId: %@: record: %@", fontId, identification->fontId);
         record[kFontStatusType] = kFontStatusInstalled;
         store.setRecord(fontId, record, FontListStore::Write::Coalesced);
-        controller->fontInstalled(destination, record);
+        controller->fontInstalled(destination, record, *identification);
     } else {
         ILog("Downloading font with error fontId: %@: fontfile: %@: failed to install: Description: [%@]", fontId,
              fileName, error);

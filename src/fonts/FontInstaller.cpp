@@ -118,6 +118,17 @@ bool FontInstaller::install(const std::string& bytes, const std::string& destina
     return true;
 }
 
+bool FontInstaller::installFile(const std::string& file, const std::string& bytes, const std::string& destination,
+                                Error* error) {
+    if (!FileUtil::createDirectories(FileUtil::parentPath(destination), error))
+        return false;
+    if (::chmod(file.c_str(), 0644) == 0 && ::rename(file.c_str(), destination.c_str()) == 0) {
+        unsyncedFiles = true;
+        return true;
+    }
+    return install(bytes, destination, error);
+}
+
 void FontInstaller::syncFontFolder() {
     if (!unsyncedFiles.exchange(false))
         return;

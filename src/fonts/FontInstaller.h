@@ -21,6 +21,10 @@ public:
     // missing. The file is not flushed here: syncFontFolder() makes every
     // installed file durable at once before the list records them.
     static bool install(const std::string& bytes, const std::string& destination, Error* error);
+    // The same for a complete file of ours: renamed into place (made readable
+    // to the user's programs first), copied when it lies on another file system.
+    static bool installFile(const std::string& file, const std::string& bytes, const std::string& destination,
+                            Error* error);
     // Flushes the file system of the user's font folder to disk when files
     // were installed since the last time.
     static void syncFontFolder();

@@ -16,9 +16,9 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 // Coalesced writes come at most this often, and the writer never spends more
-// than a fifth of the time writing.
-constexpr auto kMinimumWriteInterval = std::chrono::milliseconds(500);
-constexpr int kWriteDutyFactor = 5;
+// than a tenth of the time writing.
+constexpr auto kMinimumWriteInterval = std::chrono::seconds(2);
+constexpr int kWriteDutyFactor = 10;
 
 bool isDownloading(const PlistValue& record) {
     const auto* dict = record.get<PlistDict>();
@@ -50,27 +50,39 @@ std::optional<FontListStore::FileStamp> FontListStore::stampOf(const std::string
                      static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
+void FontListStore::setAll(const PlistDict& list) {
+    list_.emplace();
+    downloading_.clear();
+    for (const auto& [key, record] : list) {
+        auto shared = std::make_shared<const PlistValue>(record);
+        indexRecord(key, *shared);
+        list_->emplace_hint(list_->end(), key, std::move(shared));
+    }
+}
+
 void FontListStore::load(Lock&) {
     path_ = Config::fontListPath().value_or("");
     stamp_ = stampOf(path_);
-    list_ = Config::fontList();
-    downloading_.clear();
-    if (list_)
-        for (const auto& [key, record] : *list_)
-            indexRecord(key, &record);
+    const std::optional<PlistDict> list = Config::fontList();
+    if (list)
+        setAll(*list);
+    else {
+        list_.reset();
+        downloading_.clear();
+    }
     loaded_ = true;
     attempted_ = written_ = generation_;
 }
 
 void FontListStore::ensureLoaded(Lock& lock) {
-    // A store outlives sandbox roots in tests, and the user's list is found
-    // anew by its path: another path is another list.
-    if (!loaded_ || path_ != Config::fontListPath().value_or(""))
+    if (!loaded_)
         load(lock);
 }
 
 void FontListStore::reload() {
     Lock lock(mutex_);
+    // The user's list is found anew by its path (a store outlives sandbox
+    // roots in tests): another path is another list.
     if (loaded_ && path_ == Config::fontListPath().value_or("")) {
         if (generation_ != written_ || stampOf(path_) == stamp_)
             return;  // pending changes win over the file; or nothing changed
@@ -79,9 +91,18 @@ void FontListStore::reload() {
     load(lock);
 }
 
-void FontListStore::create() {
+void FontListStore::discard() {
     Lock lock(mutex_);
-    ensureLoaded(lock);
+    loaded_ = false;
+    list_.reset();
+    downloading_.clear();
+    attempted_ = written_ = generation_;
+    done_.notify_all();
+}
+
+void FontListStore::create() {
+    reload();
+    Lock lock(mutex_);
     if (list_)
         return;
     Config::createFontPlist();
@@ -95,45 +116,58 @@ bool FontListStore::exists() {
 }
 
 std::optional<PlistDict> FontListStore::list() {
-    Lock lock(mutex_);
-    ensureLoaded(lock);
-    return list_;
+    Records records;
+    {
+        Lock lock(mutex_);
+        ensureLoaded(lock);
+        if (!list_)
+            return std::nullopt;
+        records = *list_;
+    }
+    PlistDict list;
+    for (const auto& [key, record] : records)
+        list.emplace_hint(list.end(), key, *record);
+    return list;
 }
 
 std::optional<PlistDict> FontListStore::record(const std::string& key) {
-    Lock lock(mutex_);
-    ensureLoaded(lock);
-    if (!list_)
-        return std::nullopt;
-    const auto* record = plistGet<PlistDict>(*list_, key);
-    return record ? std::optional<PlistDict>(*record) : std::nullopt;
+    std::shared_ptr<const PlistValue> record;
+    {
+        Lock lock(mutex_);
+        ensureLoaded(lock);
+        if (!list_)
+            return std::nullopt;
+        const auto it = list_->find(key);
+        if (it == list_->end())
+            return std::nullopt;
+        record = it->second;
+    }
+    const auto* dict = record->get<PlistDict>();
+    return dict ? std::optional<PlistDict>(*dict) : std::nullopt;
 }
 
-void FontListStore::indexRecord(const std::string& key, const PlistValue* record) {
-    if (record && isDownloading(*record))
+void FontListStore::indexRecord(const std::string& key, const PlistValue& record) {
+    if (isDownloading(record))
         downloading_.insert(key);
     else
         downloading_.erase(key);
 }
 
 bool FontListStore::setRecord(const std::string& key, PlistDict record, Write write) {
+    auto shared = std::make_shared<const PlistValue>(std::move(record));
     Lock lock(mutex_);
     ensureLoaded(lock);
     if (!list_)
         list_.emplace();
-    PlistValue& stored = (*list_)[key];
-    stored = PlistValue(std::move(record));
-    indexRecord(key, &stored);
+    indexRecord(key, *shared);
+    (*list_)[key] = std::move(shared);
     return changed(write, lock);
 }
 
 bool FontListStore::replace(PlistDict list) {
     Lock lock(mutex_);
     ensureLoaded(lock);
-    list_ = std::move(list);
-    downloading_.clear();
-    for (const auto& [key, record] : *list_)
-        indexRecord(key, &record);
+    setAll(list);
     return changed(Write::Now, lock);
 }
 
@@ -204,7 +238,7 @@ void FontListStore::writerLoop() {
         urgent_ = false;
         const std::uint64_t generation = generation_;
         const std::string path = path_;
-        const std::optional<PlistDict> snapshot = list_;
+        const std::optional<Records> snapshot = list_;
         const auto hook = beforeWrite_;
         lock.unlock();
 
@@ -214,7 +248,10 @@ void FontListStore::writerLoop() {
         bool ok = false;
         if (snapshot && !path.empty() && path == Config::fontListPath().value_or("")) {
             FileUtil::createDirectories(FileUtil::parentPath(path));
-            ok = Config::writeFontList(*snapshot);
+            PlistDict list;
+            for (const auto& [key, record] : *snapshot)
+                list.emplace_hint(list.end(), key, *record);
+            ok = Config::writeFontList(list);
         }
         const auto took = SteadyClock::now() - started;
 

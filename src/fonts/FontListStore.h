@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,7 +19,7 @@ namespace tavo {
 // The font list "TAVO.font.plist" as the font controller's code sees it: the
 // whole list in memory, read from disk at first use, written back atomically
 // on a queue of its own. Writes of a long download chain are coalesced (at
-// most a couple per second, and never more than a fifth of the time), so a
+// most one every two seconds, and never more than a tenth of the time), so a
 // chain of thousands of fonts does not rewrite a list of thousands of
 // records after each one; flush() writes what is pending at once.
 //
@@ -41,6 +42,9 @@ public:
     // Re-reads the file when it changed on disk since the store last read or
     // wrote it and nothing is pending.
     void reload();
+    // Drops the list in memory with its unwritten changes (the list file was
+    // removed, at logout); the next use reads the file again.
+    void discard();
     // Creates an empty list unless one exists (the file as well).
     void create();
     // Whether there is a list (the file could be read, or it was created).
@@ -74,9 +78,14 @@ private:
 
     using Lock = std::unique_lock<std::mutex>;
 
+    // Records are shared and never changed in place, so a write copies
+    // pointers under the lock, not the records.
+    using Records = std::map<std::string, std::shared_ptr<const PlistValue>>;
+
     void ensureLoaded(Lock& lock);
     void load(Lock& lock);
-    void indexRecord(const std::string& key, const PlistValue* record);
+    void setAll(const PlistDict& list);
+    void indexRecord(const std::string& key, const PlistValue& record);
     // Marks the list changed and has the writer write it; with wait, until
     // that generation was attempted, and returns whether it was written.
     bool changed(Write write, Lock& lock);
@@ -88,7 +97,7 @@ private:
     std::condition_variable done_;  // the callers: a write attempt ended
     std::string path_;              // of the list in memory
     bool loaded_ = false;
-    std::optional<PlistDict> list_;
+    std::optional<Records> list_;
     std::set<std::string> downloading_;
     std::optional<FileStamp> stamp_;  // of the file as last read or written
     std::uint64_t generation_ = 0;    // of the list in memory

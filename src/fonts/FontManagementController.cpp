@@ -135,23 +135,33 @@ void FontManagementController::notifyDiskSpaceInsufficient() {
 // ---- the progress list
 
 void FontManagementController::appendDownloadDisplayFont(const std::string& name) {
-    std::vector<std::string> names;
+    appendDownloadDisplayFonts({name});
+}
+
+void FontManagementController::appendDownloadDisplayFonts(const std::vector<std::string>& names) {
+    std::size_t count = 0;
+    std::string joined;
     {
         std::lock_guard lock(mutex_);
-        if (std::find(downloadDisplayFontNames_.begin(), downloadDisplayFontNames_.end(), name) !=
-            downloadDisplayFontNames_.end())
+        std::vector<std::string> added;
+        for (const auto& name : names)
+            if (downloadDisplayFontNameSet_.insert(name).second)
+                added.push_back(name);
+        if (added.empty())
             return;
-        downloadDisplayFontNames_.insert(downloadDisplayFontNames_.begin(), name);
-        names = downloadDisplayFontNames_;
+        // Newest first: the last of the batch leads.
+        downloadDisplayFontNames_.insert(downloadDisplayFontNames_.begin(), added.rbegin(), added.rend());
+        count = downloadDisplayFontNames_.size();
+        joined = joinNames(downloadDisplayFontNames_);
     }
     NotificationCenter::defaultCenter().post(
-        kFMUpdateProgressNotification,
-        {{kFMStartProgress, static_cast<int>(names.size())}, {kFMTypeface, joinNames(names)}});
+        kFMUpdateProgressNotification, {{kFMStartProgress, static_cast<int>(count)}, {kFMTypeface, joined}});
 }
 
 void FontManagementController::removeDownloadDisplayFont(const std::string& name) {
     std::lock_guard lock(mutex_);
-    std::erase(downloadDisplayFontNames_, name);
+    if (downloadDisplayFontNameSet_.erase(name))
+        std::erase(downloadDisplayFontNames_, name);
 }
 
 void FontManagementController::clearDownloadDisplayFont() {
@@ -159,6 +169,7 @@ void FontManagementController::clearDownloadDisplayFont() {
     auto clear = [self] {
         std::lock_guard lock(self->mutex_);
         self->downloadDisplayFontNames_.clear();
+        self->downloadDisplayFontNameSet_.clear();
     };
     if (MainQueue::isMainThread())
         clear();

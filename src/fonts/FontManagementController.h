@@ -9,8 +9,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "fontid/FontRecord.h"
 #include "fonts/FontListStore.h"
 #include "fonts/FontVersionCache.h"
 #include "foundation/NotificationCenter.h"
@@ -68,6 +70,8 @@ public:
 
     // ---- the progress list (main queue)
     void appendDownloadDisplayFont(const std::string& name);
+    // Several names entering at once (a page of a run): one notification.
+    void appendDownloadDisplayFonts(const std::vector<std::string>& names);
     void removeDownloadDisplayFont(const std::string& name);
     void clearDownloadDisplayFont();
     std::vector<std::string> downloadDisplayFontNames() const;
@@ -117,7 +121,7 @@ private:
     enum class DownloadOutcome { Next, RetryAfterRenewal, GiveUp };
     void downloadFinished(DownloadOutcome outcome);
     // A file of the chain is in the font folder and its record says installed.
-    void fontInstalled(const std::string& path, const PlistDict& record);
+    void fontInstalled(const std::string& path, const PlistDict& record, const fontid::FontRecord& identification);
     void startNextDownload();
     // No record is "downloading" any more, or the chain gave up.
     void chainStopped();
@@ -129,6 +133,7 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<std::string> downloadDisplayFontNames_;  // newest first
+    std::unordered_set<std::string> downloadDisplayFontNameSet_;
     std::function<std::optional<double>()> diskFreeSize_;
     std::vector<std::string> installedActivePaths_;  // since the chain last stopped
     bool installedSinceStop_ = false;

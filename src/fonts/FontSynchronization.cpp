@@ -56,7 +56,8 @@ std::string textOf(const PlistDict& record, const char* key) {
 struct FontManagementController::SyncLists {
     std::vector<std::string> activate;
     std::vector<std::string> deactivate;
-    std::string now;  // "yyyy-MM-dd HH:mm:ss" of the page
+    std::string now;                    // "yyyy-MM-dd HH:mm:ss" of the page
+    std::vector<std::string> progress;  // names entering the progress list on this page
 };
 
 int FontManagementController::getSyncFontAction(const PlistDict& oldFont, const PlistDict& newFont) const {
@@ -106,6 +107,13 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(cons
             for (const Fonts& font : *page.data->fonts)
                 if (!syncAccountFont(font, list, lists, folder))
                     break;  // no room: the rest of this page keeps its records
+        if (!lists.progress.empty()) {
+            auto self = shared_from_this();
+            MainQueue::main().async([self, names = std::move(lists.progress)] {
+                self->appendDownloadDisplayFonts(names);
+            });
+            lists.progress.clear();
+        }
         offset += limit;
         if (!page.data || !page.data->hasNext.value_or(false))
             break;
@@ -137,8 +145,7 @@ bool FontManagementController::syncAccountFont(const Fonts& font, PlistDict& lis
 
     if (textOf(record, kFontStatusType) == kFontStatusDownloading) {
         ILog("Download in progress: Id: %@: File: %@", key, fileName);
-        auto self = shared_from_this();
-        MainQueue::main().async([self, displayName] { self->appendDownloadDisplayFont(displayName); });
+        lists.progress.push_back(displayName);
         return true;
     }
 
@@ -185,8 +192,7 @@ bool FontManagementController::syncAccountFont(const Fonts& font, PlistDict& lis
         }
         record[kFontStatusType] = kFontStatusDownloading;
         store();
-        auto self = shared_from_this();
-        MainQueue::main().async([self, displayName] { self->appendDownloadDisplayFont(displayName); });
+        lists.progress.push_back(displayName);
         return true;
     }
 

@@ -33,6 +33,17 @@ std::optional<fontid::FontRecord> FontVersionCache::record(const std::string& pa
     return record;
 }
 
+void FontVersionCache::remember(const std::string& path, const fontid::FontRecord& record) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return;
+    std::lock_guard lock(mutex_);
+    if (entries_.size() >= kMaximumEntries)
+        entries_.clear();
+    entries_[path] = Entry{static_cast<long long>(st.st_ino), static_cast<long long>(st.st_size),
+                           static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec, record};
+}
+
 void FontVersionCache::clear() {
     std::lock_guard lock(mutex_);
     entries_.clear();

@@ -16,6 +16,8 @@ class FontVersionCache {
 public:
     // None when the file is missing or not one of the service's fonts.
     std::optional<fontid::FontRecord> record(const std::string& path);
+    // A file just written whose record is known.
+    void remember(const std::string& path, const fontid::FontRecord& record);
     void clear();
 
 private:

@@ -117,8 +117,8 @@ public:
                              const std::optional<ApiParams>& param,
                              const std::optional<ApiHeaders>& header,
                              DownloadCompletionHandler completionHandler);
-    // Downloads into a temporary file reporting to the delegate on a queue of
-    // the download's own.
+    // Downloads into a temporary file reporting to the delegate on the
+    // downloads' delegate queue (one serial queue for every download).
     std::shared_ptr<DownloadTask> asyncDownloadAtPath(const std::string& path,
                                                       const std::string& method,
                                                       const std::optional<ApiParams>& param,

@@ -45,12 +45,17 @@ Response downloadToTemporaryFile(const std::optional<HttpRequest>& request, cons
     return HttpTransport::performToFile(*request, *file, observer);
 }
 
-// Runs one download into a temporary file and reports to the delegate on a
-// queue of the download's own.
+// Runs one download into a temporary file and reports to the delegate on
+// the downloads' delegate queue.
 std::shared_ptr<DownloadTask> startDownload(const std::optional<HttpRequest>& request,
                                             std::shared_ptr<DownloadDelegate> delegate) {
     auto task = std::make_shared<DownloadTask>();
-    auto queue = std::make_shared<SerialQueue>("TAVO.downloadDelegateQueue");
+    // One delegate queue for every download (a thread per download would
+    // cost more than a small file's transfer); never destroyed, as transfers
+    // may outlive main.
+    static auto* sharedQueue = new std::shared_ptr<SerialQueue>(
+        std::make_shared<SerialQueue>("TAVO.downloadDelegateQueue"));
+    const std::shared_ptr<SerialQueue> queue = *sharedQueue;
     transferQueue().async([request, delegate, task, queue] {
         TransferObserver observer;
         observer.progress = [delegate, queue](std::int64_t n, std::int64_t total, std::int64_t expected) {

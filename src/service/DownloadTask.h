@@ -14,7 +14,7 @@ namespace tavo {
 // The error of a download whose answer brought no body to hand over.
 inline constexpr long kURLErrorFileDoesNotExist = -1100;
 
-// What a file download reports, in this order, on the download's own queue.
+// What a file download reports, in this order, on the downloads' delegate queue.
 class DownloadDelegate {
 public:
     virtual ~DownloadDelegate() = default;

@@ -17,7 +17,7 @@ public:
 
     FontsBase getFontsWithContains(const std::optional<std::string>& contains, std::optional<long> limit,
                                    std::optional<long> offset, std::optional<Error>* error);
-    // The font file, reported to the delegate on a queue of the download's own.
+    // The font file, reported to the delegate on the downloads' delegate queue.
     std::shared_ptr<DownloadTask> downloadFontsAsyncWithFontId(const std::string& fontId,
                                                                std::shared_ptr<DownloadDelegate> delegate);
     void downloadFontsAsyncWithFontId(const std::string& fontId, DownloadCompletionHandler handler);

@@ -95,7 +95,18 @@ TEST_F(FontListStoreTest, DownloadingIndexFollowsEveryChange) {
 TEST_F(FontListStoreTest, ListOfAnotherUserAreaIsAnotherList) {
     store.setRecord("1", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Now);
     Sandbox other;  // a new sandbox root: another home, another list
+    store.reload();
     EXPECT_FALSE(store.exists());
+}
+
+TEST_F(FontListStoreTest, DiscardDropsPendingChangesAndForgetsTheList) {
+    store.setRecord("1", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Now);
+    store.setRecord("2", recordWithStatus(kFontStatusDownloading), FontListStore::Write::Coalesced);
+    std::filesystem::remove(*Config::fontListPath());  // a logout removes the list
+    store.discard();
+    EXPECT_FALSE(store.exists());
+    EXPECT_TRUE(store.flush());
+    EXPECT_FALSE(FileUtil::exists(*Config::fontListPath())) << "not written back";
 }
 
 TEST_F(FontListStoreTest, FailedWriteIsReportedAndMemoryKept) {

@@ -313,6 +313,13 @@ void FontconfigFontManager::setFontsAddedHandler(FontsAddedHandler handler) {
     }
 }
 
+void FontconfigFontManager::fontFilesDidChange() {
+    std::lock_guard lock(state_->mutex);
+    // A folder form of the list hides new files until it is rendered again.
+    state_->syncIfFolderChanged();
+    state_->refreshCacheIfFolderChanged();
+}
+
 bool FontconfigFontManager::refreshCache() {
     std::lock_guard lock(state_->mutex);
     return state_->refreshCache();

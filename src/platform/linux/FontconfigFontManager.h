@@ -68,6 +68,8 @@ public:
     bool unregisterFonts(const std::vector<std::string>& paths, FontManagerScope scope,
                          std::vector<FontManagerError>* errors) override;
     void setFontsAddedHandler(FontsAddedHandler handler) override;
+    // Renders the list again for the folder's files and refreshes the cache.
+    void fontFilesDidChange() override;
 
     // One plain refresh of fontconfig's cache of the font folder (see
     // FontconfigQuery::refreshDirectoryCache for what it costs). False when
