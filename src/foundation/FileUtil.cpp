@@ -121,6 +121,8 @@ bool FileUtil::writeFile(const std::string& path, std::string_view bytes, bool a
 }
 
 bool FileUtil::createDirectories(const std::string& path, Error* error) {
+    if (isDirectory(path))
+        return true;  // the common case, in one stat instead of one per component
     std::error_code ec;
     fs::create_directories(path, ec);
     if (isDirectory(path))

@@ -12,6 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "platform/Layout.h"
 
@@ -95,14 +99,29 @@ std::map<std::string, std::string> osRelease() {
 }  // namespace
 
 std::string SystemInfo::loginName() {
+    // Every path of the user area goes through here, often several times per
+    // downloaded font: the user database is read once per effective user.
+    static std::mutex mutex;
+    static std::optional<std::pair<uid_t, std::string>> cached;
+    const uid_t uid = geteuid();
+    {
+        std::lock_guard lock(mutex);
+        if (cached && cached->first == uid)
+            return cached->second;
+    }
+    std::string name;
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* result = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result)
-        return result->pw_name;
-    if (const char* user = std::getenv("USER"))
-        return user;
-    return std::to_string(geteuid());
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &result) == 0 && result)
+        name = result->pw_name;
+    else if (const char* user = std::getenv("USER"))
+        return user;  // not cached: the database may answer later
+    else
+        return std::to_string(uid);
+    std::lock_guard lock(mutex);
+    cached.emplace(uid, name);
+    return name;
 }
 
 std::optional<std::string> SystemInfo::homeDirectory(const std::string& user) {
