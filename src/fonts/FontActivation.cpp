@@ -20,7 +20,9 @@ namespace {
 
 using platform::FontManagerScope;
 
-std::string fileNameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+std::string fileNameOf(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
 
 // The entries of a folder in the order the file system gives them.
 std::vector<std::string> listFolder(const std::string& folder) {
@@ -66,8 +68,9 @@ void FontManagementController::runActivationBatch(std::vector<std::string> paths
         }
         if (!batch.empty()) {
             std::vector<platform::FontManagerError> errors;
-            const bool ok = activate ? manager->registerFonts(batch, FontManagerScope::Persistent, &errors)
-                                     : manager->unregisterFonts(batch, FontManagerScope::Persistent, &errors);
+            const bool ok =
+                activate ? manager->registerFonts(batch, FontManagerScope::Persistent, &errors)
+                         : manager->unregisterFonts(batch, FontManagerScope::Persistent, &errors);
             if (!ok)
                 for (const auto& error : errors)
                     ILog(activate ? "Failed to activate font by following reason.\n%@"
@@ -132,7 +135,8 @@ void FontManagementController::deactivateFromAvailableFonts(const std::vector<st
         for (const auto& [key, value] : list) {
             const auto* record = value.get<PlistDict>();
             const bool* activate = record ? plistGet<bool>(*record, kFontActivate) : nullptr;
-            const std::string* file = record ? plistGet<std::string>(*record, kFontFileName) : nullptr;
+            const std::string* file =
+                record ? plistGet<std::string>(*record, kFontFileName) : nullptr;
             if (activate && *activate && file) {
                 TAVO_DLOG("active font: %@: file: %@", key, *file);
                 active.push_back(folder + "/" + *file);

@@ -43,7 +43,8 @@ void FontManagementController::startNextDownload() {
     client_.setDownloadFontName(recordText(record, kFontDisplayFontName));
     // Set before the task starts: its end may be reported at once.
     client_.isFontDownloading = true;
-    FontsApi(client_).downloadFontsAsyncWithFontId(*key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
+    FontsApi(client_).downloadFontsAsyncWithFontId(
+        *key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
 }
 
 void FontManagementController::fontInstalled(const std::string& path, const PlistDict& record,
@@ -96,41 +97,41 @@ void FontManagementController::chainStopped() {
 void FontManagementController::downloadFinished(DownloadOutcome outcome) {
     auto self = shared_from_this();
     switch (outcome) {
-    case DownloadOutcome::Next:
-        client_.isFontDownloading = false;
-        client_.retryDownloadFont = 0;
-        downloadFont();
-        checkFinishedSynchronizing();
-        return;
-    case DownloadOutcome::RetryAfterRenewal: {
-        client_.isFontDownloading = false;
-        client_.retryDownloadFont = 1;
-        // The renewal is a network call: on the serial queue, not on the
-        // main thread where it would freeze the menu.
-        auto renewAndRetry = [self] {
-            std::optional<Error> error;
-            FontsApi(self->client_).getScreensFontListUrlWithError(&error);
-            self->downloadFont();
-        };
-        if (auto queue = client_.serialDispatchQueue())
-            queue->async(std::move(renewAndRetry));
-        else
-            renewAndRetry();
-        return;
-    }
-    case DownloadOutcome::GiveUp:
-        MainQueue::main().async([self] {
-            self->clearDownloadDisplayFont();
-            NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,
-                                                     {{kFMCopyErrorOccurred, std::string()}});
-        });
-        client_.isFontDownloading = false;
-        client_.retryDownloadFont = 0;
-        if (auto queue = client_.serialDispatchQueue())
-            queue->async([self] { self->chainStopped(); });
-        else
-            chainStopped();
-        return;
+        case DownloadOutcome::Next:
+            client_.isFontDownloading = false;
+            client_.retryDownloadFont = 0;
+            downloadFont();
+            checkFinishedSynchronizing();
+            return;
+        case DownloadOutcome::RetryAfterRenewal: {
+            client_.isFontDownloading = false;
+            client_.retryDownloadFont = 1;
+            // The renewal is a network call: on the serial queue, not on the
+            // main thread where it would freeze the menu.
+            auto renewAndRetry = [self] {
+                std::optional<Error> error;
+                FontsApi(self->client_).getScreensFontListUrlWithError(&error);
+                self->downloadFont();
+            };
+            if (auto queue = client_.serialDispatchQueue())
+                queue->async(std::move(renewAndRetry));
+            else
+                renewAndRetry();
+            return;
+        }
+        case DownloadOutcome::GiveUp:
+            MainQueue::main().async([self] {
+                self->clearDownloadDisplayFont();
+                NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,
+                                                         {{kFMCopyErrorOccurred, std::string()}});
+            });
+            client_.isFontDownloading = false;
+            client_.retryDownloadFont = 0;
+            if (auto queue = client_.serialDispatchQueue())
+                queue->async([self] { self->chainStopped(); });
+            else
+                chainStopped();
+            return;
     }
 }
 

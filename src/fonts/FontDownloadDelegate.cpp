@@ -36,11 +36,13 @@ std::string recordText(const PlistDict& record, const char* key) {
 FontDownloadDelegate::FontDownloadDelegate(std::weak_ptr<FontManagementController> controller)
     : controller_(std::move(controller)) {}
 
-void FontDownloadDelegate::didFinishDownloadingToURL(const std::string& location, const HttpUrlResponse& response) {
+void FontDownloadDelegate::didFinishDownloadingToURL(const std::string& location,
+                                                     const HttpUrlResponse& response) {
     isDownloadTaskError = false;
     arrived_ = true;
     const std::string fontId = lastPathComponent(response.url);
-    ILog("Finished to download data for font Id: %@: http status: %ld", fontId, response.statusCode);
+    ILog("Finished to download data for font Id: %@: http status: %ld", fontId,
+         response.statusCode);
     if (logging::debugEnabled())
         for (const auto& [name, value] : response.headers)
             TAVO_DLOG("header: %@:[%@]", name, value);
@@ -51,26 +53,31 @@ void FontDownloadDelegate::didFinishDownloadingToURL(const std::string& location
     }
     TAVO_DLOG("property: MIMEType:[%@]", response.mimeType());
     if (response.mimeType() != "application/octet-stream") {
-        ILog("Downloading font with error: fontId: %@: MIMEType(%@) is incorrect", fontId, response.mimeType());
+        ILog("Downloading font with error: fontId: %@: MIMEType(%@) is incorrect", fontId,
+             response.mimeType());
         fail();
         return;
     }
     install(fontId, location, response);
 }
 
-void FontDownloadDelegate::handleRefusal(const std::string& fontId, const std::string& location, long status) {
+void FontDownloadDelegate::handleRefusal(const std::string& fontId, const std::string& location,
+                                         long status) {
     const auto body = FileUtil::readFile(location, 1 << 20);
     const Json json = body ? Json::parse(*body, nullptr, false) : Json();
     long code = kHttpResponceCodeUndefinedValue;
     if (json.is_object() && json.contains("code") && json["code"].is_number_integer())
         code = json["code"].get<long>();
     if (code != kHttpResponceCodeAccessTokenExpired) {
-        ILog("Downloading font with error: failed to download: fontId: %@: httpStatus: %ld: response code: %ld",
-             fontId, status, code);
+        ILog(
+            "Downloading font with error: failed to download: fontId: %@: httpStatus: %ld: "
+            "response code: %ld",
+            fontId, status, code);
         fail();
         return;
     }
-    TAVO_DLOG("The access token has expired: fontId: %@: httpStatus: %ld: response code: %ld", fontId, status, code);
+    TAVO_DLOG("The access token has expired: fontId: %@: httpStatus: %ld: response code: %ld",
+              fontId, status, code);
     auto controller = controller_.lock();
     if (!controller) {
         fail();
@@ -79,7 +86,8 @@ void FontDownloadDelegate::handleRefusal(const std::string& fontId, const std::s
     // Any authorised request renews the tokens; the record stays
     // "downloading", so the next download fetches the font again.
     std::optional<Error> error;
-    const ScreensBase answer = FontsApi(controller->apiClient()).getScreensFontListUrlWithError(&error);
+    const ScreensBase answer =
+        FontsApi(controller->apiClient()).getScreensFontListUrlWithError(&error);
     if (OVError::checkApiError(error, answer.code, answer.message)) {
         ILog("Response /api/v1/fonts/%@ message=retrying by expired token", fontId);
     } else {
@@ -105,7 +113,8 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
     }
     const auto temporary = FontInstaller::takeTemporary(location, *workspace, &error);
     if (!temporary) {
-        ILog("Downloading font with error: failed to create temporary: file: %@: Description: [%@]", location, error);
+        ILog("Downloading font with error: failed to create temporary: file: %@: Description: [%@]",
+             location, error);
         fail();
         return;
     }
@@ -143,8 +152,9 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
     if (displayName.empty())
         TAVO_DLOG("font list has empty displayFontName for %@", fontId);
     const std::string destination = Const::userFontDirectoryPath().value_or("") + "/" + fileName;
-    TAVO_DLOG("getting data for font Id: %@ file: %@: from temporary file: %@: (raw id: %@)", fontId, fileName,
-              *temporary, identification ? identification->fontId : std::string("(null)"));
+    TAVO_DLOG("getting data for font Id: %@ file: %@: from temporary file: %@: (raw id: %@)",
+              fontId, fileName, *temporary,
+              identification ? identification->fontId : std::string("(null)"));
 
     // Only a font of the service, under a plain name in the font folder.
     bool installed = false;
@@ -158,13 +168,16 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
     }
     if (installed) {
         if (identification->fontId != fontId)
-            WLog("Downloaded font carries another id: fontId: %@: record: %@", fontId, identification->fontId);
+            WLog("Downloaded font carries another id: fontId: %@: record: %@", fontId,
+                 identification->fontId);
         record[kFontStatusType] = kFontStatusInstalled;
         store.setRecord(fontId, record, FontListStore::Write::Coalesced);
         controller->fontInstalled(destination, record, *identification);
     } else {
-        ILog("Downloading font with error fontId: %@: fontfile: %@: failed to install: Description: [%@]", fontId,
-             fileName, error);
+        ILog(
+            "Downloading font with error fontId: %@: fontfile: %@: failed to install: Description: "
+            "[%@]",
+            fontId, fileName, error);
         fail();
     }
     ILog("Response /api/v1/fonts/%@ message=succeeded (%@ [%@])", fontId, fileName, displayName);
@@ -181,30 +194,38 @@ void FontDownloadDelegate::didCompleteWithError(const std::optional<Error>& task
     if (!controller)
         return;
     ApiClient& client = controller->apiClient();
-    const std::string fontId = response ? lastPathComponent(response->url) : std::string("(unknown)");
+    const std::string fontId =
+        response ? lastPathComponent(response->url) : std::string("(unknown)");
     const long status = response ? response->statusCode : 0;
     if (!taskError && !isDownloadTaskError) {
         TAVO_DLOG("downloadFont and session:finishTasksAndInvalidate");
         controller->downloadFinished(FontManagementController::DownloadOutcome::Next);
         return;
     }
-    ILog("Failed to download: taskError: %ld: fontId: %@: httpStatus: %ld: retry: %ld: path: %@: Description: [%@]",
-         isDownloadTaskError ? 1L : 0L, fontId, status, static_cast<long>(client.retryDownloadFont.load()),
-         FontsApi::fontPath(fontId), taskError ? format("%@", *taskError) : std::string("unknown"));
+    ILog(
+        "Failed to download: taskError: %ld: fontId: %@: httpStatus: %ld: retry: %ld: path: %@: "
+        "Description: [%@]",
+        isDownloadTaskError ? 1L : 0L, fontId, status,
+        static_cast<long>(client.retryDownloadFont.load()), FontsApi::fontPath(fontId),
+        taskError ? format("%@", *taskError) : std::string("unknown"));
     std::string contentType;
     if (isSuspeciousExpiredToken(response, status, taskError ? taskError->code : 0, &contentType,
                                  client.retryDownloadFont)) {
-        ILog("Response /api/v1/fonts/%@ message=retrying by assumed that token expired(Content-Type: %@)", fontId,
-             contentType);
+        ILog(
+            "Response /api/v1/fonts/%@ message=retrying by assumed that token "
+            "expired(Content-Type: %@)",
+            fontId, contentType);
         controller->downloadFinished(FontManagementController::DownloadOutcome::RetryAfterRenewal);
         return;
     }
-    ILog("Response /api/v1/fonts/%@ message=give up to download(Content-Type: %@)", fontId, contentType);
+    ILog("Response /api/v1/fonts/%@ message=give up to download(Content-Type: %@)", fontId,
+         contentType);
     controller->downloadFinished(FontManagementController::DownloadOutcome::GiveUp);
 }
 
-bool FontDownloadDelegate::isSuspeciousExpiredToken(const std::optional<HttpUrlResponse>& response, long httpStatus,
-                                                    long errorCode, std::string* contentType,
+bool FontDownloadDelegate::isSuspeciousExpiredToken(const std::optional<HttpUrlResponse>& response,
+                                                    long httpStatus, long errorCode,
+                                                    std::string* contentType,
                                                     std::atomic<int>& retryDownloadFont) {
     if (!response || !contentType) {
         ILog("Error in downloading font without header");

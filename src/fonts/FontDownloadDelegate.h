@@ -19,20 +19,23 @@ class FontDownloadDelegate : public DownloadDelegate {
 public:
     explicit FontDownloadDelegate(std::weak_ptr<FontManagementController> controller);
 
-    void didFinishDownloadingToURL(const std::string& location, const HttpUrlResponse& response) override;
+    void didFinishDownloadingToURL(const std::string& location,
+                                   const HttpUrlResponse& response) override;
     void didCompleteWithError(const std::optional<Error>& error,
                               const std::optional<HttpUrlResponse>& response) override;
 
     // Whether a failed answer looks like an access token that expired in
     // flight (400, "application/json", file error -1100, not retried yet);
     // contentType receives the answer's Content-Type.
-    static bool isSuspeciousExpiredToken(const std::optional<HttpUrlResponse>& response, long httpStatus,
-                                         long errorCode, std::string* contentType, std::atomic<int>& retryDownloadFont);
+    static bool isSuspeciousExpiredToken(const std::optional<HttpUrlResponse>& response,
+                                         long httpStatus, long errorCode, std::string* contentType,
+                                         std::atomic<int>& retryDownloadFont);
 
 private:
     void fail() { isDownloadTaskError = true; }
     void handleRefusal(const std::string& fontId, const std::string& location, long status);
-    void install(const std::string& fontId, const std::string& location, const HttpUrlResponse& response);
+    void install(const std::string& fontId, const std::string& location,
+                 const HttpUrlResponse& response);
 
     std::weak_ptr<FontManagementController> controller_;
     std::atomic<bool> isDownloadTaskError{false};

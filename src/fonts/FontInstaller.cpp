@@ -61,7 +61,8 @@ std::optional<std::string> FontInstaller::workspaceFolder(Error* error) {
     return folder;
 }
 
-std::optional<std::string> FontInstaller::takeTemporary(const std::string& body, const std::string& workspace,
+std::optional<std::string> FontInstaller::takeTemporary(const std::string& body,
+                                                        const std::string& workspace,
                                                         Error* error) {
     std::string folder = workspace;
     while (folder.size() > 1 && folder.back() == '/')
@@ -86,7 +87,8 @@ std::optional<std::string> FontInstaller::takeTemporary(const std::string& body,
     return temporary;
 }
 
-bool FontInstaller::install(const std::string& bytes, const std::string& destination, Error* error) {
+bool FontInstaller::install(const std::string& bytes, const std::string& destination,
+                            Error* error) {
     const std::string folder = FileUtil::parentPath(destination);
     if (!FileUtil::createDirectories(folder, error))
         return false;
@@ -118,8 +120,8 @@ bool FontInstaller::install(const std::string& bytes, const std::string& destina
     return true;
 }
 
-bool FontInstaller::installFile(const std::string& file, const std::string& bytes, const std::string& destination,
-                                Error* error) {
+bool FontInstaller::installFile(const std::string& file, const std::string& bytes,
+                                const std::string& destination, Error* error) {
     if (!FileUtil::createDirectories(FileUtil::parentPath(destination), error))
         return false;
     if (::chmod(file.c_str(), 0644) == 0 && ::rename(file.c_str(), destination.c_str()) == 0) {

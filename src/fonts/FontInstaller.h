@@ -14,8 +14,8 @@ public:
     // "<workspace>/Font/", created when missing; none on failure (error set).
     static std::optional<std::string> workspaceFolder(Error* error);
     // Moves (or copies) the downloaded body to "<workspace>/Font/<UUID>.otf".
-    static std::optional<std::string> takeTemporary(const std::string& body, const std::string& workspace,
-                                                    Error* error);
+    static std::optional<std::string> takeTemporary(const std::string& body,
+                                                    const std::string& workspace, Error* error);
     // Writes bytes to destination atomically: a hidden temporary file in the
     // same folder, renamed over the destination. The folder is created when
     // missing. The file is not flushed here: syncFontFolder() makes every
@@ -23,8 +23,8 @@ public:
     static bool install(const std::string& bytes, const std::string& destination, Error* error);
     // The same for a complete file of ours: renamed into place (made readable
     // to the user's programs first), copied when it lies on another file system.
-    static bool installFile(const std::string& file, const std::string& bytes, const std::string& destination,
-                            Error* error);
+    static bool installFile(const std::string& file, const std::string& bytes,
+                            const std::string& destination, Error* error);
     // Flushes the file system of the user's font folder to disk when files
     // were installed since the last time.
     static void syncFontFolder();

@@ -261,8 +261,8 @@ void FontListStore::writerLoop() {
             written_ = std::max(written_, generation);
             stamp_ = stampOf(path);
         }
-        nextWrite_ = SteadyClock::now() +
-                     std::max<SteadyClock::duration>(kMinimumWriteInterval, took * kWriteDutyFactor);
+        nextWrite_ = SteadyClock::now() + std::max<SteadyClock::duration>(kMinimumWriteInterval,
+                                                                          took * kWriteDutyFactor);
         done_.notify_all();
     }
 }

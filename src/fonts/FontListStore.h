@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -8,8 +9,6 @@
 #include <optional>
 #include <set>
 #include <string>
-
-#include <condition_variable>
 #include <thread>
 
 #include "foundation/PlistValue.h"

@@ -43,23 +43,27 @@ FontManagementController& FontManagementController::sharedInstance() {
 
 std::shared_ptr<FontManagementController> FontManagementController::create(
     ApiClient& client, std::shared_ptr<platform::FontManager> fontManager) {
-    return std::shared_ptr<FontManagementController>(new FontManagementController(client, std::move(fontManager)));
+    return std::shared_ptr<FontManagementController>(
+        new FontManagementController(client, std::move(fontManager)));
 }
 
-FontManagementController::FontManagementController(ApiClient& client,
-                                                   std::shared_ptr<platform::FontManager> fontManager)
+FontManagementController::FontManagementController(
+    ApiClient& client, std::shared_ptr<platform::FontManager> fontManager)
     : client_(client), fontManager_(std::move(fontManager)) {
     // The list never says "installed" for a file the disk does not hold yet.
     store_.setBeforeWriteHook([] { FontInstaller::syncFontFolder(); });
 }
 
-FontManagementController::~FontManagementController() { waitForActivationBatches(); }
+FontManagementController::~FontManagementController() {
+    waitForActivationBatches();
+}
 
 std::shared_ptr<platform::FontManager> FontManagementController::fontManager() const {
     return fontManager_ ? fontManager_ : platform::FontManager::defaultManager();
 }
 
-void FontManagementController::setDiskFreeSizeProvider(std::function<std::optional<double>()> provider) {
+void FontManagementController::setDiskFreeSizeProvider(
+    std::function<std::optional<double>()> provider) {
     std::lock_guard lock(mutex_);
     diskFreeSize_ = std::move(provider);
 }
@@ -85,7 +89,8 @@ std::optional<std::string> FontManagementController::getFontFileVersion(const st
     return record ? std::optional<std::string>(record->version) : std::nullopt;
 }
 
-bool FontManagementController::fontVersionMatched(const std::string& path, const std::string& version) {
+bool FontManagementController::fontVersionMatched(const std::string& path,
+                                                  const std::string& version) {
     const auto current = getFontFileVersion(path);
     const bool matched = current && *current == version;
     TAVO_DLOG("matched:%@ path:[%@] current:[%@] install:[%@]", matched ? "YES" : "NO", path,
@@ -93,7 +98,8 @@ bool FontManagementController::fontVersionMatched(const std::string& path, const
     return matched;
 }
 
-std::vector<std::string> FontManagementController::checkDedicatedFont(const std::vector<std::string>& paths) const {
+std::vector<std::string> FontManagementController::checkDedicatedFont(
+    const std::vector<std::string>& paths) const {
     std::vector<std::string> dedicated;
     for (const auto& path : paths)
         if (const_cast<FontVersionCache&>(versions_).record(path))
@@ -112,7 +118,7 @@ double FontManagementController::getDiskFreeSize() const {
     // The volume of the user's font folder; its nearest existing ancestor
     // when it is not there yet.
     std::string path = Const::userFontDirectoryPath().value_or("/");
-    for (struct stat st {}; !path.empty() && ::stat(path.c_str(), &st) != 0;) {
+    for (struct stat st{}; !path.empty() && ::stat(path.c_str(), &st) != 0;) {
         const auto slash = path.find_last_of('/');
         path = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
     }
@@ -150,12 +156,14 @@ void FontManagementController::appendDownloadDisplayFonts(const std::vector<std:
         if (added.empty())
             return;
         // Newest first: the last of the batch leads.
-        downloadDisplayFontNames_.insert(downloadDisplayFontNames_.begin(), added.rbegin(), added.rend());
+        downloadDisplayFontNames_.insert(downloadDisplayFontNames_.begin(), added.rbegin(),
+                                         added.rend());
         count = downloadDisplayFontNames_.size();
         joined = joinNames(downloadDisplayFontNames_);
     }
     NotificationCenter::defaultCenter().post(
-        kFMUpdateProgressNotification, {{kFMStartProgress, static_cast<int>(count)}, {kFMTypeface, joined}});
+        kFMUpdateProgressNotification,
+        {{kFMStartProgress, static_cast<int>(count)}, {kFMTypeface, joined}});
 }
 
 void FontManagementController::removeDownloadDisplayFont(const std::string& name) {
@@ -197,8 +205,9 @@ void FontManagementController::checkFinishedSynchronizing() {
             return;
         self->client_.inFontSynchroizing = false;
         NotificationCenter::defaultCenter().post(
-            kFMCommonMessageNotification, {{kFMCommonMessageHeading, std::string("Font Synchronization Completed")},
-                                           {kFMCommonMessageDetail, std::string("Finished the font synchronization")}});
+            kFMCommonMessageNotification,
+            {{kFMCommonMessageHeading, std::string("Font Synchronization Completed")},
+             {kFMCommonMessageDetail, std::string("Finished the font synchronization")}});
         ILog("Terminating update fonts for font synchronization");
     };
     if (queue)

@@ -15,8 +15,8 @@
 #include "fontid/FontRecord.h"
 #include "fonts/FontListStore.h"
 #include "fonts/FontVersionCache.h"
-#include "foundation/NotificationCenter.h"
 #include "foundation/ConfigKeys.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/PlistValue.h"
 #include "service/BaseModel.h"
 
@@ -37,7 +37,11 @@ inline constexpr const char* kFMCopyErrorOccurred = "copyErrorOccurred";  // std
 inline constexpr const char* kFMCommonMessageHeading = "commonMessageHeadingString";
 inline constexpr const char* kFMCommonMessageDetail = "commonMessageDetailString";
 
-enum SyncFontAction : int { kSyncFontActionActivate = 0, kSyncFontActionDeactivate = 1, kSyncFontActionUninstall = 2 };
+enum SyncFontAction : int {
+    kSyncFontActionActivate = 0,
+    kSyncFontActionDeactivate = 1,
+    kSyncFontActionUninstall = 2
+};
 
 // Keeps the fonts on the machine in step with the fonts of the signed-in
 // account: the synchronization run, the download chain, the web-side font
@@ -51,8 +55,8 @@ class FontManagementController : public std::enable_shared_from_this<FontManagem
 public:
     static FontManagementController& sharedInstance();
     // A controller of its own (tests, tools): its client, its font manager.
-    static std::shared_ptr<FontManagementController> create(ApiClient& client,
-                                                             std::shared_ptr<platform::FontManager> fontManager);
+    static std::shared_ptr<FontManagementController> create(
+        ApiClient& client, std::shared_ptr<platform::FontManager> fontManager);
     ~FontManagementController();
 
     // ---- synchronization
@@ -115,13 +119,15 @@ private:
     // One account font of a synchronization page; false when the rest of
     // the page must be skipped for want of disk space.
     struct SyncLists;
-    bool syncAccountFont(const Fonts& font, PlistDict& list, SyncLists& lists, const std::string& folder);
+    bool syncAccountFont(const Fonts& font, PlistDict& list, SyncLists& lists,
+                         const std::string& folder);
     void runActivationBatch(std::vector<std::string> paths, bool activate);
     // How a download task ended (on the download's queue).
     enum class DownloadOutcome { Next, RetryAfterRenewal, GiveUp };
     void downloadFinished(DownloadOutcome outcome);
     // A file of the chain is in the font folder and its record says installed.
-    void fontInstalled(const std::string& path, const PlistDict& record, const fontid::FontRecord& identification);
+    void fontInstalled(const std::string& path, const PlistDict& record,
+                       const fontid::FontRecord& identification);
     void startNextDownload();
     // No record is "downloading" any more, or the chain gave up.
     void chainStopped();

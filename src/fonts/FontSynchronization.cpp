@@ -60,12 +60,14 @@ struct FontManagementController::SyncLists {
     std::vector<std::string> progress;  // names entering the progress list on this page
 };
 
-int FontManagementController::getSyncFontAction(const PlistDict& oldFont, const PlistDict& newFont) const {
+int FontManagementController::getSyncFontAction(const PlistDict& oldFont,
+                                                const PlistDict& newFont) const {
     (void)oldFont;
     const bool freemium = boolOf(newFont, kFontFreemium);
     const auto* contracts = plistGet<PlistArray>(newFont, kFontContractIds);
     const bool contracted = contracts && !contracts->empty();
-    const int action = !freemium && !contracted ? kSyncFontActionDeactivate : kSyncFontActionActivate;
+    const int action =
+        !freemium && !contracted ? kSyncFontActionDeactivate : kSyncFontActionActivate;
     TAVO_DLOG("name: %@ pattern: %@ action: %@", textOf(newFont, kFontDisplayFontName),
               format("%d%d", freemium ? 1 : 0, contracted ? 1 : 0), kSyncFontActionNames[action]);
     return action;
@@ -90,7 +92,8 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(cons
     for (;;) {
         ILog("Getting available font list at %ld, limit %ld", offset, limit);
         std::optional<Error> error;
-        const FontsBase page = api.getFontsWithContains(kContainsAvailableFonts, limit, offset, &error);
+        const FontsBase page =
+            api.getFontsWithContains(kContainsAvailableFonts, limit, offset, &error);
         if (!OVError::checkApiError(error, page.code, page.message)) {
             if (pageProcessed)
                 break;
@@ -173,7 +176,8 @@ bool FontManagementController::syncAccountFont(const Fonts& font, PlistDict& lis
         store();
     }
 
-    const int action = activateFlg ? getSyncFontAction(oldRecord, record) : kSyncFontActionDeactivate;
+    const int action =
+        activateFlg ? getSyncFontAction(oldRecord, record) : kSyncFontActionDeactivate;
     if (action == kSyncFontActionActivate) {
         const char* download = nullptr;
         if (!exists)
@@ -216,14 +220,16 @@ void FontManagementController::fontUninstallationRemovedServer(long limit, long 
     for (bool more = true; more; offset += 1000) {
         ILog("Start Uninstallation removed fonts ");
         std::optional<Error> error;
-        const FontsBase page = api.getFontsWithContains(kContainsDeletedFonts, limit, offset, &error);
+        const FontsBase page =
+            api.getFontsWithContains(kContainsDeletedFonts, limit, offset, &error);
         more = false;
         if (OVError::checkApiError(error, page.code, page.message)) {
             std::vector<std::string> paths;
             if (page.data && page.data->fonts)
                 for (const Fonts& font : *page.data->fonts) {
                     const std::string fileName = font.fileName.value_or("");
-                    ILog("The font removed on the server: id: %@: File: %@", font.fontId.value_or(""), fileName);
+                    ILog("The font removed on the server: id: %@: File: %@",
+                         font.fontId.value_or(""), fileName);
                     if (isPlainFontFileName(fileName))
                         paths.push_back(folder + "/" + fileName);
                     else

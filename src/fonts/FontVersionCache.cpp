@@ -17,7 +17,8 @@ std::optional<fontid::FontRecord> FontVersionCache::record(const std::string& pa
         return std::nullopt;
     const long long inode = static_cast<long long>(st.st_ino);
     const long long size = static_cast<long long>(st.st_size);
-    const long long mtime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    const long long mtime =
+        static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     {
         std::lock_guard lock(mutex_);
         const auto it = entries_.find(path);
@@ -40,8 +41,9 @@ void FontVersionCache::remember(const std::string& path, const fontid::FontRecor
     std::lock_guard lock(mutex_);
     if (entries_.size() >= kMaximumEntries)
         entries_.clear();
-    entries_[path] = Entry{static_cast<long long>(st.st_ino), static_cast<long long>(st.st_size),
-                           static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec, record};
+    entries_[path] = Entry{
+        static_cast<long long>(st.st_ino), static_cast<long long>(st.st_size),
+        static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec, record};
 }
 
 void FontVersionCache::clear() {

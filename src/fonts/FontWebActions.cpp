@@ -79,7 +79,8 @@ void FontManagementController::activateFontOnWeb(const UserInfo& userInfo) {
               record.empty() ? std::string("(not in plist)") : recordText(record, kFontStatusType));
     auto self = shared_from_this();
     auto showProgress = [self, displayName] {
-        MainQueue::main().async([self, displayName] { self->appendDownloadDisplayFont(displayName); });
+        MainQueue::main().async(
+            [self, displayName] { self->appendDownloadDisplayFont(displayName); });
     };
     auto refresh = [&](PlistDict& r) {
         if (displayName.empty())
@@ -108,7 +109,8 @@ void FontManagementController::activateFontOnWeb(const UserInfo& userInfo) {
     }
 
     const std::string fileName = recordText(record, kFontFileName);
-    TAVO_DLOG("turned on the activate flag with font list configuration for fontId: %@: file: %@", key, fileName);
+    TAVO_DLOG("turned on the activate flag with font list configuration for fontId: %@: file: %@",
+              key, fileName);
     record[kFontActivate] = true;
     store_.setRecord(key, record, FontListStore::Write::Soon);
 
@@ -126,7 +128,8 @@ void FontManagementController::activateFontOnWeb(const UserInfo& userInfo) {
         return;  // a download is pending
     }
     ILog("Event Font-Activate: %@: Id: %@: Name: %@",
-         status == kFontStatusInstalled ? "Update font by version" : "Re-install font", key, displayName);
+         status == kFontStatusInstalled ? "Update font by version" : "Re-install font", key,
+         displayName);
     if (room) {
         record[kFontStatusType] = kFontStatusDownloading;
         showProgress();
@@ -150,7 +153,8 @@ void FontManagementController::deactivateFontOnWeb(const UserInfo& userInfo) {
         return;
     }
     const std::string fileName = recordText(*record, kFontFileName);
-    ILog("Event Font-Deactivate: Id: %@: Name: %@", key, fileName.empty() ? std::string("(unknown)") : fileName);
+    ILog("Event Font-Deactivate: Id: %@: Name: %@", key,
+         fileName.empty() ? std::string("(unknown)") : fileName);
     if (isPlainFontFileName(fileName))
         fontDeactivate({Const::userFontDirectoryPath().value_or("") + "/" + fileName});
     (*record)[kFontActivate] = false;

@@ -22,7 +22,8 @@ public:
     void setFontsAddedHandler(FontsAddedHandler) override {}
 
 private:
-    static bool refuse(const std::vector<std::string>& paths, std::vector<FontManagerError>* errors) {
+    static bool refuse(const std::vector<std::string>& paths,
+                       std::vector<FontManagerError>* errors) {
         if (errors)
             for (const auto& path : paths)
                 errors->push_back({path, 105, "no font manager"});

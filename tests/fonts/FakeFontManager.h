@@ -17,7 +17,8 @@ public:
     platform::FontManagerScope scopeForFile(const std::string& path) override {
         std::lock_guard lock(mutex_);
         ++scopeQueries;
-        return hidden_.count(path) ? platform::FontManagerScope::None : platform::FontManagerScope::Persistent;
+        return hidden_.count(path) ? platform::FontManagerScope::None
+                                   : platform::FontManagerScope::Persistent;
     }
     bool registerFonts(const std::vector<std::string>& paths, platform::FontManagerScope,
                        std::vector<platform::FontManagerError>*) override {

@@ -29,7 +29,8 @@ protected:
         const auto folder = *Const::applicationDownloadFontTempolaryDirectoryPath() + "/Font";
         if (!FileUtil::isDirectory(folder))
             return 0;
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(folder), {}));
     }
 
     bool gaveUp() { return !posted(kFMUpdateProgressNotification, kFMCopyErrorOccurred).empty(); }
@@ -44,7 +45,8 @@ TEST_F(FontDownloadTest, JsonAnswerWithStatus200IsRefusedWithoutATemporaryFile) 
     EXPECT_TRUE(gaveUp());
     EXPECT_EQ(workspaceFiles(), 0u);
     EXPECT_FALSE(FileUtil::exists(fontPath(*font.fileName)));
-    EXPECT_EQ(text(*record(*font.fontId), kFontStatusType), kFontStatusDownloading) << "fetched by a later run";
+    EXPECT_EQ(text(*record(*font.fontId), kFontStatusType), kFontStatusDownloading)
+        << "fetched by a later run";
     EXPECT_TRUE(controller->downloadDisplayFontNames().empty());
 }
 
@@ -81,7 +83,8 @@ TEST_F(FontDownloadTest, ExpiredAccessTokenIsRenewedAndTheFontFetchedAgain) {
 }
 
 TEST_F(FontDownloadTest, DownloadsRunOneAfterTheOther) {
-    writeList({{*font.fontId, downloadingRecord(*font.fileName)}, {*other.fontId, downloadingRecord(*other.fileName)}});
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)},
+               {*other.fontId, downloadingRecord(*other.fileName)}});
     addFault({{"path", "/api/v1/fonts/*"}, {"delayMs", 400}});
     controller->downloadFont();
     controller->downloadFont();  // a second start while one is in flight does nothing
@@ -96,9 +99,10 @@ TEST_F(FontDownloadTest, DownloadsRunOneAfterTheOther) {
 TEST_F(FontDownloadTest, BadBodiesNeverReplaceAnInstalledFile) {
     ASSERT_TRUE(synchronize());
     const std::string installed = Sandbox::readFile(fontPath(*font.fileName));
-    for (const nlohmann::json& fault :
-         {nlohmann::json{{"status", 200}, {"body", "not a font at all"}, {"contentType", "application/octet-stream"}},
-          nlohmann::json{{"cutAfterBytes", 100}}}) {
+    for (const nlohmann::json& fault : {nlohmann::json{{"status", 200},
+                                                       {"body", "not a font at all"},
+                                                       {"contentType", "application/octet-stream"}},
+                                        nlohmann::json{{"cutAfterBytes", 100}}}) {
         SCOPED_TRACE(fault.dump());
         auto rule = fault;
         rule["path"] = "/api/v1/fonts/*";

@@ -16,8 +16,8 @@
 #include "foundation/MainQueue.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/SerialQueue.h"
-#include "service/FontsApi.h"
 #include "refservice/ServiceState.h"
+#include "service/FontsApi.h"
 #include "service/ServiceFixture.h"
 
 namespace tavo::test {
@@ -49,10 +49,11 @@ protected:
         client.setSerialDispatchQueue(queue);
         controller = FontManagementController::create(client, fontManager);
         for (const char* name : {kFMUpdateProgressNotification, kFMCommonMessageNotification})
-            tokens.push_back(NotificationCenter::defaultCenter().addObserver(name, [this](const Notification& n) {
-                std::lock_guard lock(notificationsMutex);
-                notifications.push_back(n);
-            }));
+            tokens.push_back(NotificationCenter::defaultCenter().addObserver(
+                name, [this](const Notification& n) {
+                    std::lock_guard lock(notificationsMutex);
+                    notifications.push_back(n);
+                }));
     }
 
     void TearDown() override {
@@ -67,7 +68,9 @@ protected:
     }
 
     std::string fontFolder() const { return Const::userFontDirectoryPath().value_or(""); }
-    std::string fontPath(const std::string& fileName) const { return fontFolder() + "/" + fileName; }
+    std::string fontPath(const std::string& fileName) const {
+        return fontFolder() + "/" + fileName;
+    }
 
     // Runs a synchronization on the serial queue and waits until it and its
     // downloads are over (or the chain gave up).
@@ -137,10 +140,11 @@ protected:
         auto& state = *service.context()->state;
         std::lock_guard lock(state.mutex);
         const auto* font = state.findFont(fontId);
-        return nlohmann::json{{"fontId", font->fontId},     {"displayFontName", font->displayFontName},
-                              {"fileName", font->fileName}, {"fileSize", font->fileSize},
-                              {"version", font->version},   {"isFreemium", font->isFreemium},
-                              {"contractIds", {"c-1"}}}
+        return nlohmann::json{
+            {"fontId", font->fontId},     {"displayFontName", font->displayFontName},
+            {"fileName", font->fileName}, {"fileSize", font->fileSize},
+            {"version", font->version},   {"isFreemium", font->isFreemium},
+            {"contractIds", {"c-1"}}}
             .dump();
     }
 
@@ -163,7 +167,8 @@ protected:
         controller->store().reload();
     }
 
-    static PlistDict downloadingRecord(const std::string& fileName, const std::string& name = "A font") {
+    static PlistDict downloadingRecord(const std::string& fileName,
+                                       const std::string& name = "A font") {
         PlistDict r = FontManagementController::createFontKeyList();
         r[kFontFileName] = fileName;
         r[kFontDisplayFontName] = name;
@@ -172,7 +177,9 @@ protected:
         return r;
     }
 
-    std::optional<PlistDict> record(const std::string& fontId) { return controller->store().record(fontId); }
+    std::optional<PlistDict> record(const std::string& fontId) {
+        return controller->store().record(fontId);
+    }
 
     static std::string text(const PlistDict& record, const char* key) {
         const auto* value = plistGet<std::string>(record, key);

@@ -14,7 +14,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-PlistDict recordWithStatus(const char* status) { return {{kFontStatusType, status}, {kFontFileName, "A.ttf"}}; }
+PlistDict recordWithStatus(const char* status) {
+    return {{kFontStatusType, status}, {kFontFileName, "A.ttf"}};
+}
 
 class FontListStoreTest : public SandboxTest {
 protected:
@@ -32,7 +34,8 @@ TEST_F(FontListStoreTest, NoListUntilCreated) {
 }
 
 TEST_F(FontListStoreTest, ImmediateWritesAreOnDiskWhenTheyReturn) {
-    ASSERT_TRUE(store.setRecord("7", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Now));
+    ASSERT_TRUE(
+        store.setRecord("7", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Now));
     ASSERT_TRUE(onDisk());
     EXPECT_EQ(onDisk()->count("7"), 1u);
     ASSERT_TRUE(store.replace({{"8", PlistValue(recordWithStatus(kFontStatusInstalled))}}));
@@ -44,12 +47,14 @@ TEST_F(FontListStoreTest, CoalescedWritesReachTheDiskSoonAndAtFlush) {
     store.create();
     // Many changes in a row: the disk follows without a write per change.
     for (int i = 0; i < 200; ++i)
-        store.setRecord(std::to_string(i), recordWithStatus(kFontStatusInstalled), FontListStore::Write::Coalesced);
+        store.setRecord(std::to_string(i), recordWithStatus(kFontStatusInstalled),
+                        FontListStore::Write::Coalesced);
     EXPECT_EQ(store.list()->size(), 200u) << "memory is current at once";
     EXPECT_TRUE(store.flush());
     EXPECT_EQ(onDisk()->size(), 200u);
 
-    store.setRecord("last", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Coalesced);
+    store.setRecord("last", recordWithStatus(kFontStatusInstalled),
+                    FontListStore::Write::Coalesced);
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (!onDisk()->count("last") && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(20ms);
@@ -60,7 +65,8 @@ TEST_F(FontListStoreTest, PendingChangesAreWrittenWhenTheStoreEnds) {
     {
         FontListStore local;
         local.create();
-        local.setRecord("9", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Coalesced);
+        local.setRecord("9", recordWithStatus(kFontStatusInstalled),
+                        FontListStore::Write::Coalesced);
     }
     EXPECT_EQ(onDisk()->count("9"), 1u);
 }
@@ -68,7 +74,8 @@ TEST_F(FontListStoreTest, PendingChangesAreWrittenWhenTheStoreEnds) {
 TEST_F(FontListStoreTest, ReloadPicksUpAChangeOnDisk) {
     store.setRecord("1", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Now);
     std::this_thread::sleep_for(10ms);  // a distinct modification time
-    ASSERT_TRUE(Config::writeFontList({{"2", PlistValue(recordWithStatus(kFontStatusDownloading))}}));
+    ASSERT_TRUE(
+        Config::writeFontList({{"2", PlistValue(recordWithStatus(kFontStatusDownloading))}}));
     store.reload();
     EXPECT_FALSE(store.record("1"));
     EXPECT_TRUE(store.record("2"));
@@ -87,7 +94,8 @@ TEST_F(FontListStoreTest, DownloadingIndexFollowsEveryChange) {
     EXPECT_EQ(store.firstDownloading(), "20");
     store.setRecord("20", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Coalesced);
     EXPECT_EQ(store.firstDownloading(), "30");
-    store.setRecord("30", recordWithStatus(kFontStatusNotInstalled), FontListStore::Write::Coalesced);
+    store.setRecord("30", recordWithStatus(kFontStatusNotInstalled),
+                    FontListStore::Write::Coalesced);
     EXPECT_FALSE(store.firstDownloading());
     EXPECT_EQ(store.downloadingCount(), 0u);
 }
@@ -112,15 +120,18 @@ TEST_F(FontListStoreTest, DiscardDropsPendingChangesAndForgetsTheList) {
 TEST_F(FontListStoreTest, FailedWriteIsReportedAndMemoryKept) {
     store.create();
     const auto folder = FileUtil::parentPath(*Config::fontListPath());
-    std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(
+        folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     if (::access(folder.c_str(), W_OK) == 0) {
         std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
         GTEST_SKIP() << "running as root: permissions do not stop the write";
     }
-    EXPECT_FALSE(store.setRecord("1", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Now));
+    EXPECT_FALSE(
+        store.setRecord("1", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Now));
     EXPECT_TRUE(store.record("1"));
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
-    EXPECT_TRUE(store.flush() || store.setRecord("1", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Now));
+    EXPECT_TRUE(store.flush() || store.setRecord("1", recordWithStatus(kFontStatusInstalled),
+                                                 FontListStore::Write::Now));
     EXPECT_EQ(onDisk()->count("1"), 1u);
 }
 

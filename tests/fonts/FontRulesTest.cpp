@@ -21,9 +21,9 @@ protected:
 TEST(FontFileNameTest, OnlyPlainNamesNameAFileInTheFontFolder) {
     for (const char* good : {"Sans.ttf", "Sans Bold.otf", "Ünïcödé.ttc", "a..b.ttf", "x"})
         EXPECT_TRUE(isPlainFontFileName(good)) << good;
-    for (const std::string& bad : std::vector<std::string>{"", ".", "..", ".hidden.ttf", "../x.ttf", "a/b.ttf", "/abs.ttf", "a*.ttf",
-                                  "a?.ttf", "tab\t.ttf", "nl\n.ttf", std::string("nul\0.ttf", 8),
-                                  std::string(256, 'a')})
+    for (const std::string& bad : std::vector<std::string>{
+             "", ".", "..", ".hidden.ttf", "../x.ttf", "a/b.ttf", "/abs.ttf", "a*.ttf", "a?.ttf",
+             "tab\t.ttf", "nl\n.ttf", std::string("nul\0.ttf", 8), std::string(256, 'a')})
         EXPECT_FALSE(isPlainFontFileName(bad)) << bad;
     EXPECT_TRUE(isPlainFontFileName(std::string(255, 'a')));
 }
@@ -70,8 +70,8 @@ TEST_F(FontRulesTest, ProgressListKeepsNewestFirstWithoutDuplicates) {
     std::vector<std::string> posted;
     const auto token = NotificationCenter::defaultCenter().addObserver(
         kFMUpdateProgressNotification, [&](const Notification& n) {
-            posted.push_back(std::to_string(std::any_cast<int>(n.userInfo.at(kFMStartProgress))) + ":" +
-                             std::any_cast<std::string>(n.userInfo.at(kFMTypeface)));
+            posted.push_back(std::to_string(std::any_cast<int>(n.userInfo.at(kFMStartProgress))) +
+                             ":" + std::any_cast<std::string>(n.userInfo.at(kFMTypeface)));
         });
     controller->appendDownloadDisplayFont("A");
     controller->appendDownloadDisplayFont("B");
@@ -89,13 +89,15 @@ TEST_F(FontRulesTest, FinishCheckReportsTheEndOnlyWithoutDownloadingRecords) {
     int completed = 0;
     const auto token = NotificationCenter::defaultCenter().addObserver(
         kFMCommonMessageNotification, [&](const Notification&) { ++completed; });
-    controller->store().replace({{"1", PlistValue(PlistDict{{kFontStatusType, kFontStatusDownloading}})}});
+    controller->store().replace(
+        {{"1", PlistValue(PlistDict{{kFontStatusType, kFontStatusDownloading}})}});
     client.inFontSynchroizing = true;
     controller->checkFinishedSynchronizing();
     EXPECT_TRUE(client.inFontSynchroizing);
     EXPECT_EQ(completed, 0);
 
-    controller->store().setRecord("1", {{kFontStatusType, kFontStatusInstalled}}, FontListStore::Write::Now);
+    controller->store().setRecord("1", {{kFontStatusType, kFontStatusInstalled}},
+                                  FontListStore::Write::Now);
     controller->checkFinishedSynchronizing();
     EXPECT_FALSE(client.inFontSynchroizing);
     EXPECT_EQ(completed, 1);
@@ -122,7 +124,8 @@ TEST_F(FontRulesTest, OnlyAnEmptyJsonAnswerToADownloadLooksLikeAnExpiredToken) {
     EXPECT_EQ(type, "text/html");
     HttpUrlResponse charset = json;
     charset.headers["content-type"] = "application/json; charset=utf-8";
-    EXPECT_FALSE(suspicious(charset, 400, kURLErrorFileDoesNotExist)) << "the type must match exactly";
+    EXPECT_FALSE(suspicious(charset, 400, kURLErrorFileDoesNotExist))
+        << "the type must match exactly";
 
     EXPECT_TRUE(suspicious(json, 400, kURLErrorFileDoesNotExist));
     EXPECT_EQ(retry, 1);
@@ -131,9 +134,11 @@ TEST_F(FontRulesTest, OnlyAnEmptyJsonAnswerToADownloadLooksLikeAnExpiredToken) {
 
 TEST_F(FontRulesTest, EventDataIsReadFromItsJsonText) {
     EXPECT_FALSE(FontManagementController::getNotificationData({}));
-    EXPECT_FALSE(FontManagementController::getNotificationData({{"jsonData", std::string("{broken")}}));
+    EXPECT_FALSE(
+        FontManagementController::getNotificationData({{"jsonData", std::string("{broken")}}));
     EXPECT_FALSE(FontManagementController::getNotificationData({{"jsonData", 42}}));
-    const auto data = FontManagementController::getNotificationData({{"jsonData", std::string(R"({"fontId":7})")}});
+    const auto data = FontManagementController::getNotificationData(
+        {{"jsonData", std::string(R"({"fontId":7})")}});
     ASSERT_TRUE(data);
     EXPECT_EQ((*data)["fontId"], 7);
 }

@@ -71,7 +71,8 @@ TEST_F(FontSyncTest, SecondRunDownloadsNothingAndActivatesInstalledFonts) {
 TEST_F(FontSyncTest, FontThatLostItsContractIsDeactivatedAndAMissingOneBecomesNotInstalled) {
     ASSERT_TRUE(synchronize());
     const auto fonts = accountFonts();
-    admin("/admin/accounts/update", {{"mailAddress", kMail}, {"contractIds", nlohmann::json::array()}});
+    admin("/admin/accounts/update",
+          {{"mailAddress", kMail}, {"contractIds", nlohmann::json::array()}});
     std::filesystem::remove(fontPath(*fonts[1].fileName));
 
     ASSERT_TRUE(synchronize());
@@ -79,14 +80,18 @@ TEST_F(FontSyncTest, FontThatLostItsContractIsDeactivatedAndAMissingOneBecomesNo
     EXPECT_TRUE(fontManager->isHidden(fontPath(*fonts[0].fileName)));
     EXPECT_FALSE(*plistGet<bool>(*record(*fonts[0].fontId), kFontActivate));
     EXPECT_EQ(text(*record(*fonts[1].fontId), kFontStatusType), kFontStatusNotInstalled);
-    EXPECT_FALSE(FileUtil::exists(fontPath(*fonts[1].fileName))) << "a deactivated font is not fetched";
+    EXPECT_FALSE(FileUtil::exists(fontPath(*fonts[1].fileName)))
+        << "a deactivated font is not fetched";
 }
 
 TEST_F(FontSyncTest, OutdatedFileIsFetchedAgain) {
     ASSERT_TRUE(synchronize());
     const auto font = accountFonts()[0];
-    const auto reply = admin("/admin/fonts", {{"fonts", {{{"fontId", *font.fontId}, {"from", *font.fontId},
-                                                           {"fileName", *font.fileName}, {"version", "2.000"}}}},
+    const auto reply = admin("/admin/fonts", {{"fonts",
+                                               {{{"fontId", *font.fontId},
+                                                 {"from", *font.fontId},
+                                                 {"fileName", *font.fileName},
+                                                 {"version", "2.000"}}}},
                                               {"mailAddress", kMail}});
     ASSERT_TRUE(reply.value("ok", false)) << reply.dump();
     service.context()->requests.clear();
@@ -114,8 +119,9 @@ TEST_F(FontSyncTest, DownloadingRecordIsLeftAsItIsAndShownInTheProgressList) {
     EXPECT_EQ(text(*r, kFontStatusType), kFontStatusInstalled) << "the chain fetched it";
     bool shown = false;
     for (const auto& n : posted(kFMUpdateProgressNotification, kFMStartProgress))
-        shown |= std::any_cast<std::string>(n.userInfo.at(kFMTypeface)).find(*font.displayFontName) !=
-                 std::string::npos;
+        shown |=
+            std::any_cast<std::string>(n.userInfo.at(kFMTypeface)).find(*font.displayFontName) !=
+            std::string::npos;
     EXPECT_TRUE(shown);
 }
 

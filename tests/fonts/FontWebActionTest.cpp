@@ -50,8 +50,11 @@ TEST_F(FontWebActionTest, InstalledFontOfAnotherVersionIsFetchedAndRegistered) {
     ASSERT_TRUE(synchronize());
     onWeb(false, *fonts[0].fontId);
     controller->waitForActivationBatches();
-    const auto reply = admin("/admin/fonts", {{"fonts", {{{"fontId", *fonts[0].fontId}, {"from", *fonts[0].fontId},
-                                                          {"fileName", *fonts[0].fileName}, {"version", "3.0"}}}},
+    const auto reply = admin("/admin/fonts", {{"fonts",
+                                               {{{"fontId", *fonts[0].fontId},
+                                                 {"from", *fonts[0].fontId},
+                                                 {"fileName", *fonts[0].fileName},
+                                                 {"version", "3.0"}}}},
                                               {"mailAddress", kMail}});
     ASSERT_TRUE(reply.value("ok", false)) << reply.dump();
     service.context()->requests.clear();
@@ -88,7 +91,8 @@ TEST_F(FontWebActionTest, RemovedFontsAreDeletedOnlyWhenTheyCarryTheServicesReco
     const auto foreign = fontPath(*fonts[1].fileName);
     Sandbox::writeFile(foreign, "the user's own file");
     for (int i : {0, 1}) {
-        const auto reply = admin("/admin/fonts/withdraw", {{"mailAddress", kMail}, {"fontId", *fonts[i].fontId}});
+        const auto reply =
+            admin("/admin/fonts/withdraw", {{"mailAddress", kMail}, {"fontId", *fonts[i].fontId}});
         ASSERT_TRUE(reply.value("ok", false)) << reply.dump();
     }
     auto c = controller;
