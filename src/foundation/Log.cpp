@@ -21,7 +21,9 @@ namespace tavo {
 
 namespace {
 
-std::string threadHex() { return format("%08x", static_cast<unsigned>(logging::threadNumber())); }
+std::string threadHex() {
+    return format("%08x", static_cast<unsigned>(logging::threadNumber()));
+}
 
 std::string withLineFeed(std::string message) {
     if (message.empty() || message.back() != '\n')
@@ -48,7 +50,9 @@ bool appendToFile(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-Log::Log() : logMode_(kLogModeNormal), queue_(std::make_unique<SerialQueue>("TAVO.logSerialDispatchQueue")) {}
+Log::Log()
+    : logMode_(kLogModeNormal),
+      queue_(std::make_unique<SerialQueue>("TAVO.logSerialDispatchQueue")) {}
 
 Log& Log::defaultLog() {
     // Never destroyed: threads may log while the process exits. Queued lines
@@ -114,7 +118,9 @@ std::string Log::inquireLogMode() const {
     return logMode_ == kLogModeNormal || logMode_ == kLogModeDebug ? logMode_ : std::string();
 }
 
-bool Log::debugEnabled() const { return debug_; }
+bool Log::debugEnabled() const {
+    return debug_;
+}
 
 void Log::write(const char* level, std::string message) {
     std::string thread = threadHex();
@@ -138,14 +144,38 @@ void Log::_Log(const std::string& level, const std::string& message, const std::
     const std::string path = logFilePath();
     if (path.empty())
         return;  // a program without a log of its own loses its lines
-    logObservation(path);
-    FileUtil::createDirectories(FileUtil::parentPath(path));
-    if (!appendToFile(path, formatLine(level, message, thread)))
+    struct stat st {};
+    const bool present = logObservation(path, &st);
+    if (!append(path, present ? &st : nullptr, formatLine(level, message, thread)))
         console("code %ld: message: %@: %@: Description: [%@]", static_cast<long>(errno),
                 "failed to write the log file", path, std::strerror(errno));
 }
 
-void Log::logObservation(const std::string& path) {
+bool Log::append(const std::string& path, const struct stat* current, const std::string& line) {
+    // The file stays open between lines (a line costs a stat and a write, not
+    // an open and a close as well) as long as the path still names it.
+    const bool same = open_.fd >= 0 && open_.path == path && current &&
+                      current->st_dev == open_.device && current->st_ino == open_.inode;
+    if (!same) {
+        if (open_.fd >= 0)
+            ::close(open_.fd);
+        open_ = OpenFile{};
+        FileUtil::createDirectories(FileUtil::parentPath(path));
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return false;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0)
+            open_ = OpenFile{path, fd, st.st_dev, st.st_ino};
+        else
+            open_ = OpenFile{path, fd, 0, 0};
+    }
+    // One write call per line: the kernel appends it whole.
+    const ssize_t n = ::write(open_.fd, line.data(), line.size());
+    return n == static_cast<ssize_t>(line.size());
+}
+
+bool Log::logObservation(const std::string& path, struct stat* out) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT)
@@ -153,10 +183,13 @@ void Log::logObservation(const std::string& path) {
         else
             console("code %ld: message: %@: %@: Description: [%@]", static_cast<long>(errno),
                     "failed to get attribute file", path, std::strerror(errno));
-        return;
+        return false;
     }
-    if (st.st_size <= kLogMaximumSize)
-        return;
+    if (st.st_size <= kLogMaximumSize) {
+        if (out)
+            *out = st;
+        return true;
+    }
     const std::string first = format("%@_1", path);
     const std::string last = format("%@_last", path);
     // Keep one older generation: the current first generation is set aside
@@ -169,9 +202,10 @@ void Log::logObservation(const std::string& path) {
     if (!ok) {
         console("code %ld: message: %@: %@: Description: [%@]", static_cast<long>(errno),
                 format("failed to rotate the log file: %@", path), path, std::strerror(errno));
-        return;
+        return ::stat(path.c_str(), out ? out : &st) == 0;
     }
     ::unlink(last.c_str());
+    return false;
 }
 
 std::string Log::formatLine(const std::string& level, const std::string& message,
@@ -183,15 +217,25 @@ std::string Log::formatLine(const std::string& level, const std::string& message
 
 namespace logging {
 
-void emit(const char* level, std::string message) { Log::defaultLog().write(level, std::move(message)); }
+void emit(const char* level, std::string message) {
+    Log::defaultLog().write(level, std::move(message));
+}
 
-void emitPrimitive(std::string message) { Log::defaultLog().writePrimitive(std::move(message)); }
+void emitPrimitive(std::string message) {
+    Log::defaultLog().writePrimitive(std::move(message));
+}
 
-bool debugEnabled() { return Log::defaultLog().debugEnabled(); }
+bool debugEnabled() {
+    return Log::defaultLog().debugEnabled();
+}
 
-const char* threadRole() { return MainQueue::isMainThread() ? "main" : "sub"; }
+const char* threadRole() {
+    return MainQueue::isMainThread() ? "main" : "sub";
+}
 
-long threadNumber() { return static_cast<long>(::syscall(SYS_gettid)); }
+long threadNumber() {
+    return static_cast<long>(::syscall(SYS_gettid));
+}
 
 }  // namespace logging
 

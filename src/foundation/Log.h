@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -50,8 +52,12 @@ public:
 
 private:
     void _Log(const std::string& level, const std::string& message, const std::string& thread);
-    // Rotates the file when it is larger than kLogMaximumSize.
-    void logObservation(const std::string& path);
+    // Rotates the file when it is larger than kLogMaximumSize. True when the
+    // file is there afterwards, with its attributes in st.
+    bool logObservation(const std::string& path, struct stat* st = nullptr);
+    // Appends one line through the file kept open, reopened when the file at
+    // path is another one (rotated, removed, renamed) or the path changed.
+    bool append(const std::string& path, const struct stat* current, const std::string& line);
     std::string formatLine(const std::string& level, const std::string& message,
                            const std::string& thread) const;
 
@@ -61,6 +67,13 @@ private:
     std::string logMode_;
     std::atomic<bool> debug_{false};
     std::unique_ptr<SerialQueue> queue_;
+    // Used on the log queue only: the file the lines go to.
+    struct OpenFile {
+        std::string path;
+        int fd = -1;
+        dev_t device = 0;
+        ino_t inode = 0;
+    } open_;
 };
 
 namespace logging {
@@ -103,10 +116,10 @@ void primitiveILog(std::string_view fmt, const A&... args) {
 }  // namespace tavo
 
 // The debug line of an operation: "main|sub:<thread> <function> <message>".
-#define TAVO_DLOG(...)                                                                    \
-    do {                                                                                  \
-        if (::tavo::logging::debugEnabled())                                              \
-            ::tavo::DLog("%s:%ld %s %@", ::tavo::logging::threadRole(),                   \
-                         ::tavo::logging::threadNumber(), __PRETTY_FUNCTION__,            \
-                         ::tavo::format(__VA_ARGS__));                                    \
+#define TAVO_DLOG(...)                                                         \
+    do {                                                                       \
+        if (::tavo::logging::debugEnabled())                                   \
+            ::tavo::DLog("%s:%ld %s %@", ::tavo::logging::threadRole(),        \
+                         ::tavo::logging::threadNumber(), __PRETTY_FUNCTION__, \
+                         ::tavo::format(__VA_ARGS__));                         \
     } while (0)

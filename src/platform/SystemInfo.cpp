@@ -195,6 +195,8 @@ OsVersion SystemInfo::osVersion() {
 }
 
 // inotify, rtnetlink and the fontconfig we rely on are all older than this.
-OsVersion SystemInfo::minimumOsVersion() { return {4, 15, 0}; }
+OsVersion SystemInfo::minimumOsVersion() {
+    return {4, 15, 0};
+}
 
 }  // namespace tavo::platform

@@ -1,7 +1,9 @@
 // The asynchronous exchanges and the file downloads of ApiClient.
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 #include "foundation/ConcurrentQueue.h"
 #include "foundation/Log.h"
@@ -32,11 +34,14 @@ Response failure(long code, const std::string& description) {
     return response;
 }
 
-Response unsupported(const std::string& method) { return failure(-1002, "unsupported method " + method); }
+Response unsupported(const std::string& method) {
+    return failure(-1002, "unsupported method " + method);
+}
 
 // Downloads into a fresh temporary file, whose path goes to file.
-Response downloadToTemporaryFile(const std::optional<HttpRequest>& request, const std::string& method,
-                                 std::optional<std::string>& file, const TransferObserver& observer = {}) {
+Response downloadToTemporaryFile(const std::optional<HttpRequest>& request,
+                                 const std::string& method, std::optional<std::string>& file,
+                                 const TransferObserver& observer = {}) {
     if (!request)
         return unsupported(method);
     file = temporaryFile();
@@ -57,9 +62,25 @@ std::shared_ptr<DownloadTask> startDownload(const std::optional<HttpRequest>& re
         std::make_shared<SerialQueue>("TAVO.downloadDelegateQueue"));
     const std::shared_ptr<SerialQueue> queue = *sharedQueue;
     transferQueue().async([request, delegate, task, queue] {
+        // Progress is handed over coalesced: at most one report waits on the
+        // delegate queue, and it carries the latest figures.
+        struct Progress {
+            std::atomic<bool> queued{false};
+            std::atomic<std::int64_t> written{0}, total{0}, expected{0};
+        };
+        auto progress = std::make_shared<Progress>();
         TransferObserver observer;
-        observer.progress = [delegate, queue](std::int64_t n, std::int64_t total, std::int64_t expected) {
-            queue->async([delegate, n, total, expected] { delegate->didWriteData(n, total, expected); });
+        observer.progress = [delegate, queue, progress](std::int64_t n, std::int64_t total,
+                                                        std::int64_t expected) {
+            progress->written = n;
+            progress->total = total;
+            progress->expected = expected;
+            if (progress->queued.exchange(true))
+                return;
+            queue->async([delegate, progress] {
+                progress->queued = false;
+                delegate->didWriteData(progress->written, progress->total, progress->expected);
+            });
         };
         observer.cancelled = [task] { return task->isCancelled(); };
         std::optional<std::string> file;
@@ -67,12 +88,17 @@ std::shared_ptr<DownloadTask> startDownload(const std::optional<HttpRequest>& re
         // An answer without a body leaves no file to hand over.
         std::error_code sizeError;
         if (!response.error && file && std::filesystem::file_size(*file, sizeError) == 0)
-            response.error = Error{kURLErrorFileDoesNotExist, "NSURLErrorDomain", "the answer has no body"};
-        if (!response.error && response.httpUrlResponse)
-            queue->sync([&] { delegate->didFinishDownloadingToURL(*file, *response.httpUrlResponse); });
-        if (file)
-            std::filesystem::remove(*file);
-        queue->async([delegate, response] {
+            response.error =
+                Error{kURLErrorFileDoesNotExist, "NSURLErrorDomain", "the answer has no body"};
+        // The end of the transfer in one item of the delegate queue: the file,
+        // its removal, the completion.
+        queue->async([delegate, response = std::move(response), file = std::move(file)] {
+            if (!response.error && response.httpUrlResponse)
+                delegate->didFinishDownloadingToURL(*file, *response.httpUrlResponse);
+            if (file) {
+                std::error_code ignored;
+                std::filesystem::remove(*file, ignored);
+            }
             delegate->didCompleteWithError(response.error, response.httpUrlResponse);
         });
     });
@@ -86,12 +112,13 @@ void ApiClient::asyncRequestAtPath(const std::string& path, const std::string& m
                                    const std::optional<ApiHeaders>& header,
                                    std::function<void(const Response&)> completionHandler) {
     auto request = buildRequestAtPath(path, method, param, header);
-    transferQueue().async([request = std::move(request), method, handler = std::move(completionHandler)] {
-        Response response = request ? HttpTransport::perform(*request) : unsupported(method);
-        response.contentData.reset();
-        if (handler)
-            handler(response);
-    });
+    transferQueue().async(
+        [request = std::move(request), method, handler = std::move(completionHandler)] {
+            Response response = request ? HttpTransport::perform(*request) : unsupported(method);
+            response.contentData.reset();
+            if (handler)
+                handler(response);
+        });
 }
 
 Response ApiClient::downloadAtPath(const std::string& path, const std::string& method,
@@ -113,27 +140,26 @@ void ApiClient::asyncDownloadAtPath(const std::string& path, const std::string& 
                                     const std::optional<ApiHeaders>& header,
                                     DownloadCompletionHandler completionHandler) {
     auto request = buildRequestAtPath(path, method, param, header);
-    transferQueue().async([request = std::move(request), method, handler = std::move(completionHandler)] {
-        std::optional<std::string> file;
-        const Response response = downloadToTemporaryFile(request, method, file);
-        const bool complete = !response.error && response.httpUrlResponse;
-        if (handler)
-            handler(complete ? file : std::nullopt, response.httpUrlResponse, response.error);
-        if (file)
-            std::filesystem::remove(*file);
-    });
+    transferQueue().async(
+        [request = std::move(request), method, handler = std::move(completionHandler)] {
+            std::optional<std::string> file;
+            const Response response = downloadToTemporaryFile(request, method, file);
+            const bool complete = !response.error && response.httpUrlResponse;
+            if (handler)
+                handler(complete ? file : std::nullopt, response.httpUrlResponse, response.error);
+            if (file)
+                std::filesystem::remove(*file);
+        });
 }
 
-std::shared_ptr<DownloadTask> ApiClient::asyncDownloadAtPath(const std::string& path,
-                                                             const std::string& method,
-                                                             const std::optional<ApiParams>& param,
-                                                             const std::optional<ApiHeaders>& header,
-                                                             std::shared_ptr<DownloadDelegate> delegate) {
+std::shared_ptr<DownloadTask> ApiClient::asyncDownloadAtPath(
+    const std::string& path, const std::string& method, const std::optional<ApiParams>& param,
+    const std::optional<ApiHeaders>& header, std::shared_ptr<DownloadDelegate> delegate) {
     return startDownload(buildRequestAtPath(path, method, param, header), std::move(delegate));
 }
 
-std::shared_ptr<DownloadTask> ApiClient::asyncDownloadWithURL(const std::string& url,
-                                                              std::shared_ptr<DownloadDelegate> delegate) {
+std::shared_ptr<DownloadTask> ApiClient::asyncDownloadWithURL(
+    const std::string& url, std::shared_ptr<DownloadDelegate> delegate) {
     HttpRequest request;
     request.url = url;
     request.timeoutInterval = timeoutIntervalForRequest;

@@ -68,7 +68,8 @@ TEST_F(LogTest, DebugLinesOnlyInDebugMode) {
     EXPECT_NE(all[0].find("[DEBUG]"), std::string::npos);
     EXPECT_TRUE(all[0].ends_with(" shown"));
     // "main|sub:<thread> <function> <message>"
-    EXPECT_TRUE(std::regex_search(all[1], std::regex(R"(\] \S+ (main|sub):\d+ .*TestBody.* operation line$)")))
+    EXPECT_TRUE(std::regex_search(
+        all[1], std::regex(R"(\] \S+ (main|sub):\d+ .*TestBody.* operation line$)")))
         << all[1];
 }
 
@@ -79,7 +80,8 @@ TEST_F(LogTest, MarkerFileSelectsTheMode) {
     EXPECT_TRUE(tavo::Config::setAppLogMode());
     EXPECT_EQ(Log::defaultLog().logMode(), tavo::kLogModeDebug);
     const auto text = contents();
-    EXPECT_NE(text.find("The log mode has changed successfully into  DEBUG."), std::string::npos) << text;
+    EXPECT_NE(text.find("The log mode has changed successfully into  DEBUG."), std::string::npos)
+        << text;
 }
 
 TEST_F(LogTest, RotatesOnlyAboveTenMillionBytes) {
@@ -111,12 +113,25 @@ TEST_F(LogTest, DeletedFileIsCreatedAgain) {
     EXPECT_TRUE(all[0].ends_with("second"));
 }
 
+TEST_F(LogTest, FileMovedAwayByAnotherProgramIsLeftAlone) {
+    tavo::ILog("first");
+    Log::defaultLog().flush();
+    fs::rename(path, path + ".old");  // an outside rotation
+    tavo::ILog("second");
+    Log::defaultLog().flush();
+    ASSERT_EQ(lines(Sandbox::readFile(path + ".old")).size(), 1u);
+    const auto fresh = lines(contents());
+    ASSERT_EQ(fresh.size(), 1u);
+    EXPECT_TRUE(fresh[0].ends_with("second"));
+}
+
 TEST_F(LogTest, PrimitiveLineIsWrittenAtOnce) {
     tavo::primitiveILog("starting %@", "TAVO");
     const auto all = lines(Sandbox::readFile(path));  // no flush: it is already there
     ASSERT_EQ(all.size(), 1u);
     EXPECT_TRUE(std::regex_match(all[0], kLineShape));
-    EXPECT_TRUE(all[0].ends_with("[INFO] " + tavo::platform::SystemInfo::loginName() + " starting TAVO"));
+    EXPECT_TRUE(
+        all[0].ends_with("[INFO] " + tavo::platform::SystemInfo::loginName() + " starting TAVO"));
 }
 
 TEST_F(LogTest, LinesFromManyThreadsStayWholeAndInOrder) {
