@@ -50,11 +50,11 @@ std::optional<FontListStore::FileStamp> FontListStore::stampOf(const std::string
                      static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
-void FontListStore::setAll(const PlistDict& list) {
+void FontListStore::setAll(PlistDict list) {
     list_.emplace();
     downloading_.clear();
-    for (const auto& [key, record] : list) {
-        auto shared = std::make_shared<const PlistValue>(record);
+    for (auto& [key, record] : list) {
+        auto shared = std::make_shared<const PlistValue>(std::move(record));
         indexRecord(key, *shared);
         list_->emplace_hint(list_->end(), key, std::move(shared));
     }
@@ -65,7 +65,7 @@ void FontListStore::load(Lock&) {
     stamp_ = stampOf(path_);
     const std::optional<PlistDict> list = Config::fontList();
     if (list)
-        setAll(*list);
+        setAll(std::move(*list));
     else {
         list_.reset();
         downloading_.clear();
@@ -164,11 +164,11 @@ bool FontListStore::setRecord(const std::string& key, PlistDict record, Write wr
     return changed(write, lock);
 }
 
-bool FontListStore::replace(PlistDict list) {
+bool FontListStore::replace(PlistDict list, Write write) {
     Lock lock(mutex_);
     ensureLoaded(lock);
-    setAll(list);
-    return changed(Write::Now, lock);
+    setAll(std::move(list));
+    return changed(write, lock);
 }
 
 std::optional<std::string> FontListStore::firstDownloading() {
@@ -255,6 +255,8 @@ void FontListStore::writerLoop() {
         }
         const auto took = SteadyClock::now() - started;
 
+        if (!ok && snapshot)
+            ILog("code %ld: message: not write %@", -1L, path);
         lock.lock();
         attempted_ = std::max(attempted_, generation);
         if (ok && path == path_) {

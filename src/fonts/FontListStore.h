@@ -53,10 +53,11 @@ public:
     std::optional<PlistDict> record(const std::string& key);
     // Stores a record (creating the list when there is none) and writes.
     // Now waits for the write and returns whether it worked; the others
-    // return true at once.
+    // return true at once. A failed write is logged
+    // ("code -1: message: not write <path>") whoever asked for it.
     bool setRecord(const std::string& key, PlistDict record, Write write);
-    // Replaces the whole list and writes it now; whether it was written.
-    bool replace(PlistDict list);
+    // Replaces the whole list and writes it (see setRecord).
+    bool replace(PlistDict list, Write write = Write::Now);
 
     // The least key whose "Status Type" is "downloading", and their number.
     std::optional<std::string> firstDownloading();
@@ -83,7 +84,7 @@ private:
 
     void ensureLoaded(Lock& lock);
     void load(Lock& lock);
-    void setAll(const PlistDict& list);
+    void setAll(PlistDict list);
     void indexRecord(const std::string& key, const PlistValue& record);
     // Marks the list changed and has the writer write it; with wait, until
     // that generation was attempted, and returns whether it was written.

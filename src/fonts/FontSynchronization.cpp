@@ -122,8 +122,8 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(cons
             break;
     }
 
-    if (!store_.replace(std::move(list)))
-        ILog("code %ld: message: not write %@", -1L, Config::fontListPath().value_or(""));
+    // Written in the background; a failure is logged by the store.
+    store_.replace(std::move(list), FontListStore::Write::Soon);
     ILog("Terminating fetch information for font synchronization");
     ILog("Starting update fonts for font synchronization");
     fontActivate(lists.activate);
@@ -142,11 +142,17 @@ bool FontManagementController::syncAccountFont(const Fonts& font, PlistDict& lis
         ELog("Refused font of the account: Id: %@: File: %@: not a plain file name", key, fileName);
         return true;
     }
+    // The record is changed where it lies in the list (no copy per font of a
+    // large account); a font without one gets a new record, which enters the
+    // list only once it has been refreshed.
     const auto found = list.find(key);
-    const PlistDict* local = found == list.end() ? nullptr : found->second.get<PlistDict>();
-    PlistDict record = local ? *local : createFontKeyList(key);
+    PlistDict* local = found == list.end() ? nullptr : found->second.get<PlistDict>();
+    PlistDict fresh;
+    if (!local)
+        fresh = createFontKeyList(key);
+    PlistDict* record = local ? local : &fresh;
 
-    if (textOf(record, kFontStatusType) == kFontStatusDownloading) {
+    if (textOf(*record, kFontStatusType) == kFontStatusDownloading) {
         ILog("Download in progress: Id: %@: File: %@", key, fileName);
         lists.progress.push_back(displayName);
         return true;
@@ -154,30 +160,28 @@ bool FontManagementController::syncAccountFont(const Fonts& font, PlistDict& lis
 
     const std::string path = folder + "/" + fileName;
     const bool exists = FileUtil::exists(path);
-    const bool installed = textOf(record, kFontStatusType) == kFontStatusInstalled;
-    const PlistDict oldRecord = record;
+    const bool installed = textOf(*record, kFontStatusType) == kFontStatusInstalled;
+    const PlistDict oldRecord = *record;
     bool activateFlg = font.activateFlg.value_or(false);
-    bool stored = false;
-    auto store = [&] {
-        list[key] = PlistValue(record);
-        stored = true;
-    };
 
-    if (installed || exists || activateFlg) {
-        record[kFontFileName] = fileName;
-        record[kFontDisplayFontName] = displayName;
-        record[kFontActivate] = activateFlg;
-        record[kFontAvailableFont] = font.isAvailableFont.value_or(false);
-        record[kFontFreemium] = font.isFreemium.value_or(false);
-        record[kFontContractIds] = contractArray(font.contractIds);
-        record[kFontFileUpdateDate] = lists.now;
-        record[kFontStorageLocationType] = "3";
-        record[kFontStatusType] = kFontStatusInstalled;
-        store();
+    const bool refreshed = installed || exists || activateFlg;
+    if (refreshed) {
+        PlistDict& r = *record;
+        r[kFontFileName] = fileName;
+        r[kFontDisplayFontName] = displayName;
+        r[kFontActivate] = activateFlg;
+        r[kFontAvailableFont] = font.isAvailableFont.value_or(false);
+        r[kFontFreemium] = font.isFreemium.value_or(false);
+        r[kFontContractIds] = contractArray(font.contractIds);
+        r[kFontFileUpdateDate] = lists.now;
+        r[kFontStorageLocationType] = "3";
+        r[kFontStatusType] = kFontStatusInstalled;
+        if (!local)  // store the new record; later changes go to the stored one
+            record = list.emplace(key, PlistValue(std::move(fresh))).first->second.get<PlistDict>();
     }
 
     const int action =
-        activateFlg ? getSyncFontAction(oldRecord, record) : kSyncFontActionDeactivate;
+        activateFlg ? getSyncFontAction(oldRecord, *record) : kSyncFontActionDeactivate;
     if (action == kSyncFontActionActivate) {
         const char* download = nullptr;
         if (!exists)
@@ -194,23 +198,26 @@ bool FontManagementController::syncAccountFont(const Fonts& font, PlistDict& lis
             notifyDiskSpaceInsufficient();
             return false;
         }
-        record[kFontStatusType] = kFontStatusDownloading;
-        store();
+        (*record)[kFontStatusType] = kFontStatusDownloading;
         lists.progress.push_back(displayName);
         return true;
     }
 
+    // A record that was not refreshed (a font neither installed, present nor
+    // wanted) takes these changes nowhere.
+    if (!refreshed && local) {
+        fresh = *local;
+        record = &fresh;
+    }
     activateFlg = false;
-    record[kFontActivate] = false;
+    (*record)[kFontActivate] = false;
     if (!exists) {
         ILog("Not found deactivated font: Id: %@: File: %@", key, fileName);
-        record[kFontStatusType] = kFontStatusNotInstalled;
+        (*record)[kFontStatusType] = kFontStatusNotInstalled;
     } else {
         ILog("Action-Deactivate: Id: %@: File: %@", key, fileName);
         lists.deactivate.push_back(path);
     }
-    if (stored)
-        store();
     return true;
 }
 

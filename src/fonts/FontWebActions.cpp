@@ -54,11 +54,6 @@ std::string recordText(const PlistDict& record, const char* key) {
     return value ? *value : std::string();
 }
 
-void logNotWritten(bool written) {
-    if (!written)
-        ILog("code %ld: message: not write %@", -1L, Config::fontListPath().value_or(""));
-}
-
 }  // namespace
 
 void FontManagementController::activateFontOnWeb(const UserInfo& userInfo) {
@@ -103,7 +98,7 @@ void FontManagementController::activateFontOnWeb(const UserInfo& userInfo) {
         refresh(record);
         record[kFontStatusType] = kFontStatusDownloading;
         showProgress();
-        logNotWritten(store_.setRecord(key, record, FontListStore::Write::Soon));
+        store_.setRecord(key, record, FontListStore::Write::Soon);
         downloadFont();
         return;
     }
@@ -137,7 +132,7 @@ void FontManagementController::activateFontOnWeb(const UserInfo& userInfo) {
         notifyDiskSpaceInsufficient();
     }
     refresh(record);
-    logNotWritten(store_.setRecord(key, record, FontListStore::Write::Soon));
+    store_.setRecord(key, record, FontListStore::Write::Soon);
     if (recordText(record, kFontStatusType) == kFontStatusDownloading)
         downloadFont();
 }
@@ -159,7 +154,7 @@ void FontManagementController::deactivateFontOnWeb(const UserInfo& userInfo) {
         fontDeactivate({Const::userFontDirectoryPath().value_or("") + "/" + fileName});
     (*record)[kFontActivate] = false;
     (*record)[kFontFileUpdateDate] = DateUtil::getCurrentDate();
-    logNotWritten(store_.setRecord(key, *record, FontListStore::Write::Soon));
+    store_.setRecord(key, *record, FontListStore::Write::Soon);
 }
 
 }  // namespace tavo
