@@ -59,39 +59,54 @@ void FontManagementController::fontInstalled(const std::string& path, const Plis
 
 void FontManagementController::chainStopped() {
     store_.flush();
-    std::vector<std::string> activate;
-    bool installed = false;
     {
         std::lock_guard lock(mutex_);
-        activate.swap(installedActivePaths_);
-        installed = std::exchange(installedSinceStop_, false);
+        if (!std::exchange(installedSinceStop_, false))
+            return;
+        maintenancePending_ = true;
+        maintenancePaths_.insert(maintenancePaths_.end(), installedActivePaths_.begin(),
+                                 installedActivePaths_.end());
+        installedActivePaths_.clear();
+        if (maintenanceRunning_)
+            return;  // the pass in progress takes these up when it is done
+        maintenanceRunning_ = true;
+        ++batchesInFlight_;
     }
-    if (!installed)
-        return;
     // Off the serial queue: bringing the font manager's caches up to date
-    // may take a while for a large folder, and the next event should not wait.
-    ++batchesInFlight_;
+    // may take a while for a large folder (fontconfig reads every file of a
+    // folder that changed), and the next event should not wait. Chains that
+    // end meanwhile share the next pass.
     auto self = shared_from_this();
-    globalQueue().async([self, activate = std::move(activate)] {
-        auto manager = self->fontManager();
+    globalQueue().async([self] { self->runFontManagerMaintenance(); });
+}
+
+void FontManagementController::runFontManagerMaintenance() {
+    for (;;) {
+        std::vector<std::string> activate;
+        {
+            std::lock_guard lock(mutex_);
+            if (!std::exchange(maintenancePending_, false)) {
+                maintenanceRunning_ = false;
+                --batchesInFlight_;
+                batchesDone_.notify_all();
+                return;
+            }
+            activate.swap(maintenancePaths_);
+        }
+        auto manager = fontManager();
         manager->fontFilesDidChange();
         // A file replaced in place keeps the registration of the old one: a
         // font hidden before and wanted active now is registered again. The
         // files are ours and new, so they go in one call without asking
         // the font manager about each.
-        if (!activate.empty()) {
-            std::vector<platform::FontManagerError> errors;
-            if (!manager->registerFonts(activate, platform::FontManagerScope::Persistent, &errors))
-                for (const auto& error : errors)
-                    ILog("Failed to activate font by following reason.\n%@",
-                         format("%@: %@ (%ld)", error.path, error.description, error.code));
-        }
-        {
-            std::lock_guard lock(self->mutex_);
-            --self->batchesInFlight_;
-        }
-        self->batchesDone_.notify_all();
-    });
+        if (activate.empty())
+            continue;
+        std::vector<platform::FontManagerError> errors;
+        if (!manager->registerFonts(activate, platform::FontManagerScope::Persistent, &errors))
+            for (const auto& error : errors)
+                ILog("Failed to activate font by following reason.\n%@",
+                     format("%@: %@ (%ld)", error.path, error.description, error.code));
+    }
 }
 
 void FontManagementController::downloadFinished(DownloadOutcome outcome) {

@@ -131,6 +131,9 @@ private:
     void startNextDownload();
     // No record is "downloading" any more, or the chain gave up.
     void chainStopped();
+    // Brings the font manager up to date with the files the chains
+    // installed, one pass after another while chains keep ending.
+    void runFontManagerMaintenance();
 
     ApiClient& client_;
     std::shared_ptr<platform::FontManager> fontManager_;
@@ -143,6 +146,9 @@ private:
     std::function<std::optional<double>()> diskFreeSize_;
     std::vector<std::string> installedActivePaths_;  // since the chain last stopped
     bool installedSinceStop_ = false;
+    std::vector<std::string> maintenancePaths_;  // for the next pass
+    bool maintenancePending_ = false;
+    bool maintenanceRunning_ = false;
     std::atomic<int> batchesInFlight_{0};
     std::condition_variable batchesDone_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
@@ -37,8 +39,29 @@ public:
     }
     void setFontsAddedHandler(FontsAddedHandler) override {}
     void fontFilesDidChange() override {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         ++filesChanged;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return !holding_; });
+    }
+    // Makes fontFilesDidChange wait, as a slow cache refresh does, until released.
+    void hold() {
+        std::lock_guard lock(mutex_);
+        holding_ = true;
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        holding_ = false;
+        changed_.notify_all();
+    }
+    // Waits until fontFilesDidChange was called n times.
+    bool waitForFilesChanged(int n) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return filesChanged >= n; });
+    }
+    int filesChangedCount() {
+        std::lock_guard lock(mutex_);
+        return filesChanged;
     }
 
     void hide(const std::string& path) {
@@ -63,6 +86,8 @@ public:
 
 private:
     std::mutex mutex_;
+    std::condition_variable changed_;
+    bool holding_ = false;
     std::set<std::string> hidden_;
     std::vector<std::vector<std::string>> registerCalls;
     std::vector<std::vector<std::string>> unregisterCalls;

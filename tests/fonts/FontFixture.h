@@ -57,6 +57,7 @@ protected:
     }
 
     void TearDown() override {
+        fontManager->release();  // a test that failed while holding it
         if (controller) {
             settle();
             controller->waitForActivationBatches();

@@ -77,6 +77,24 @@ TEST_F(FontWebActionTest, NotInstalledKnownFontIsFetchedAgain) {
     EXPECT_TRUE(FileUtil::exists(fontPath(*fonts[1].fileName)));
 }
 
+TEST_F(FontWebActionTest, ChainsEndingWhileTheFontManagerCatchesUpShareOnePass) {
+    fontManager->hold();  // the first refresh takes long
+    onWeb(true, *fonts[0].fontId);
+    ASSERT_TRUE(waitForChain());
+    ASSERT_TRUE(fontManager->waitForFilesChanged(1));
+    onWeb(true, *fonts[1].fontId);
+    ASSERT_TRUE(waitForChain());
+    onWeb(true, *fonts[2].fontId);
+    ASSERT_TRUE(waitForChain());
+    EXPECT_EQ(fontManager->filesChangedCount(), 1) << "the others wait for the pass in progress";
+    fontManager->release();
+    controller->waitForActivationBatches();
+    EXPECT_EQ(fontManager->filesChangedCount(), 2) << "one more pass for both";
+    const auto registrations = fontManager->registrations();
+    ASSERT_FALSE(registrations.empty());
+    EXPECT_EQ(registrations.back().size(), 2u);
+}
+
 TEST_F(FontWebActionTest, DeactivationOfAnUnknownFontChangesNothing) {
     onWeb(false, *fonts[2].fontId);
     controller->waitForActivationBatches();
