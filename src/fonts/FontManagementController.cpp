@@ -102,7 +102,7 @@ std::vector<std::string> FontManagementController::checkDedicatedFont(
     const std::vector<std::string>& paths) const {
     std::vector<std::string> dedicated;
     for (const auto& path : paths)
-        if (const_cast<FontVersionCache&>(versions_).record(path))
+        if (versions_.record(path))
             dedicated.push_back(path);
     return dedicated;
 }

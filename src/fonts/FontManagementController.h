@@ -108,7 +108,8 @@ public:
     std::shared_ptr<platform::FontManager> fontManager() const;
     // Free bytes of the user's volume; tests replace the measurement.
     void setDiskFreeSizeProvider(std::function<std::optional<double>()> provider);
-    // Waits until the activation batches submitted so far have run.
+    // Waits until the activation batches and font-manager passes submitted
+    // so far have run.
     void waitForActivationBatches();
 
 private:
@@ -122,7 +123,7 @@ private:
     bool syncAccountFont(const Fonts& font, PlistDict& list, SyncLists& lists,
                          const std::string& folder);
     void runActivationBatch(std::vector<std::string> paths, bool activate);
-    // How a download task ended (on the download's queue).
+    // How a download task ended (on the downloads' delegate queue).
     enum class DownloadOutcome { Next, RetryAfterRenewal, GiveUp };
     void downloadFinished(DownloadOutcome outcome);
     // A file of the chain is in the font folder and its record says installed.
@@ -138,7 +139,7 @@ private:
     ApiClient& client_;
     std::shared_ptr<platform::FontManager> fontManager_;
     FontListStore store_;
-    FontVersionCache versions_;
+    mutable FontVersionCache versions_;  // a cache: filled by const lookups too
 
     mutable std::mutex mutex_;
     std::vector<std::string> downloadDisplayFontNames_;  // newest first
