@@ -92,7 +92,9 @@ void FontListStore::reload() {
 }
 
 void FontListStore::discard() {
+    std::lock_guard file(fileMutex_);
     Lock lock(mutex_);
+    ++epoch_;
     loaded_ = false;
     list_.reset();
     downloading_.clear();
@@ -240,22 +242,29 @@ void FontListStore::writerLoop() {
         const std::string path = path_;
         const std::optional<Records> snapshot = list_;
         const auto hook = beforeWrite_;
+        const std::uint64_t epoch = epoch_;
         lock.unlock();
 
+        std::unique_lock file(fileMutex_);
+        lock.lock();
+        const bool discarded = epoch != epoch_;
+        lock.unlock();
         const auto started = SteadyClock::now();
-        if (hook)
+        if (hook && !discarded)
             hook();
         bool ok = false;
-        if (snapshot && !path.empty() && path == Config::fontListPath().value_or("")) {
+        if (!discarded && snapshot && !path.empty() &&
+            path == Config::fontListPath().value_or("")) {
             FileUtil::createDirectories(FileUtil::parentPath(path));
             PlistDict list;
             for (const auto& [key, record] : *snapshot)
                 list.emplace_hint(list.end(), key, *record);
             ok = Config::writeFontList(list);
         }
+        file.unlock();
         const auto took = SteadyClock::now() - started;
 
-        if (!ok && snapshot)
+        if (!ok && snapshot && !discarded)
             ILog("code %ld: message: not write %@", -1L, path);
         lock.lock();
         attempted_ = std::max(attempted_, generation);

@@ -41,8 +41,9 @@ public:
     // Re-reads the file when it changed on disk since the store last read or
     // wrote it and nothing is pending.
     void reload();
-    // Drops the list in memory with its unwritten changes (the list file was
-    // removed, at logout); the next use reads the file again.
+    // Drops the list in memory with its unwritten changes and waits for a
+    // write in progress, so nothing of the old list reaches the disk later
+    // (logout: discard, then remove the file). The next use reads the file again.
     void discard();
     // Creates an empty list unless one exists (the file as well).
     void create();
@@ -92,6 +93,7 @@ private:
     bool waitForWrite(std::uint64_t generation, Lock& lock);
     void writerLoop();
 
+    std::mutex fileMutex_;  // held while the file is written; taken before mutex_
     std::mutex mutex_;
     std::condition_variable wake_;  // the writer: something to do
     std::condition_variable done_;  // the callers: a write attempt ended
@@ -101,6 +103,7 @@ private:
     std::set<std::string> downloading_;
     std::optional<FileStamp> stamp_;  // of the file as last read or written
     std::uint64_t generation_ = 0;    // of the list in memory
+    std::uint64_t epoch_ = 0;         // raised by discard()
     std::uint64_t attempted_ = 0;     // generation of the last write attempt
     std::uint64_t written_ = 0;       // generation last written
     bool urgent_ = false;
