@@ -1,4 +1,6 @@
 // The download chain: one font file at a time until no record is "downloading".
+#include <functional>
+
 #include "fonts/FontDownloadDelegate.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/ConcurrentQueue.h"
@@ -29,7 +31,7 @@ void FontManagementController::downloadFont() {
 }
 
 void FontManagementController::startNextDownload() {
-    if (client_.isFontDownloading)
+    if (client_.isFontDownloading || chainStopRequested_)
         return;
     ILog("Attempt to download font");
     const auto key = store_.firstDownloading();
@@ -111,41 +113,45 @@ void FontManagementController::runFontManagerMaintenance() {
 
 void FontManagementController::downloadFinished(DownloadOutcome outcome) {
     auto self = shared_from_this();
+    // The chain's flags change on the serial queue, in the same item that
+    // goes on: no one sees the chain idle while its next step is pending.
+    auto onSerialQueue = [this](std::function<void()> work) {
+        if (auto queue = client_.serialDispatchQueue())
+            queue->async(std::move(work));
+        else
+            work();
+    };
     switch (outcome) {
         case DownloadOutcome::Next:
-            client_.isFontDownloading = false;
-            client_.retryDownloadFont = 0;
-            downloadFont();
+            onSerialQueue([self] {
+                self->client_.isFontDownloading = false;
+                self->client_.retryDownloadFont = 0;
+                self->startNextDownload();
+            });
             checkFinishedSynchronizing();
             return;
-        case DownloadOutcome::RetryAfterRenewal: {
-            client_.isFontDownloading = false;
-            client_.retryDownloadFont = 1;
+        case DownloadOutcome::RetryAfterRenewal:
             // The renewal is a network call: on the serial queue, not on the
             // main thread where it would freeze the menu.
-            auto renewAndRetry = [self] {
+            onSerialQueue([self] {
+                self->client_.isFontDownloading = false;
+                self->client_.retryDownloadFont = 1;
                 std::optional<Error> error;
                 FontsApi(self->client_).getScreensFontListUrlWithError(&error);
-                self->downloadFont();
-            };
-            if (auto queue = client_.serialDispatchQueue())
-                queue->async(std::move(renewAndRetry));
-            else
-                renewAndRetry();
+                self->startNextDownload();
+            });
             return;
-        }
         case DownloadOutcome::GiveUp:
             MainQueue::main().async([self] {
                 self->clearDownloadDisplayFont();
                 NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,
                                                          {{kFMCopyErrorOccurred, std::string()}});
             });
-            client_.isFontDownloading = false;
-            client_.retryDownloadFont = 0;
-            if (auto queue = client_.serialDispatchQueue())
-                queue->async([self] { self->chainStopped(); });
-            else
-                chainStopped();
+            onSerialQueue([self] {
+                self->client_.isFontDownloading = false;
+                self->client_.retryDownloadFont = 0;
+                self->chainStopped();
+            });
             return;
     }
 }

@@ -87,6 +87,9 @@ public:
 
     // ---- download chain
     void downloadFont();
+    // No further download starts from this controller (a tool that ends);
+    // the one in flight finishes.
+    void stopDownloadChain() { chainStopRequested_ = true; }
 
     // ---- activation and deactivation
     void fontActivate(const std::vector<std::string>& paths);
@@ -151,6 +154,7 @@ private:
     bool maintenancePending_ = false;
     bool maintenanceRunning_ = false;
     std::atomic<int> batchesInFlight_{0};
+    std::atomic<bool> chainStopRequested_{false};
     std::condition_variable batchesDone_;
 };
 

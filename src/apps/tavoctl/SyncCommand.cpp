@@ -254,40 +254,12 @@ private:
     bool finished_ = false;
 };
 
-// Stops the download chain after the download in flight: the serial queue is
-// held so nothing it has queued starts another download, the download in
-// flight is waited for, and the client's download flag is left set so what
-// the queue still holds starts nothing either. False when the download in
-// flight did not end in time.
-bool stopChain(ApiClient& client, SerialQueue& queue) {
-    struct Gate {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool reached = false;
-        bool released = false;
-    };
-    auto gate = std::make_shared<Gate>();
-    queue.async([gate] {
-        std::unique_lock lock(gate->mutex);
-        gate->reached = true;
-        gate->changed.notify_all();
-        gate->changed.wait(lock, [&] { return gate->released; });
-    });
-    const bool held = MainQueue::main().runUntil(
-        [&] {
-            std::lock_guard lock(gate->mutex);
-            return gate->reached;
-        },
-        kStopWait);
+// Stops the download chain after the download in flight and waits for that
+// one to end. False when it did not end in time.
+bool stopChain(FontManagementController& controller, ApiClient& client, SerialQueue& queue) {
+    controller.stopDownloadChain();
     const bool idle =
-        held && MainQueue::main().runUntil([&] { return !client.isFontDownloading; }, kStopWait);
-    if (idle)
-        client.isFontDownloading = true;
-    {
-        std::lock_guard lock(gate->mutex);
-        gate->released = true;
-    }
-    gate->changed.notify_all();
+        MainQueue::main().runUntil([&] { return !client.isFontDownloading; }, kStopWait);
     if (idle)
         queue.sync([] {});
     return idle;
@@ -355,7 +327,7 @@ int runSyncCommand(std::ostream& out, std::ostream& err, ApiClient& client,
     if (result == Result::Interrupted) {
         view.finish(monitor->snapshot());
         err << "tavoctl sync: interrupted: stopping after the download in flight\n";
-        if (!stopChain(client, *queue))
+        if (!stopChain(*controller, client, *queue))
             err << "tavoctl sync: the download in flight did not end; leaving it\n";
         else if (monitor->completed)
             result = Result::Completed;  // that download was the last one
