@@ -87,15 +87,7 @@ std::size_t count(const std::string& text, const std::string& part) {
 // configuration of the sandbox say so.
 class TavoctlSyncTest : public ServiceFixture {
 protected:
-    json seed() const override {
-        return {{"systemFonts", {{"limit", 3}}},
-                {"accounts",
-                 {{{"mailAddress", kMail},
-                   {"password", kPassword},
-                   {"maxDevices", 5},
-                   {"contractIds", {"c-1"}},
-                   {"fonts", "all"}}}}};
-    }
+    json seed() const override { return contractedAccountSeed(); }
 
     void SetUp() override {
         ServiceFixture::SetUp();

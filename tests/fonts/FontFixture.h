@@ -28,15 +28,7 @@ namespace tavo::test {
 class FontFixture : public ServiceFixture {
 protected:
     // An account under contract that holds three fonts of the machine, active.
-    nlohmann::json seed() const override {
-        return {{"systemFonts", {{"limit", 3}}},
-                {"accounts",
-                 {{{"mailAddress", kMail},
-                   {"password", kPassword},
-                   {"maxDevices", 5},
-                   {"contractIds", {"c-1"}},
-                   {"fonts", "all"}}}}};
-    }
+    nlohmann::json seed() const override { return contractedAccountSeed(); }
 
     void SetUp() override {
         ServiceFixture::SetUp();

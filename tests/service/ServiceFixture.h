@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-
 #include <strings.h>
 
 #include <nlohmann/json.hpp>
@@ -32,6 +31,17 @@ protected:
                    {"fonts", "all"}}}}};
     }
 
+    // An account under contract that holds three fonts of the machine, active.
+    static nlohmann::json contractedAccountSeed() {
+        return {{"systemFonts", {{"limit", 3}}},
+                {"accounts",
+                 {{{"mailAddress", kMail},
+                   {"password", kPassword},
+                   {"maxDevices", 5},
+                   {"contractIds", {"c-1"}},
+                   {"fonts", "all"}}}}};
+    }
+
     void SetUp() override {
         refservice::ServiceOptions options;
         options.connectionKeepAliveSeconds = 1;  // stops sooner with a client connection open
@@ -51,7 +61,8 @@ protected:
     void signIn() {
         LoginApi api(client);
         std::optional<Error> error;
-        const auto device = api.deviceIdWithMailAddress(kMail, kPassword, "host", "user", "key", &error);
+        const auto device =
+            api.deviceIdWithMailAddress(kMail, kPassword, "host", "user", "key", &error);
         ASSERT_FALSE(error);
         ASSERT_EQ(device.resultCode(), 0);
         client.setDeviceId(device.data->deviceId);
@@ -85,7 +96,8 @@ protected:
 };
 
 // The value of a header in a logged request, or none.
-inline std::optional<std::string> loggedHeader(const nlohmann::json& entry, const std::string& name) {
+inline std::optional<std::string> loggedHeader(const nlohmann::json& entry,
+                                               const std::string& name) {
     for (const auto& [key, value] : entry["headers"].items())
         if (strcasecmp(key.c_str(), name.c_str()) == 0)
             return value.get<std::string>();
