@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tavo::platform {
+
+// The application's item in the desktop's status area (the tray) with its
+// menu, whose entries are known by tag. Called on the main thread only.
+class StatusItem {
+public:
+    struct Delegate {
+        std::function<void()> menuWillOpen;
+        std::function<void()> menuDidClose;
+        std::function<void(int tag)> itemActivated;
+    };
+
+    virtual ~StatusItem() = default;
+    virtual void setDelegate(Delegate delegate) = 0;
+    virtual void setTitle(const std::string& title) = 0;
+    // One of the application's image names ("QXRStatusBarItemIconlogin"...).
+    virtual void setImage(const std::string& imageName) = 0;
+    virtual std::string image() const = 0;
+    // Whether the item's button reacts to the user.
+    virtual void setEnabled(bool enabled) = 0;
+    virtual void setItemTitle(int tag, const std::string& title) = 0;
+    virtual void setItemHidden(int tag, bool hidden) = 0;
+};
+
+// The application's windows and alerts, as the resident application opens
+// them. Called on the main thread only.
+class Windows {
+public:
+    virtual ~Windows() = default;
+    // Brings the application to the front and shows the sign-in window.
+    virtual void showSignInWindow() = 0;
+    // A modal alert with one button.
+    virtual void runModalAlert(const std::string& message, const std::string& title) = 0;
+};
+
+}  // namespace tavo::platform

@@ -1,0 +1,15 @@
+#include "platform/linux/HeadlessWindows.h"
+
+#include "foundation/Log.h"
+
+namespace tavo::platform {
+
+void HeadlessWindows::showSignInWindow() {
+    ILog("The sign-in window needs a display; a headless run does not show it");
+}
+
+void HeadlessWindows::runModalAlert(const std::string& message, const std::string& title) {
+    WLog("Alert (headless): %@: %@", title, message);
+}
+
+}  // namespace tavo::platform

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/StatusItem.h"
+
+namespace tavo::platform {
+
+// Windows of a program without a display: what would be shown is logged,
+// with the way to do it from a terminal instead.
+class HeadlessWindows : public Windows {
+public:
+    void showSignInWindow() override;
+    void runModalAlert(const std::string& message, const std::string& title) override;
+};
+
+}  // namespace tavo::platform
