@@ -96,10 +96,7 @@ protected:
         signIn();
         if (HasFatalFailure())
             return;
-        Sandbox::writeFile(*Config::serverConfigPath(),
-                           PlistValue(PlistDict{{kServerDeliveServerName, service.apiUrl()},
-                                                {kServerNoticeServerName, service.sseUrl()}})
-                               .toXml());
+        storeServerAddresses();
         storeSignIn(*client.deviceId(), *client.refreshToken());
         fonts = accountFonts();
         ASSERT_EQ(fonts.size(), 3u);
@@ -108,14 +105,6 @@ protected:
             return std::stol(a.fontId.value_or("0")) < std::stol(b.fontId.value_or("0"));
         });
         service.context()->requests.clear();
-    }
-
-    void storeSignIn(const std::string& deviceId, const std::string& refreshToken) {
-        Config::createConfigPlist(std::nullopt);
-        auto config = *Config::userConfig();
-        config[kConfigDeviceId] = *CryptorUtil::encryptString(deviceId);
-        config[kConfigRefreshTokens] = *CryptorUtil::encryptString(refreshToken);
-        ASSERT_TRUE(Config::writeToUserConfig(config, true, nullptr));
     }
 
     std::vector<Fonts> accountFonts() {

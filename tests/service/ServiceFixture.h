@@ -5,6 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "foundation/Config.h"
+#include "foundation/CryptorUtil.h"
+#include "foundation/PlistValue.h"
 #include "refservice/RefService.h"
 #include "refservice/ServiceContext.h"
 #include "service/ApiClient.h"
@@ -72,6 +75,27 @@ protected:
         client.setRefreshToken(login.data->refreshToken);
         client.isLoginStatus = true;
         service.context()->requests.clear();
+    }
+
+    // TAVO.server.plist naming this service, so programs talk to it.
+    void storeServerAddresses() {
+        Sandbox::writeFile(*Config::serverConfigPath(),
+                           PlistValue(PlistDict{{kServerDeliveServerName, service.apiUrl()},
+                                                {kServerNoticeServerName, service.sseUrl()}})
+                               .toXml());
+    }
+
+    // The user configuration as sign-in leaves it: a fresh one (with the
+    // device key, when given) holding the device id and the refresh token,
+    // encrypted.
+    void storeSignIn(const std::string& deviceId, const std::string& refreshToken,
+                     const std::optional<std::string>& deviceKey = std::nullopt) {
+        Config::createConfigPlist(deviceKey ? CryptorUtil::encryptString(*deviceKey)
+                                            : std::nullopt);
+        auto config = *Config::userConfig();
+        config[kConfigDeviceId] = *CryptorUtil::encryptString(deviceId);
+        config[kConfigRefreshTokens] = *CryptorUtil::encryptString(refreshToken);
+        ASSERT_TRUE(Config::writeToUserConfig(config, true, nullptr));
     }
 
     nlohmann::json requests(const std::string& path) const {
