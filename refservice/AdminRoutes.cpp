@@ -120,7 +120,10 @@ AdminReply removeDevice(ServiceContext& c, const Json& body) {
         return AdminGuard::error("unknown account");
     const auto removed = std::erase_if(
         account->devicesInUse, [&](const DeviceUse& use) { return use.deviceId == deviceId; });
-    c.state->revokeTokens(account->mailAddress, deviceId);
+    // "keepTokens": the device leaves the list while its tokens stay valid,
+    // as when the web site drops a device between two token checks.
+    if (!body.value("keepTokens", false))
+        c.state->revokeTokens(account->mailAddress, deviceId);
     return removed ? AdminGuard::ok() : AdminGuard::error("the device is not in use");
 }
 

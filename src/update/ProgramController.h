@@ -59,6 +59,19 @@ public:
     void finish();
 
     // ---- updates (ProgramControllerUpdate.cpp)
+    // The resident application calls these at their final places; until the
+    // update side is built they check nothing and offer nothing.
+
+    // At launch: the version the server names for this machine (online), or
+    // the one stored last (offline).
+    void startSpecifiedVersionOnLine();
+    void startSpecifiedVersionOffLine();
+    // Shows the forced-update window when a forced update is pending.
+    void showForceUpdateDialog();
+    // Downloads the next version's archive in the background when one is due.
+    void nextVersionDownloadInBackground();
+    bool isAvailableOptionalUpdate() const;
+    bool isStartUpdate() const { return isStartUpdate_.load(); }
 
 private:
     void connectOnSerialQueue();
@@ -82,6 +95,7 @@ private:
     std::optional<Clock::SystemTime> awakeRetryUsedFor_;  // the wake whose quick retry was used
     std::mt19937 random_;
     std::atomic<bool> ssrClosing_{false};
+    std::atomic<bool> isStartUpdate_{false};
     mutable std::mutex attemptMutex_;  // held while an attempt puts its stream in place
 };
 

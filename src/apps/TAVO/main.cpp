@@ -1,0 +1,166 @@
+// TAVO: the resident application. It keeps the fonts of the signed-in
+// account on this machine; without a display it runs headless, with its
+// status item and windows written to the log.
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fonts/FontManagementController.h"
+#include "foundation/Clock.h"
+#include "foundation/Localization.h"
+#include "foundation/Log.h"
+#include "foundation/MainQueue.h"
+#include "platform/FontManager.h"
+#include "platform/Layout.h"
+#include "platform/SystemInfo.h"
+#include "platform/Workspace.h"
+#include "platform/linux/FontconfigFontManager.h"
+#include "platform/linux/HeadlessStatusItem.h"
+#include "platform/linux/HeadlessWindows.h"
+#include "platform/linux/NetlinkReachabilitySource.h"
+#include "platform/linux/ProcWorkspace.h"
+#include "platform/qt/DBusUserNotificationCenter.h"
+#include "platform/qt/LogindPowerEvents.h"
+#include "resident/AppDelegate.h"
+#include "service/ApiClient.h"
+#include "service/Reachability.h"
+#include "update/ProgramController.h"
+
+namespace {
+
+using namespace tavo;
+
+constexpr const char* kHeadlessArgument = "--headless";
+// Inside a sandbox root only: every timer and pause of the program takes this
+// share of its length (tests and demos run a day in a minute).
+constexpr const char* kTimeScaleVariable = "TAVO_TIME_SCALE";
+
+bool hasDisplay() {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+// The operating-system gate; false when this system is below the minimum.
+bool passesOsGate() {
+    const bool supported = platform::SystemInfo::isSupportedOs();
+    const std::string state =
+        supported ? "seems the version equals 10.12 and later" : "seems the version is below 10.12";
+    std::string version = platform::SystemInfo::osVersionText();
+    if (version.empty())
+        version = "unknown";
+    primitiveILog("It %@: %@", state, version);
+    return supported;
+}
+
+void installTimeScale() {
+    const char* text = std::getenv(kTimeScaleVariable);
+    if (!text || !*text)
+        return;
+    if (platform::sandboxRoot().empty()) {
+        WLog("%@ is honoured only inside a sandbox root; ignored", kTimeScaleVariable);
+        return;
+    }
+    char* end = nullptr;
+    const double factor = std::strtod(text, &end);
+    if (end == text || *end || !(factor > 0.0) || factor > 1.0) {
+        WLog("%@=%@ is not a factor between 0 and 1; ignored", kTimeScaleVariable, text);
+        return;
+    }
+    Clock::setCurrent(std::make_shared<ScaledClock>(factor));
+    ILog("Timers and pauses take %@ of their length", text);
+}
+
+// SIGTERM, SIGINT and SIGHUP end the main loop, and so the program, in order.
+// They are blocked in every thread and taken by one thread of their own.
+sigset_t terminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+void watchTerminationSignals(const sigset_t& set) {
+    std::thread([set] {
+        int signal = 0;
+        if (sigwait(&set, &signal) == 0) {
+            ILog("Terminating on signal %d", signal);
+            MainQueue::main().quit();
+        }
+    }).detach();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const sigset_t signals = terminationSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    Log::defaultLog().init();
+    if (!passesOsGate()) {
+        platform::HeadlessWindows().runModalAlert(
+            localized("The OS Version below 10.12 is not applicable"),
+            localized("Not applicable OS version"));
+        return 0;
+    }
+
+    const std::vector<std::string> arguments(argv, argv + argc);
+    bool headless = !hasDisplay();
+    for (const auto& argument : arguments)
+        headless = headless || argument == kHeadlessArgument;
+    ILog("Running headless: %@", headless ? "yes" : "no display support in this build");
+
+    installTimeScale();
+    watchTerminationSignals(signals);
+    // The D-Bus backends need Qt's application object (never destroyed, see
+    // the end); our own loop runs the main thread, and they receive on
+    // threads of their own.
+    new QCoreApplication(argc, argv);
+
+    Reachability::setSourceFactory(platform::NetlinkReachabilitySource::create);
+    platform::UserNotificationCenter::setDefaultCenter(
+        platform::DBusUserNotificationCenter::createDesktopUserNotificationCenter());
+    platform::Workspace::setSharedWorkspace(platform::ProcWorkspace::create());
+    auto fontManager = platform::FontconfigFontManager::create();
+    if (fontManager)
+        platform::FontManager::setDefaultManager(fontManager);
+    else
+        WLog("The font manager could not be set up; fonts are installed but not activated");
+
+    AppEnvironment environment;
+    environment.apiClient = &ApiClient::defaultApiClient();
+    environment.programController = ProgramController::sharedInstance();
+    environment.fontController = FontManagementController::sharedInstance().shared_from_this();
+    environment.workspace = platform::Workspace::sharedWorkspace();
+    environment.powerEvents = platform::LogindPowerEvents::create();
+    environment.fontManager = fontManager;
+    environment.statusItem = std::make_shared<platform::HeadlessStatusItem>();
+    environment.windows = std::make_shared<platform::HeadlessWindows>();
+    environment.arguments = arguments;
+    environment.terminate = [] { MainQueue::main().quit(); };
+
+    auto delegate = std::make_shared<AppDelegate>(std::move(environment));
+    delegate->applicationDidFinishLaunching();
+    MainQueue::main().run();
+    delegate->applicationWillTerminate();
+    // Every change is on disk once the font list's pending write is. Work of
+    // the download chain, the stream or the queues may still be finishing on
+    // other threads, so the program leaves without destroying the objects
+    // they use.
+    FontManagementController::sharedInstance().store().flush();
+    ILog("Terminated");
+    Log::defaultLog().flush();
+    std::_Exit(0);
+}

@@ -1,0 +1,343 @@
+// Start-up and shutdown of the resident application, the refusal of a
+// second instance and the watch for a running installer.
+#include "resident/AppDelegate.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "foundation/Config.h"
+#include "foundation/Const.h"
+#include "foundation/Log.h"
+#include "foundation/MainQueue.h"
+#include "foundation/SerialQueue.h"
+#include "platform/Bundle.h"
+#include "platform/FontManager.h"
+#include "platform/PowerEvents.h"
+#include "platform/StatusItem.h"
+#include "platform/SystemInfo.h"
+#include "platform/Workspace.h"
+#include "resident/FileURL.h"
+#include "resident/ResidentNames.h"
+#include "service/ApiClient.h"
+#include "service/OVError.h"
+#include "update/ProgramController.h"
+
+namespace tavo {
+
+namespace {
+
+constexpr const char* kSerialDispatchQueueLabel = "TAVO.SerialDispatchQueue";
+
+std::string orEmptyMark(const std::string& text) {
+    return text.empty() ? std::string("(empty)") : text;
+}
+
+std::string executableURL() {
+    std::error_code ec;
+    const auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string("(empty)") : "file://" + path.string();
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(AppEnvironment environment)
+    : env_(std::move(environment)), random_(std::random_device{}()) {}
+
+AppDelegate::~AppDelegate() {
+    for (auto token : observers_)
+        NotificationCenter::defaultCenter().removeObserver(token);
+    if (reachability_)
+        reachability_->stopNotifier();
+    if (env_.powerEvents)
+        env_.powerEvents->stop();
+    if (env_.fontManager)
+        env_.fontManager->setFontsAddedHandler({});
+}
+
+std::string AppDelegate::apiServerAddress() const {
+    std::lock_guard lock(mutex_);
+    return apiServerAddress_;
+}
+
+std::string AppDelegate::sseServerAddress() const {
+    std::lock_guard lock(mutex_);
+    return sseServerAddress_;
+}
+
+void AppDelegate::addObserver(const std::string& name,
+                              void (AppDelegate::*handler)(const Notification&)) {
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    observers_.push_back(NotificationCenter::defaultCenter().addObserver(
+        name, [weak, handler](const Notification& notification) {
+            if (auto self = weak.lock())
+                ((*self).*handler)(notification);
+        }));
+}
+
+void AppDelegate::submitToSerialQueue(std::function<void(AppDelegate&)> work) {
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    auto task = [weak, work = std::move(work)] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (auto queue = self->client().serialDispatchQueue())
+            TAVO_DLOG("Serial dispatch queue label = [%s]", queue->label().c_str());
+        work(*self);
+    };
+    if (auto queue = client().serialDispatchQueue())
+        queue->async(std::move(task));
+    else
+        task();  // no queue yet: only before start-up has made one
+}
+
+void AppDelegate::submitToMainQueue(std::function<void(AppDelegate&)> work) {
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    MainQueue::main().async([weak, work = std::move(work)] {
+        if (auto self = weak.lock())
+            work(*self);
+    });
+}
+
+// ---- start-up
+
+void AppDelegate::applicationDidFinishLaunching() {
+    ILog("Starting version=[%@](%@)", Const::getCurrentAppVersion(),
+         Const::getCurrentBuildNumber());
+    ILog("Module path=[%@]", executableURL());
+
+    Config::setAppLogMode();
+
+    const std::string hostName = platform::SystemInfo::hostName();
+    const std::string userName = platform::SystemInfo::loginName();
+
+    appUpdated = false;
+    for (const auto& argument : env_.arguments)
+        if (argument == kAppArgUpdated)
+            appUpdated = true;
+
+    if (doubleStartupOSOwnUserProcesses()) {
+        if (env_.terminate)
+            env_.terminate();
+        return;
+    }
+
+    const auto userConfig = Config::userConfig();
+    ILog("User name=[%@], host name=[%@]", userName, hostName);
+    const bool configured = userConfig.has_value();
+    if (configured)
+        ILog("Loaded user configuration: %@", Config::userConfigPath().value_or("(empty)"));
+
+    const std::string fontFolder = Const::userFontDirectoryPath().value_or("");
+    if (!isDirectory(fontFolder))
+        ILog("Font directory does not exist.: %@", fontFolder);
+
+    loadServerAddresses();
+
+    auto queue = std::make_shared<SerialQueue>(kSerialDispatchQueueLabel);
+    client().setSerialDispatchQueue(queue);
+    queue->async([label = queue->label()] {
+        TAVO_DLOG("Serial dispatch queue label = [%s]", label.c_str());
+    });
+
+    if (!configured) {
+        isInstallerStatus = false;
+        TAVO_DLOG("register installerCheckObservation");
+        std::weak_ptr<AppDelegate> weak = weak_from_this();
+        installerCheckTimer = Timer::scheduledTimer(seconds(kInstallerCheckInterval), true, [weak] {
+            if (auto self = weak.lock())
+                self->installerCheckObservation();
+        });
+    }
+
+    ILog("Perform to add observer for notification");
+    startPowerEvents();
+    TAVO_DLOG("Observation registered");
+
+    addObserver(kPCNotificationKeyUpdateProgress, &AppDelegate::statusMenuProgressUpdate);
+    addObserver(kOVErrorNotificationKeyErrorEvent, &AppDelegate::apiErrorDetection);
+    addObserver("fmUpdateProgress", &AppDelegate::statusMenuFontDownload);
+    addObserver(kSSENotificationKeyServerSentEvent, &AppDelegate::sseServerSentEvent);
+    addObserver("fmCommonMessage", &AppDelegate::notifyFMCommonMessage);
+
+    TAVO_DLOG("calling setApiClient");
+    setApiClient();
+
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    observers_.push_back(NotificationCenter::defaultCenter().addObserver(
+        kLoginSuccessNotification, [weak](const Notification&) {
+            if (auto self = weak.lock())
+                self->openMenu();
+        }));
+    if (env_.fontManager) {
+        env_.fontManager->setFontsAddedHandler([weak](const std::vector<std::string>& paths) {
+            if (auto self = weak.lock())
+                self->changeNoticeRegisteredFontManager(fontsAddedNotification(paths));
+        });
+    }
+
+    // Reachability of the delivery API server itself: a server on this
+    // machine is always reachable, one elsewhere needs a route to it.
+    reachability_ = Reachability::reachabilityWithURL(apiServerAddress(), env_.reachabilitySource);
+    if (!reachability_)
+        reachability_ = Reachability::reachabilityForInternetConnection(env_.reachabilitySource);
+    addObserver(kReachabilityChangedNotification, &AppDelegate::reachabilityChanged);
+    if (reachability_ && !reachability_->startNotifier())
+        WLog("Reachability changes cannot be watched; the client stays as it is now");
+
+    setStatusItem();
+
+    if (!client().isOnlineStatus()) {
+        ILog("Perform process launched with offline");
+        applicationDidFinishLaunchingOrOnlineFirstDetection();
+    }
+}
+
+void AppDelegate::loadServerAddresses() {
+    std::string api;
+    std::string sse;
+    if (const auto server = Config::serverConfig()) {
+        if (const auto it = server->find(kServerDeliveServerName); it != server->end())
+            if (const auto* text = it->second.get<std::string>())
+                api = *text;
+        if (const auto it = server->find(kServerNoticeServerName); it != server->end())
+            if (const auto* text = it->second.get<std::string>())
+                sse = *text;
+    }
+    if (api.empty())
+        api = kAPIClientEndpoint;
+    if (sse.empty())
+        sse = kSSEEndpoint;
+    {
+        std::lock_guard lock(mutex_);
+        apiServerAddress_ = api;
+        sseServerAddress_ = sse;
+    }
+    ILog("Using apiServerAddress=[%@]", api);
+    ILog("Using sseServerAddress=[%@]", sse);
+}
+
+void AppDelegate::startPowerEvents() {
+    if (!env_.powerEvents)
+        return;
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    // The signals arrive on the source's thread; the handlers belong to the
+    // main thread, like the timers they touch.
+    const bool started = env_.powerEvents->start(
+        [weak] {
+            MainQueue::main().async([weak] {
+                if (auto self = weak.lock())
+                    self->receiveSleepNotification();
+            });
+        },
+        [weak] {
+            MainQueue::main().async([weak] {
+                if (auto self = weak.lock())
+                    self->receiveAwakeNotification();
+            });
+        });
+    if (!started)
+        ILog("Sleep and wake of the host are not observed");
+}
+
+// ---- second instance
+
+bool AppDelegate::doubleStartupOSOwnUserProcesses() {
+    ILog("Start check OS own user processes");
+    const pid_t ownPid = ::getpid();
+    const std::string ownIdentifier = platform::Bundle::mainBundle()->identifier();
+    const std::string ownVersion = Const::getCurrentAppVersion();
+    TAVO_DLOG("ownBundleIdentifier: [%@]", ownIdentifier);
+    TAVO_DLOG("ownVersion: [%@]", ownVersion);
+    bool result = false;
+    const auto workspace = env_.workspace ? env_.workspace : platform::Workspace::sharedWorkspace();
+    for (const auto& app : workspace->runningApplications()) {
+        const std::string path =
+            app.executablePath.empty() ? "(empty)" : "file://" + app.executablePath;
+        const long pid = static_cast<long>(app.processIdentifier);
+        if (!isDirectory(app.bundlePath)) {
+            ILog("Skipping check process with empty bundle: PID: [%ld]: path: [%@]", pid, path);
+            continue;
+        }
+        const platform::Bundle bundle(app.bundlePath);
+        const std::string name = orEmptyMark(bundle.name());
+        const std::string identifier = orEmptyMark(bundle.identifier());
+        const std::string version = orEmptyMark(bundle.shortVersion());
+        const std::string build = orEmptyMark(bundle.version());
+        ILog("Enumurated process: %@ [%ld]: bundle: %@: version: %@ (%@): path: %@", name, pid,
+             identifier, version, build, path);
+        if (ownIdentifier.empty() || identifier != ownIdentifier)
+            continue;
+        ILog("Detected the same bundle %@ [%ld]: version: %@ (%@): path: %@", identifier, pid,
+             version, build, path);
+        if (version == ownVersion && app.processIdentifier != ownPid) {
+            result = true;
+            ILog("Already another process is alive: bundle: %@ [%ld], version: %@, path: [%@]",
+                 identifier, pid, version, path);
+        }
+    }
+    ILog("End check OS own user processes");
+    return result;
+}
+
+// ---- installer watch
+
+void AppDelegate::installerCheckObservation() {
+    const auto workspace = env_.workspace ? env_.workspace : platform::Workspace::sharedWorkspace();
+    const auto apps = workspace->runningApplications();
+    const bool installerRuns = std::any_of(apps.begin(), apps.end(), [](const auto& app) {
+        return app.localizedName == kInstallerName;
+    });
+    if (installerRuns) {
+        if (!isInstallerStatus)
+            ILog("Found active installer process.");
+        isInstallerStatus = true;
+        return;
+    }
+    if (installerCheckTimer) {
+        installerCheckTimer->invalidate();
+        installerCheckTimer.reset();
+    }
+    if (!isInstallerStatus) {
+        ILog("Could not found Installer process.");
+        return;
+    }
+    ILog("Detect Installer terminating, open the account certification window");
+    const bool windowShown = client().isWindowAppear(kWindowAppearAnything);
+    TAVO_DLOG("isWindowAppear = %d", windowShown ? 1 : 0);
+    if (windowShown) {
+        ILog("Skip opening account certification window because already opened");
+        return;
+    }
+    if (env_.windows)
+        env_.windows->showSignInWindow();
+}
+
+// ---- shutdown
+
+void AppDelegate::invalidateTimers() {
+    for (auto* timer : {&installerCheckTimer, &halfHourCheckTimer, &twentyFourHourCheckTimer,
+                        &statusMenuIconAnimationTimer, &statusMenuIconAnimationTimerP}) {
+        if (*timer) {
+            (*timer)->invalidate();
+            timer->reset();
+        }
+    }
+}
+
+void AppDelegate::applicationWillTerminate() {
+    TAVO_DLOG("start");
+    invalidateTimers();
+    if (env_.programController)
+        env_.programController->finish();
+    TAVO_DLOG("end");
+}
+
+}  // namespace tavo

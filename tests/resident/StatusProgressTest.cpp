@@ -1,0 +1,118 @@
+// The status line and notices of font-download batches and update copies.
+#include <gtest/gtest.h>
+
+#include "AppDelegateFixture.h"
+
+namespace tavo::test {
+namespace {
+
+class StatusProgressTest : public AppDelegateFixture {
+protected:
+    void start(int count, const std::string& names) {
+        delegate->statusMenuFontDownload(
+            {"fmUpdateProgress", {{"startProgress", count}, {"typeface", names}}});
+    }
+    void finished(const std::string& name) {
+        delegate->statusMenuFontDownload(
+            {"fmUpdateProgress", {{"progress", 0}, {"typeface", name}}});
+    }
+    std::string statusLine() { return statusItem->itemTitles[1]; }
+    // The percentage shown on the first line of the status line.
+    std::string shownPercent() {
+        const std::string line = statusLine();
+        const auto end = line.find('%');
+        const auto begin = line.rfind(' ', end);
+        return end == std::string::npos ? "" : line.substr(begin + 1, end - begin - 1);
+    }
+};
+
+TEST_F(StatusProgressTest, ABatchOfThreeShowsZeroThirtyThreeSixtySixAndAHundred) {
+    start(3, "A,B,C");
+    std::vector<std::string> shown{shownPercent()};
+    for (const char* name : {"A", "B", "C"}) {
+        finished(name);
+        shown.push_back(shownPercent());
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"0", "33", "66", "100"}));
+    settle();
+    EXPECT_EQ(statusLine(), "Font Download Success");
+    EXPECT_EQ(statusItem->image(), "QXRStatusBarItemIconfinish");
+    const auto delivered = userNotifications->all();
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].subtitle, "Font Download Success");
+    EXPECT_EQ(delivered[0].informativeText, "3 fonts\nA, B, C");
+    EXPECT_FALSE(delegate->statusMenuIconAnimationTimer);
+}
+
+TEST_F(StatusProgressTest, ABatchOfSevenUsesSinglePrecision) {
+    start(7, "F");
+    std::vector<std::string> shown;
+    for (int i = 0; i < 7; ++i) {
+        finished("F" + std::to_string(i));
+        shown.push_back(shownPercent());
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"14", "28", "42", "57", "71", "85", "100"}));
+}
+
+TEST_F(StatusProgressTest, ANameReportedTwiceCountsOnce) {
+    start(2, "A,B");
+    finished("A");
+    finished("A");
+    EXPECT_TRUE(userNotifications->all().empty());
+    EXPECT_TRUE(delegate->statusMenuIconAnimationTimer);
+    finished("B");
+    EXPECT_EQ(userNotifications->all().size(), 1u);
+}
+
+TEST_F(StatusProgressTest, ABatchWhoseFontsAllFailReportsBoth) {
+    start(2, "A,B");
+    finished("");
+    finished("");
+    const auto delivered = userNotifications->all();
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_EQ(delivered[0].subtitle, "Failed font download");
+    EXPECT_EQ(delivered[1].subtitle, "Font Download Success");
+    EXPECT_EQ(delivered[1].informativeText, "0 fonts\n");
+    EXPECT_EQ(logCount("MSG_E2012"), 1u);
+}
+
+TEST_F(StatusProgressTest, FontNamesAreCutAfterTwentyCharacters) {
+    start(1, "abcdefghijklmnopqrst");  // 20: whole
+    EXPECT_EQ(statusLine(), "Font Download 0%\nabcdefghijklmnopqrst");
+    start(1, "abcdefghijklmnopqrstu");  // 21: 19 and an ellipsis
+    EXPECT_EQ(statusLine(), "Font Download 0%\nabcdefghijklmnopqrs...");
+    start(1, "ÀÉÎÕÜàéîõüÀÉÎÕÜàéîõü");  // characters, not bytes
+    EXPECT_EQ(statusLine(), "Font Download 0%\nÀÉÎÕÜàéîõüÀÉÎÕÜàéîõü");
+}
+
+TEST_F(StatusProgressTest, DownloadsKeepTheStatusLineWhileAnUpdateCopies) {
+    delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"isCopyStarted", true}}});
+    EXPECT_EQ(statusLine(), "Updating... 0%");
+    start(2, "A,B");
+    delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"pcProgress", 40}}});
+    EXPECT_EQ(statusLine(), "Font Download 0%\nA,B");
+    finished("A");
+    finished("B");
+    // The update copy still runs: no completion icon over its animation.
+    EXPECT_NE(statusItem->image(), "QXRStatusBarItemIconfinish");
+    delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"pcProgress", 80}}});
+    EXPECT_EQ(statusLine(), "Updating... 80%");
+    delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"isCopyFinished", true}}});
+    EXPECT_EQ(statusLine(), "Update completed");
+    EXPECT_EQ(statusItem->image(), "QXRStatusBarItemIconfinish");
+}
+
+TEST_F(StatusProgressTest, TheAnimationCyclesThroughThreeFrames) {
+    std::vector<std::string> frames;
+    for (int i = 0; i < 5; ++i) {
+        delegate->statusIconUpdateAnimation();
+        frames.push_back(statusItem->image());
+    }
+    EXPECT_EQ(frames, (std::vector<std::string>{
+                          "QXRStatusBarItemIconworking_1", "QXRStatusBarItemIconworking_2",
+                          "QXRStatusBarItemIconworking_3", "QXRStatusBarItemIconworking_1",
+                          "QXRStatusBarItemIconworking_2"}));
+}
+
+}  // namespace
+}  // namespace tavo::test
