@@ -27,11 +27,14 @@
 #include "platform/qt/DBusUserNotificationCenter.h"
 #include "platform/qt/LogindPowerEvents.h"
 #include "support/Sandbox.h"
+#include "support/ScopedEnvironment.h"
 
 extern char** environ;
 
 namespace tavo::platform {
 namespace {
+
+using test::ScopedEnvironment;
 
 using namespace std::chrono_literals;
 
@@ -80,25 +83,6 @@ size_t occurrences(const std::string& text, const std::string& part) {
 }
 
 // Sets an environment variable for the lifetime of the object.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(std::string name, const std::string& value) : name_(std::move(name)) {
-        if (const char* old = std::getenv(name_.c_str()))
-            previous_ = old;
-        ::setenv(name_.c_str(), value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (previous_)
-            ::setenv(name_.c_str(), previous_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
-
 // A dbus-daemon listening in folder, without any service it could start by
 // itself; stopped when the object goes.
 class PrivateBus {

@@ -18,6 +18,7 @@
 #include "platform/Layout.h"
 #include "platform/linux/ProcWorkspace.h"
 #include "support/Sandbox.h"
+#include "support/ScopedEnvironment.h"
 
 extern char** environ;
 
@@ -25,6 +26,8 @@ namespace fs = std::filesystem;
 
 namespace tavo::platform {
 namespace {
+
+using test::ScopedEnvironment;
 
 using namespace std::chrono_literals;
 
@@ -55,25 +58,6 @@ std::string findInPath(const std::string& name) {
 }
 
 // Sets an environment variable for the lifetime of the object.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(std::string name, const std::string& value) : name_(std::move(name)) {
-        if (const char* old = std::getenv(name_.c_str()))
-            previous_ = old;
-        ::setenv(name_.c_str(), value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (previous_)
-            ::setenv(name_.c_str(), previous_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
-
 // The parent and the session of a process, from /proc/<pid>/stat.
 std::pair<pid_t, pid_t> parentAndSession(pid_t pid) {
     const std::string stat = test::Sandbox::readFile("/proc/" + std::to_string(pid) + "/stat");
