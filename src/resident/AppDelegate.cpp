@@ -201,20 +201,9 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::loadServerAddresses() {
-    std::string api;
-    std::string sse;
-    if (const auto server = Config::serverConfig()) {
-        if (const auto it = server->find(kServerDeliveServerName); it != server->end())
-            if (const auto* text = it->second.get<std::string>())
-                api = *text;
-        if (const auto it = server->find(kServerNoticeServerName); it != server->end())
-            if (const auto* text = it->second.get<std::string>())
-                sse = *text;
-    }
-    if (api.empty())
-        api = kAPIClientEndpoint;
-    if (sse.empty())
-        sse = kSSEEndpoint;
+    // The server configuration's addresses, each else the built-in one.
+    const std::string api = Config::deliveServerName();
+    const std::string sse = Config::noticeServerName();
     {
         std::lock_guard lock(mutex_);
         apiServerAddress_ = api;
