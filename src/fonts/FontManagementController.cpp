@@ -217,10 +217,7 @@ void FontManagementController::checkFinishedSynchronizing() {
 }
 
 std::optional<Json> FontManagementController::getNotificationData(const UserInfo& userInfo) {
-    const auto it = userInfo.find("jsonData");
-    if (it == userInfo.end())
-        return std::nullopt;
-    const auto* text = std::any_cast<std::string>(&it->second);
+    const auto* text = userInfoText(userInfo, "jsonData");
     if (!text)
         return std::nullopt;
     Json data = Json::parse(*text, nullptr, false);

@@ -18,6 +18,12 @@ struct Notification {
     UserInfo userInfo;
 };
 
+// The text under key, or none when the key is missing or holds no text.
+inline const std::string* userInfoText(const UserInfo& info, const std::string& key) {
+    const auto it = info.find(key);
+    return it == info.end() ? nullptr : std::any_cast<std::string>(&it->second);
+}
+
 // Named in-process notifications, delivered synchronously on the posting
 // thread to every observer of that name, in the order they were added. An
 // observer may add or remove observers, or post, from inside its callback.

@@ -23,11 +23,6 @@ std::string joined(const std::vector<std::string>& parts, const std::string& sep
     return text;
 }
 
-const std::string* textValue(const UserInfo& info, const char* key) {
-    const auto it = info.find(key);
-    return it == info.end() ? nullptr : std::any_cast<std::string>(&it->second);
-}
-
 }  // namespace
 
 std::vector<std::string> AppDelegate::fontDownloadComplateList() const {
@@ -63,8 +58,8 @@ void AppDelegate::sseServerSentEvent(const Notification& notification) {
 
 void AppDelegate::notifyFMCommonMessage(const Notification& notification) {
     TAVO_DLOG("start");
-    const auto* heading = textValue(notification.userInfo, kFMCommonMessageHeading);
-    const auto* detail = textValue(notification.userInfo, kFMCommonMessageDetail);
+    const auto* heading = userInfoText(notification.userInfo, kFMCommonMessageHeading);
+    const auto* detail = userInfoText(notification.userInfo, kFMCommonMessageDetail);
     if (detail)
         NotificationUtil::deliverNotificationWithSubtile(
             heading ? std::optional(localized(*heading)) : std::nullopt, localized(*detail));

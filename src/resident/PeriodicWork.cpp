@@ -359,12 +359,8 @@ void AppDelegate::receiveAwakeNotification() {
 void AppDelegate::apiErrorDetection(const Notification& notification) {
     TAVO_DLOG("start");
     const auto text = [&](const char* key) {
-        const auto it = notification.userInfo.find(key);
-        if (it == notification.userInfo.end())
-            return std::string();
-        if (const auto* s = std::any_cast<std::string>(&it->second))
-            return *s;
-        return std::string();
+        const auto* value = userInfoText(notification.userInfo, key);
+        return value ? *value : std::string();
     };
     const std::string code = text(kOVErrorUserInfoKeyCode);
     if (hasIntegerValue(code) && integerValue(code) == kHttpResponceCodeRefreshTokenExpired) {

@@ -20,11 +20,6 @@ constexpr double kIconAnimationInterval = 0.5;
 constexpr std::size_t kFontNameListShown = 20;
 constexpr std::size_t kFontNameListCut = 19;
 
-const std::string* textValue(const UserInfo& info, const char* key) {
-    const auto it = info.find(key);
-    return it == info.end() ? nullptr : std::any_cast<std::string>(&it->second);
-}
-
 std::optional<long> numberValue(const UserInfo& info, const char* key) {
     const auto it = info.find(key);
     if (it == info.end())
@@ -120,7 +115,7 @@ void AppDelegate::statusMenuFontDownload(const Notification& notification) {
         return;
     }
     const UserInfo& info = notification.userInfo;
-    const std::string* typeface = textValue(info, kFMTypeface);
+    const std::string* typeface = userInfoText(info, kFMTypeface);
     if (const auto announced = numberValue(info, kFMStartProgress)) {
         startIconAnimation(statusMenuIconAnimationTimer);
         fontNameList = typeface ? *typeface : std::string();

@@ -141,8 +141,7 @@ private:
         }
         if (!info.count(kFMProgress))
             return;
-        const auto it = info.find(kFMTypeface);
-        const auto* name = it == info.end() ? nullptr : std::any_cast<std::string>(&it->second);
+        const auto* name = userInfoText(info, kFMTypeface);
         std::lock_guard lock(mutex_);
         ++done_;
         // The file the font went to, by its display name (names may repeat).
@@ -158,8 +157,7 @@ private:
             bytes_ += static_cast<double>(st.st_size);
     }
     void onMessage(const UserInfo& info) {
-        const auto it = info.find(kFMCommonMessageHeading);
-        const auto* heading = it == info.end() ? nullptr : std::any_cast<std::string>(&it->second);
+        const auto* heading = userInfoText(info, kFMCommonMessageHeading);
         if (!heading)
             return;
         if (*heading == "Font Synchronization Completed")
