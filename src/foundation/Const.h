@@ -23,6 +23,10 @@ inline constexpr const char* kFontPlistName = "TAVO.font.plist";
 inline constexpr const char* kServerPlistName = "TAVO.server.plist";
 inline constexpr const char* kLogModeSettingFileName = ".debug.ini";
 inline constexpr const char* kDownloadFontDirectoryName = "Download Font";
+// Posted on the main thread when a sign-in has completed.
+inline constexpr const char* kLMUserInfoKeyLoginSucess = "loginSuccess";
+// The application's logo in its windows.
+inline constexpr const char* kAppLogoName = "TAVO_logo3";
 
 // Every place and fixed name of the system. Places come from the platform
 // layout (and so lie inside the sandbox root when there is one). Operations

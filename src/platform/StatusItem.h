@@ -5,6 +5,9 @@
 
 namespace tavo::platform {
 
+// What a modal alert returns for its first button (then +1 for the second).
+inline constexpr int kDialogResultCode = 1000;
+
 // The application's item in the desktop's status area (the tray) with its
 // menu, whose entries are known by tag. Called on the main thread only.
 class StatusItem {
@@ -36,6 +39,9 @@ public:
     virtual void showSignInWindow() = 0;
     // A modal alert with one button.
     virtual void runModalAlert(const std::string& message, const std::string& title) = 0;
+    // A modal question with the buttons "Logout" and "Cancel": returns
+    // kDialogResultCode for the first, kDialogResultCode + 1 for the second.
+    virtual int runModalConfirm(const std::string& message, const std::string& title) = 0;
 };
 
 }  // namespace tavo::platform

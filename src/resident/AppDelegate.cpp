@@ -172,7 +172,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     observers_.push_back(NotificationCenter::defaultCenter().addObserver(
-        kLoginSuccessNotification, [weak](const Notification&) {
+        kLMUserInfoKeyLoginSucess, [weak](const Notification&) {
             if (auto self = weak.lock())
                 self->openMenu();
         }));

@@ -23,7 +23,6 @@ inline constexpr int kMenuTagUpdate = 9;
 // In-process notifications the resident application handles besides those
 // of the service, stream and font Parts.
 inline constexpr const char* kPCNotificationKeyUpdateProgress = "pcUpdateProgress";
-inline constexpr const char* kLoginSuccessNotification = "loginSuccess";
 
 // Periodic work.
 inline constexpr double kHalfHourTimerInterval = 1800.0;

@@ -37,7 +37,7 @@ private:
 
 class RecordingStatusItem : public platform::StatusItem {
 public:
-    void setDelegate(Delegate) override {}
+    void setDelegate(Delegate delegate) override { this->delegate = std::move(delegate); }
     void setTitle(const std::string& title) override { this->title = title; }
     void setImage(const std::string& name) override { images.push_back(name); }
     std::string image() const override { return images.empty() ? "" : images.back(); }
@@ -50,6 +50,7 @@ public:
     std::vector<bool> enabledChanges;
     std::map<int, std::string> itemTitles;
     std::map<int, bool> hiddenItems;
+    Delegate delegate;
 };
 
 class RecordingWindows : public platform::Windows {
@@ -58,8 +59,14 @@ public:
     void runModalAlert(const std::string& message, const std::string&) override {
         alerts.push_back(message);
     }
+    int runModalConfirm(const std::string& message, const std::string&) override {
+        confirmations.push_back(message);
+        return confirmAnswer;
+    }
     int signInWindows = 0;
     std::vector<std::string> alerts;
+    std::vector<std::string> confirmations;
+    int confirmAnswer = platform::kDialogResultCode;
 };
 
 class FakeWorkspace : public platform::Workspace {

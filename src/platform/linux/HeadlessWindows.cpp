@@ -12,4 +12,9 @@ void HeadlessWindows::runModalAlert(const std::string& message, const std::strin
     WLog("Alert (headless): %@: %@", title, message);
 }
 
+int HeadlessWindows::runModalConfirm(const std::string& message, const std::string& title) {
+    WLog("Question (headless, cancelled): %@: %@", title, message);
+    return kDialogResultCode + 1;
+}
+
 }  // namespace tavo::platform

@@ -10,6 +10,8 @@ class HeadlessWindows : public Windows {
 public:
     void showSignInWindow() override;
     void runModalAlert(const std::string& message, const std::string& title) override;
+    // Nobody can answer: the second button ("Cancel").
+    int runModalConfirm(const std::string& message, const std::string& title) override;
 };
 
 }  // namespace tavo::platform
