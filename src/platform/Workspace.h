@@ -24,8 +24,8 @@ public:
     // Running programs of the current user, in process-id order. Inside a
     // sandbox root, only the programs started inside the same sandbox root.
     virtual std::vector<RunningApplication> runningApplications() = 0;
-    // Opens an address with the user's default program; false when it could
-    // not be handed over.
+    // Opens a web address (http or https) with the user's default browser;
+    // false when it is not one or could not be handed over.
     virtual bool openURL(const std::string& url) = 0;
     // Starts the bundle's executable with the arguments, detached from this
     // process (it outlives it); false when it could not be started.

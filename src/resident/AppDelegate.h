@@ -83,14 +83,38 @@ public:
     void changeNoticeRegisteredFontManager(const Notification& notification);
     void fontDownLoadNotification();
 
-    // ---- status item (StatusMenu.cpp)
+    // ---- status item and its menu (StatusMenu.cpp)
     void setStatusItem();
+    void menuWillOpen();
+    void menuDidClose();
     void openMenu();
-    // The account line of the status menu, from the user configuration.
-    std::string updateCustomerItem() const;
     // Sets the status icon on the main queue (at once on the main thread).
     void setStatusIcon(const std::string& imageName);
     void setStatusItemEnabled(bool enabled);
+
+    // ---- the account line (CustomerItem.cpp)
+    // From the user configuration.
+    std::string updateCustomerItem() const;
+    // Brings the stored name and mail address up to date with the server's;
+    // true when one changed. Blocking.
+    bool getCustomerItemByServer();
+    // The account line, fetched again from the server when online. Blocking.
+    std::string setCustomerItemMenu();
+
+    // ---- menu actions (MenuActions.cpp); the page addresses are fetched
+    // off the main thread, so the tray never waits for the network.
+    void menuItemActivated(int tag);
+    void account();
+    void font();
+    void syncfont();
+    void info();
+    void showversion();
+    void helppage();
+    void logout();
+    void optionupdate();
+    // The help page address: the server's, else the stored one, else the
+    // built-in one; stored for the next time. Blocking.
+    void updateHelpURL(const std::function<void(const std::string&)>& completion);
 
     // ---- download and update progress in the status item (StatusProgress.cpp)
     void statusMenuFontDownload(const Notification& notification);
@@ -112,6 +136,7 @@ public:
     std::atomic<bool> isRedBadge{false};
     std::atomic<bool> isDownloadCompleteStatus{false};
     std::atomic<bool> isInstallerStatus{false};
+    std::atomic<bool> openingHelpPage{false};
     std::atomic<long> statusMenuIconAnimationFrameCount{0};
     std::string apiServerAddress() const;
     std::string sseServerAddress() const;
@@ -155,6 +180,9 @@ private:
     void startIconAnimation(std::shared_ptr<Timer>& timer);
     static void stopIconAnimation(std::shared_ptr<Timer>& timer);
     void setStatusLine(const std::string& text);
+    // Fetches a page address off the main thread and opens it.
+    void openPageInBackground(const char* name,
+                              std::function<std::optional<std::string>(ApiClient&)> fetch);
 
     AppEnvironment env_;
     mutable std::mutex mutex_;

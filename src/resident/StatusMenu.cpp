@@ -1,8 +1,8 @@
-// The status item as far as the account state needs it: building it, its
-// icon, its button, and what follows a completed sign-in. The menu's
-// entries and progress lines build on these.
-#include "foundation/Config.h"
+// The status item: building it, opening and closing its menu, its icon,
+// and what follows a completed sign-in.
+#include "foundation/ConcurrentQueue.h"
 #include "foundation/Const.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
 #include "platform/StatusItem.h"
@@ -13,9 +13,31 @@
 
 namespace tavo {
 
+namespace {
+
+constexpr int kFirstMenuTag = kMenuTagAccountInfo;
+constexpr int kLastMenuTag = kMenuTagUpdate;
+
+}  // namespace
+
 void AppDelegate::setStatusItem() {
     if (!env_.statusItem)
         return;
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    env_.statusItem->setDelegate({
+        [weak] {
+            if (auto self = weak.lock())
+                self->menuWillOpen();
+        },
+        [weak] {
+            if (auto self = weak.lock())
+                self->menuDidClose();
+        },
+        [weak](int tag) {
+            if (auto self = weak.lock())
+                self->menuItemActivated(tag);
+        },
+    });
     env_.statusItem->setTitle(kClientAppName);
     const bool optionalUpdate =
         env_.programController && env_.programController->isAvailableOptionalUpdate();
@@ -34,6 +56,79 @@ void AppDelegate::setStatusItem() {
         env_.statusItem->setImage(kStatusIconLogin);
 }
 
+void AppDelegate::menuWillOpen() {
+    ILog("Opening menu");
+    if (!env_.statusItem)
+        return;
+    auto& item = *env_.statusItem;
+    const bool windowShown = client().isWindowAppear(kWindowAppearAnything);
+    TAVO_DLOG("isWindowAppear = %d", windowShown ? 1 : 0);
+    if (windowShown) {
+        ILog("Already opened");
+        for (int tag = kFirstMenuTag; tag <= kLastMenuTag; ++tag)
+            item.setItemHidden(tag, true);
+        return;
+    }
+    if (!client().isLoginStatus) {
+        ILog("Opening menu while signed out: showing the sign-in window");
+        for (int tag = kFirstMenuTag; tag <= kLastMenuTag; ++tag)
+            item.setItemHidden(tag, true);
+        item.setImage(kStatusIconLogout);
+        if (env_.windows)
+            env_.windows->showSignInWindow();
+        return;
+    }
+    ILog("Opening menu while signed in");
+    for (int tag = kFirstMenuTag; tag <= kLastMenuTag; ++tag)
+        item.setItemHidden(tag, false);
+
+    const bool animating = statusMenuIconAnimationTimer || statusMenuIconAnimationTimerP;
+    if (isRedBadge) {
+        if (isDownloadCompleteStatus)
+            item.setImage(kStatusIconLogin);
+    } else if (isDownloadCompleteStatus || !animating) {
+        item.setImage(kStatusIconLogin);
+    }
+
+    const bool updating = env_.programController && env_.programController->isStartUpdate();
+    const bool optionalUpdate =
+        env_.programController && env_.programController->isAvailableOptionalUpdate();
+    item.setItemHidden(kMenuTagLogout, updating);
+    item.setItemHidden(kMenuTagUpdate, updating || !optionalUpdate);
+
+    if (appUpdated) {
+        submitToMainQueue([](AppDelegate& self) {
+            self.setStatusLine(localized("Update completed"));
+            self.appUpdated = false;
+        });
+    } else if (!animating && !isDownloadCompleteStatus) {
+        // The stored account line at once; the server's, should it differ,
+        // as soon as it has answered, so the menu never waits for the network.
+        submitToMainQueue([](AppDelegate& self) {
+            self.setStatusLine(self.updateCustomerItem());
+            if (!self.client().isOnlineStatus())
+                return;
+            std::weak_ptr<AppDelegate> weak = self.weak_from_this();
+            globalQueue().async([weak] {
+                auto self = weak.lock();
+                if (!self || !self->getCustomerItemByServer())
+                    return;
+                self->submitToMainQueue([](AppDelegate& self) {
+                    // A download or update that began meanwhile owns the line.
+                    if (!self.statusMenuIconAnimationTimer && !self.statusMenuIconAnimationTimerP)
+                        self.setStatusLine(self.updateCustomerItem());
+                });
+            });
+        });
+    }
+    isDownloadCompleteStatus = false;
+}
+
+void AppDelegate::menuDidClose() {
+    if (env_.statusItem)
+        env_.statusItem->setImage(client().isLoginStatus ? kStatusIconLogin : kStatusIconLogout);
+}
+
 void AppDelegate::openMenu() {
     TAVO_DLOG("start");
     ILog("Signed in: the status menu follows the account");
@@ -49,19 +144,6 @@ void AppDelegate::openMenu() {
         "Perfroming font synchronization at authentication",
         "Authenticated performing font synchronization");
     TAVO_DLOG("end");
-}
-
-std::string AppDelegate::updateCustomerItem() const {
-    ILog("Start AppDelegate update customer item");
-    const auto config = Config::userConfig();
-    const auto value = [&](const char* key) {
-        return config ? Config::decryptedValue(*config, key).value_or("") : std::string();
-    };
-    const std::string text =
-        value(kConfigLastName) + " " + value(kConfigFirstName) + "\n" + value(kConfigMailAddress);
-    TAVO_DLOG("mutableAttString with account informatinon [%@]", text);
-    ILog("End AppDelegate update customer item");
-    return text;
 }
 
 void AppDelegate::setStatusIcon(const std::string& imageName) {

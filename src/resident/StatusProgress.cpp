@@ -165,8 +165,11 @@ void AppDelegate::statusMenuFontDownload(const Notification& notification) {
         stopIconAnimation(statusMenuIconAnimationTimer);
         stopIconAnimation(statusMenuIconAnimationTimerP);
         ELog("code=%@, message=%@", "MSG_E2012", "failed font download");
-        NotificationUtil::deliverNotificationWithSubtile(client().downloadFontName() +
-                                                         localized("Failed font download"));
+        // "<font>: <failure>", so the name and the text read apart.
+        const std::string font = client().downloadFontName();
+        NotificationUtil::deliverNotificationWithSubtile(
+            font.empty() ? localized("Failed font download")
+                         : format("%@: %@", font, localized("Failed font download")));
         if (env_.statusItem)
             env_.statusItem->setImage(client().isLoginStatus ? kStatusIconLogin
                                                              : kStatusIconLogout);

@@ -71,6 +71,8 @@ public:
     // Downloads the next version's archive in the background when one is due.
     void nextVersionDownloadInBackground();
     bool isAvailableOptionalUpdate() const;
+    // Offers the available optional update to the user.
+    void confirmationDialogForOptionalUpdate();
     bool isStartUpdate() const { return isStartUpdate_.load(); }
 
 private:

@@ -27,4 +27,8 @@ bool ProgramController::isAvailableOptionalUpdate() const {
     return false;
 }
 
+void ProgramController::confirmationDialogForOptionalUpdate() {
+    TAVO_DLOG("no optional update is available");
+}
+
 }  // namespace tavo

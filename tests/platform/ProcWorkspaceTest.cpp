@@ -307,6 +307,12 @@ TEST_F(ProcWorkspaceTest, OpenURLHandsTheAddressToXdgOpen) {
     EXPECT_FALSE(workspace.openURL(""));
     EXPECT_FALSE(workspace.openURL("-e"));
     EXPECT_FALSE(workspace.openURL("--help http://example.test/"));
+    // Addresses from the server never open local files or programs.
+    EXPECT_FALSE(workspace.openURL("file:///etc/passwd"));
+    EXPECT_FALSE(workspace.openURL("/usr/share/applications/xterm.desktop"));
+    EXPECT_FALSE(workspace.openURL("javascript:alert(1)"));
+    EXPECT_FALSE(workspace.openURL("https://example.test/\nfile:///etc/passwd"));
+    EXPECT_FALSE(workspace.openURL("https://"));
     EXPECT_FALSE(test::Sandbox::exists(record));
 
     const std::string url = "https://example.test/a b/it's?q=\"x\"&r=$HOME#top";

@@ -75,7 +75,15 @@ public:
         std::lock_guard lock(mutex);
         return applications;
     }
-    bool openURL(const std::string&) override { return true; }
+    bool openURL(const std::string& url) override {
+        std::lock_guard lock(mutex);
+        opened.push_back(url);
+        return true;
+    }
+    std::vector<std::string> openedURLs() {
+        std::lock_guard lock(mutex);
+        return opened;
+    }
     bool launchApplication(const std::string&, const std::vector<std::string>&) override {
         return true;
     }
@@ -86,6 +94,7 @@ public:
 
     std::mutex mutex;
     std::vector<platform::RunningApplication> applications;
+    std::vector<std::string> opened;
 };
 
 class FakePowerEvents : public platform::PowerEvents {

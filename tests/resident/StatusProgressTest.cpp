@@ -70,7 +70,7 @@ TEST_F(StatusProgressTest, ABatchWhoseFontsAllFailReportsBoth) {
     finished("");
     const auto delivered = userNotifications->all();
     ASSERT_EQ(delivered.size(), 2u);
-    EXPECT_EQ(delivered[0].subtitle, "Failed font download");
+    EXPECT_EQ(delivered[0].subtitle, "Font download failed");
     EXPECT_EQ(delivered[1].subtitle, "Font Download Success");
     EXPECT_EQ(delivered[1].informativeText, "0 fonts\n");
     EXPECT_EQ(logCount("MSG_E2012"), 1u);
@@ -78,27 +78,27 @@ TEST_F(StatusProgressTest, ABatchWhoseFontsAllFailReportsBoth) {
 
 TEST_F(StatusProgressTest, FontNamesAreCutAfterTwentyCharacters) {
     start(1, "abcdefghijklmnopqrst");  // 20: whole
-    EXPECT_EQ(statusLine(), "Font Download 0%\nabcdefghijklmnopqrst");
+    EXPECT_EQ(statusLine(), "Downloading fonts 0%\nabcdefghijklmnopqrst");
     start(1, "abcdefghijklmnopqrstu");  // 21: 19 and an ellipsis
-    EXPECT_EQ(statusLine(), "Font Download 0%\nabcdefghijklmnopqrs...");
+    EXPECT_EQ(statusLine(), "Downloading fonts 0%\nabcdefghijklmnopqrs...");
     start(1, "ÀÉÎÕÜàéîõüÀÉÎÕÜàéîõü");  // characters, not bytes
-    EXPECT_EQ(statusLine(), "Font Download 0%\nÀÉÎÕÜàéîõüÀÉÎÕÜàéîõü");
+    EXPECT_EQ(statusLine(), "Downloading fonts 0%\nÀÉÎÕÜàéîõüÀÉÎÕÜàéîõü");
 }
 
 TEST_F(StatusProgressTest, DownloadsKeepTheStatusLineWhileAnUpdateCopies) {
     delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"isCopyStarted", true}}});
-    EXPECT_EQ(statusLine(), "Updating... 0%");
+    EXPECT_EQ(statusLine(), "Updating TAVO 0%");
     start(2, "A,B");
     delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"pcProgress", 40}}});
-    EXPECT_EQ(statusLine(), "Font Download 0%\nA,B");
+    EXPECT_EQ(statusLine(), "Downloading fonts 0%\nA,B");
     finished("A");
     finished("B");
     // The update copy still runs: no completion icon over its animation.
     EXPECT_NE(statusItem->image(), "QXRStatusBarItemIconfinish");
     delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"pcProgress", 80}}});
-    EXPECT_EQ(statusLine(), "Updating... 80%");
+    EXPECT_EQ(statusLine(), "Updating TAVO 80%");
     delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"isCopyFinished", true}}});
-    EXPECT_EQ(statusLine(), "Update completed");
+    EXPECT_EQ(statusLine(), "TAVO has been updated");
     EXPECT_EQ(statusItem->image(), "QXRStatusBarItemIconfinish");
 }
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -305,8 +306,29 @@ std::vector<RunningApplication> ProcWorkspace::runningApplications() {
     return found;
 }
 
+namespace {
+
+bool isWebAddress(const std::string& url) {
+    const auto colon = url.find("://");
+    if (colon == std::string::npos)
+        return false;
+    std::string scheme = url.substr(0, colon);
+    for (auto& c : scheme)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (scheme != "http" && scheme != "https")
+        return false;
+    for (unsigned char c : url)
+        if (c < 0x20 || c == 0x7f)
+            return false;
+    return url.size() > colon + 3;
+}
+
+}  // namespace
+
 bool ProcWorkspace::openURL(const std::string& url) {
-    if (url.empty() || url.front() == '-') {
+    // Addresses come from the server: only web pages are opened, never a
+    // local file or a program's entry that xdg-open would run.
+    if (!isWebAddress(url)) {
         WLog("Workspace: refusing to open the address [%@]", loggable(url));
         return false;
     }
