@@ -131,11 +131,20 @@ void MainQueue::afterReal(Clock::Duration delay, std::function<void()> work) {
         builtin_->post(delay, std::move(work));
 }
 
+std::shared_ptr<MainQueueBackend> MainQueue::loopBackend() const {
+    auto other = backend();
+    return other && other->drivesLoop() ? other : nullptr;
+}
+
 void MainQueue::run() {
+    if (auto loop = loopBackend())
+        return loop->run();
     builtin_->loop(nullptr, SteadyClock::time_point::max());
 }
 
 void MainQueue::quit() {
+    if (auto loop = loopBackend())
+        return loop->quit();
     {
         std::lock_guard lock(builtin_->mutex);
         builtin_->quitRequested = true;
@@ -144,6 +153,8 @@ void MainQueue::quit() {
 }
 
 bool MainQueue::runUntil(const std::function<bool()>& done, Clock::Duration timeout) {
+    if (auto loop = loopBackend())
+        return loop->runUntil(done, timeout);
     const auto now = SteadyClock::now();
     const auto until = timeout >= SteadyClock::time_point::max() - now
                            ? SteadyClock::time_point::max()
@@ -154,6 +165,8 @@ bool MainQueue::runUntil(const std::function<bool()>& done, Clock::Duration time
 }
 
 void MainQueue::drain() {
+    if (auto loop = loopBackend())
+        return loop->drain();
     std::unique_lock lock(builtin_->mutex);
     std::function<void()> item;
     while (builtin_->takeDue(lock, item))

@@ -17,6 +17,18 @@ public:
     virtual void post(std::function<void()> work) = 0;
     // Runs work after a real delay (already converted by the clock).
     virtual void postDelayed(Clock::Duration delay, std::function<void()> work) = 0;
+
+    // A backend with a loop of its own (the toolkit's) answers true and takes
+    // over MainQueue's run(), quit(), runUntil() and drain() with the same
+    // meaning; the defaults leave them to the built-in loop.
+    virtual bool drivesLoop() const { return false; }
+    virtual void run() {}
+    virtual void quit() {}
+    virtual bool runUntil(const std::function<bool()>& done, Clock::Duration timeout) {
+        (void)timeout;
+        return done ? done() : false;
+    }
+    virtual void drain() {}
 };
 
 // The main thread's run loop: work submitted from any thread runs on the
@@ -33,7 +45,8 @@ public:
     // The process's first thread is the main thread.
     static bool isMainThread();
 
-    // The built-in loop, driven from the main thread. run() processes work
+    // The loop, driven from the main thread (the built-in one, or the
+    // backend's when it drives a loop of its own). run() processes work
     // until quit() (from any thread; a quit() before run() ends the next run
     // at once); runUntil() processes work until the predicate holds or the
     // timeout (real time) passes and returns the predicate's last value;
@@ -53,6 +66,8 @@ private:
     // Runs work after a real delay, not converted by the clock.
     void afterReal(Clock::Duration delay, std::function<void()> work);
     std::shared_ptr<MainQueueBackend> backend() const;
+    // The installed backend when it drives a loop of its own.
+    std::shared_ptr<MainQueueBackend> loopBackend() const;
 
     struct Builtin;
     std::shared_ptr<Builtin> builtin_;
