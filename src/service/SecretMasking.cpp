@@ -28,7 +28,8 @@ void maskValues(nlohmann::json& value, int depth) {
 }  // namespace
 
 bool SecretMasking::isSecretKey(const std::string& key) {
-    for (const char* secret : {"password", "refreshToken", "accessToken", "deviceKey"})
+    for (const char* secret :
+         {"password", "refreshToken", "accessToken", "deviceKey", "twoFactCode"})
         if (strcasecmp(key.c_str(), secret) == 0)
             return true;
     return false;

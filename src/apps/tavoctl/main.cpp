@@ -9,6 +9,7 @@
 #include "EventsCommand.h"
 #include "FontIdCommand.h"
 #include "FontsCommand.h"
+#include "LoginCommand.h"
 #include "PathsCommand.h"
 #include "SyncCommand.h"
 
@@ -23,7 +24,9 @@ int usage(std::ostream& out, int status) {
            "  api [--device-id ID] OPERATION [name=value ...]\n"
            "                        calls the delivery API as the application does\n"
            "  sync                  one font synchronization with its downloads, in the foreground\n"
-           "  fonts [--json]        the local font list and whether fontconfig sees each file\n";
+           "  fonts [--json]        the local font list and whether fontconfig sees each file\n"
+           "  login [--mail ADDRESS] [--force]\n"
+           "                        signs the current user in (answers may come from a pipe)\n";
     return status;
 }
 
@@ -47,6 +50,8 @@ int main(int argc, char** argv) {
         return tavo::ctl::runSyncCommand(std::cout, std::cerr);
     if (command == "fonts")
         return tavo::ctl::runFontsCommand(rest, std::cout, std::cerr);
+    if (command == "login")
+        return tavo::ctl::runLoginCommand(rest, std::cout, std::cerr);
     if (command == "fontid")
         return tavo::runFontIdCommand(rest, std::cout);
     if (command == "help" || command == "--help" || command == "-h")
