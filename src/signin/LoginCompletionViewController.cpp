@@ -1,0 +1,82 @@
+#include "signin/LoginCompletionViewController.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "foundation/Const.h"
+#include "foundation/Log.h"
+#include "foundation/NotificationCenter.h"
+#include "platform/Workspace.h"
+#include "service/ApiClient.h"
+
+namespace tavo::signin {
+
+namespace {
+
+constexpr int kPageWidth = 420;
+constexpr int kSubTitleSize = 14;
+
+}  // namespace
+
+LoginCompletionViewController::LoginCompletionViewController(std::shared_ptr<SignInSession> session,
+                                                             QWidget* parent)
+    : SignInPage(std::move(session), parent) {
+    logoImage_ = makeLogo();
+    subTitleLabel_ = makeSubtitle("SubTitleLabel", kSubTitleSize);
+    subTitleLabel_->setAlignment(Qt::AlignCenter);
+    descriptionLabel_ = makeLabel("DescriptionLabel");
+    fontListButton_ = makeButton("FontListButton");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(32, 24, 32, 24);
+    layout->addWidget(logoImage_);
+    layout->addWidget(subTitleLabel_);
+    layout->addSpacing(12);
+    layout->addWidget(descriptionLabel_);
+    layout->addSpacing(8);
+    layout->addWidget(fontListButton_);
+    setFixedWidth(kPageWidth);
+
+    connect(fontListButton_, &QPushButton::clicked, this, [this] { fontListButtonClicked(); });
+}
+
+void LoginCompletionViewController::viewDidLoad() {
+    ILog("Start LoginCompletionWindow");
+    session().client().setWindowAppear(kWindowAppearLoginCompletion);
+    setWindowTitleKey("TAVO");
+    subTitleLabel_->setText(localizedText("Login complete"));
+    descriptionLabel_->setText(localizedText("Font list description"));
+    fontListButton_->setText(localizedText("Font list"));
+    windowCloseButtonEnabled(true);
+    windowMiniaturizeButtonEnabled(true);
+    windowZoomButtonEnabled(false);
+    // Pages load on the main thread; the observers expect to be called there.
+    NotificationCenter::defaultCenter().post(kLMUserInfoKeyLoginSucess);
+}
+
+void LoginCompletionViewController::viewDidDisappear() {
+    session().client().unsetWindowAppear(kWindowAppearLoginCompletion);
+    ILog("End LoginCompletionWindow");
+}
+
+void LoginCompletionViewController::fontListButtonClicked() {
+    ILog("Start LoginCompletionViewController fontListButtonClicked");
+    highlight(fontListButton_);
+    fontListButton_->setEnabled(false);
+    request(
+        [workspace = session().workspace()](SignInFlow& flow) {
+            const std::optional<std::string> url = flow.fontListUrl();
+            if (url && !(workspace && workspace->openURL(*url)))
+                WLog("The browser could not be opened on %@", *url);
+            return url.has_value();
+        },
+        [this](bool answered) {
+            fontListButton_->setEnabled(true);
+            if (answered)
+                closeWindow();
+            ILog("End LoginCompletionViewController fontListButtonClicked");
+        });
+}
+
+}  // namespace tavo::signin

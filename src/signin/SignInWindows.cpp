@@ -1,0 +1,37 @@
+#include "signin/SignInWindows.h"
+
+#include "foundation/Log.h"
+#include "platform/qt/widgets/AlertUtil.h"
+#include "signin/SignInSession.h"
+#include "signin/SignInWindow.h"
+
+namespace tavo::signin {
+
+SignInWindows::SignInWindows(ApiClient& client, std::shared_ptr<platform::Workspace> workspace)
+    : client_(client), workspace_(std::move(workspace)) {}
+
+SignInWindows::~SignInWindows() {
+    delete window_.data();
+}
+
+void SignInWindows::showSignInWindow() {
+    if (!window_) {
+        ILog("Open the sign-in window");
+        window_ = new SignInWindow(std::make_shared<SignInSession>(client_, workspace_));
+        window_->setAttribute(Qt::WA_DeleteOnClose);
+        window_->start();
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void SignInWindows::runModalAlert(const std::string& message, const std::string& title) {
+    widgets::AlertUtil::runModalWithMessage(message, title);
+}
+
+int SignInWindows::runModalConfirm(const std::string& message, const std::string& title) {
+    return widgets::AlertUtil::runModalWithErrorMessage(message, title);
+}
+
+}  // namespace tavo::signin

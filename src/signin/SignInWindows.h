@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QPointer>
+#include <memory>
+
+#include "platform/StatusItem.h"
+#include "signin/SignInWindow.h"
+
+namespace tavo {
+class ApiClient;
+namespace platform {
+class Workspace;
+}
+}  // namespace tavo
+
+namespace tavo::signin {
+
+
+// The resident application's windows and alerts on Qt Widgets: one sign-in
+// window at a time, and modal alerts. Main thread only.
+class SignInWindows : public platform::Windows {
+public:
+    // The client must outlive the windows' requests; the workspace opens
+    // the web site's pages.
+    SignInWindows(ApiClient& client, std::shared_ptr<platform::Workspace> workspace);
+    ~SignInWindows() override;
+
+    // Opens the sign-in window on its first page, or raises the open one,
+    // and activates it.
+    void showSignInWindow() override;
+    void runModalAlert(const std::string& message, const std::string& title) override;
+    int runModalConfirm(const std::string& message, const std::string& title) override;
+
+    // The open sign-in window, or null.
+    SignInWindow* signInWindow() const { return window_; }
+
+private:
+    ApiClient& client_;
+    std::shared_ptr<platform::Workspace> workspace_;
+    QPointer<SignInWindow> window_;
+};
+
+}  // namespace tavo::signin

@@ -1,0 +1,89 @@
+#include "signin/TwoAuthorizationViewController.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "foundation/Log.h"
+#include "service/ApiClient.h"
+
+namespace tavo::signin {
+
+namespace {
+
+constexpr int kPageWidth = 420;
+constexpr int kSubTitleSize = 14;
+
+}  // namespace
+
+TwoAuthorizationViewController::TwoAuthorizationViewController(
+    std::shared_ptr<SignInSession> session, QWidget* parent)
+    : SignInPage(std::move(session), parent) {
+    logoImage_ = makeLogo();
+    subTitleLabel_ = makeSubtitle("SubTitleLabel", kSubTitleSize);
+    subTitleLabel_->setAlignment(Qt::AlignCenter);
+    descriptionLabel_ = makeLabel("DescriptionLabel");
+    authenticationCodeLabel_ = makeLabel("AuthenticationCodeLabel");
+    authenticationCodeTextField_ = new QLineEdit(this);
+    authenticationCodeTextField_->setObjectName(QStringLiteral("AuthenticationCodeTextField"));
+    authenticationCodeErrorMessageLabel_ = makeErrorLabel("AuthenticationCodeErrorMessageLabel");
+    submitButton_ = makeButton("SubmitButton");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(32, 24, 32, 24);
+    layout->addWidget(logoImage_);
+    layout->addWidget(subTitleLabel_);
+    layout->addSpacing(12);
+    layout->addWidget(descriptionLabel_);
+    layout->addSpacing(8);
+    layout->addWidget(authenticationCodeLabel_);
+    layout->addWidget(authenticationCodeTextField_);
+    layout->addWidget(authenticationCodeErrorMessageLabel_);
+    layout->addSpacing(8);
+    layout->addWidget(submitButton_);
+    setFixedWidth(kPageWidth);
+
+    connect(submitButton_, &QPushButton::clicked, this, [this] { submitButtonClicked(); });
+    connect(authenticationCodeTextField_, &QLineEdit::returnPressed, this, [this] {
+        if (submitButton_->isEnabled())
+            submitButton_->click();
+    });
+}
+
+void TwoAuthorizationViewController::viewDidLoad() {
+    ILog("Start TwoAuthorizationWindow");
+    session().client().setWindowAppear(kWindowAppearTwoAuthorization);
+    setWindowTitleKey("TAVO Account");
+    subTitleLabel_->setText(localizedText("Two factor authentication"));
+    descriptionLabel_->setText(localizedText("Authentication description"));
+    authenticationCodeLabel_->setText(localizedText("Authentication code"));
+    submitButton_->setText(localizedText("Submit"));
+    authenticationCodeErrorMessageLabel_->hide();
+    authenticationCodeTextField_->setFocus(Qt::OtherFocusReason);
+}
+
+void TwoAuthorizationViewController::viewDidDisappear() {
+    session().client().unsetWindowAppear(kWindowAppearTwoAuthorization);
+    ILog("End TwoAuthorizationWindow");
+}
+
+void TwoAuthorizationViewController::submitButtonClicked() {
+    ILog("Start TwoAuthorizationViewController submitButtonClicked");
+    highlight(submitButton_);
+    const std::string code = authenticationCodeTextField_->text().toStdString();
+    if (!SignInFlow::isValidAuthorizationCode(code)) {
+        authenticationCodeErrorMessageLabel_->setText(localizedText(kCodeNotInputtedText));
+        authenticationCodeErrorMessageLabel_->show();
+        return;
+    }
+    authenticationCodeErrorMessageLabel_->hide();
+    submitButton_->setEnabled(false);
+    request([code](SignInFlow& flow) { return flow.submitCode(code); },
+            [this](const StepOutcome& outcome) {
+                applyOutcome(outcome, authenticationCodeErrorMessageLabel_, submitButton_);
+                ILog("End TwoAuthorizationViewController submitButtonClicked");
+            });
+}
+
+}  // namespace tavo::signin
