@@ -1,8 +1,10 @@
 // TAVO: the resident application. It keeps the fonts of the signed-in
-// account on this machine; without a display it runs headless, with its
-// status item and windows written to the log.
+// account on this machine, with an icon and menu in the desktop's tray and
+// the sign-in window; without a display it runs headless, with its status
+// item and windows written to the log.
 #include <signal.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,7 @@
 
 #include "fonts/FontManagementController.h"
 #include "foundation/Clock.h"
+#include "foundation/Const.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
@@ -27,9 +30,12 @@
 #include "platform/linux/ProcWorkspace.h"
 #include "platform/qt/DBusUserNotificationCenter.h"
 #include "platform/qt/LogindPowerEvents.h"
+#include "platform/qt/QtMainQueueBackend.h"
+#include "platform/qt/TrayStatusItem.h"
 #include "resident/AppDelegate.h"
 #include "service/ApiClient.h"
 #include "service/Reachability.h"
+#include "signin/SignInWindows.h"
 #include "update/ProgramController.h"
 
 namespace {
@@ -120,14 +126,22 @@ int main(int argc, char** argv) {
     bool headless = !hasDisplay();
     for (const auto& argument : arguments)
         headless = headless || argument == kHeadlessArgument;
-    ILog("Running headless: %@", headless ? "yes" : "no display support in this build");
+    ILog("Running headless: %@", headless ? "yes" : "no");
 
     installTimeScale();
     watchTerminationSignals(signals);
-    // The D-Bus backends need Qt's application object (never destroyed, see
-    // the end); our own loop runs the main thread, and they receive on
-    // threads of their own.
-    new QCoreApplication(argc, argv);
+    // Qt's application object is never destroyed (see the end). Headless, our
+    // own loop runs the main thread and the D-Bus backends receive on threads
+    // of their own; with a display, Qt's event loop runs the main queue.
+    if (headless) {
+        new QCoreApplication(argc, argv);
+    } else {
+        auto* application = new QApplication(argc, argv);
+        QApplication::setApplicationName(kClientAppName);
+        // The sign-in window is not the application: closing it leaves the tray.
+        application->setQuitOnLastWindowClosed(false);
+        MainQueue::main().setBackend(std::make_shared<platform::QtMainQueueBackend>());
+    }
 
     Reachability::setSourceFactory(platform::NetlinkReachabilitySource::create);
     platform::UserNotificationCenter::setDefaultCenter(
@@ -146,8 +160,14 @@ int main(int argc, char** argv) {
     environment.workspace = platform::Workspace::sharedWorkspace();
     environment.powerEvents = platform::LogindPowerEvents::create();
     environment.fontManager = fontManager;
-    environment.statusItem = std::make_shared<platform::HeadlessStatusItem>();
-    environment.windows = std::make_shared<platform::HeadlessWindows>();
+    if (headless) {
+        environment.statusItem = std::make_shared<platform::HeadlessStatusItem>();
+        environment.windows = std::make_shared<platform::HeadlessWindows>();
+    } else {
+        environment.statusItem = std::make_shared<platform::TrayStatusItem>();
+        environment.windows =
+            std::make_shared<signin::SignInWindows>(*environment.apiClient, environment.workspace);
+    }
     environment.arguments = arguments;
     environment.terminate = [] { MainQueue::main().quit(); };
 
