@@ -15,7 +15,6 @@ namespace tavo::signin {
 namespace {
 
 constexpr int kPageWidth = 420;
-constexpr int kSubTitleSize = 14;
 
 }  // namespace
 
@@ -23,20 +22,14 @@ LoginCompletionViewController::LoginCompletionViewController(std::shared_ptr<Sig
                                                              QWidget* parent)
     : SignInPage(std::move(session), parent) {
     logoImage_ = makeLogo();
-    subTitleLabel_ = makeSubtitle("SubTitleLabel", kSubTitleSize);
-    subTitleLabel_->setAlignment(Qt::AlignCenter);
+    subTitleLabel_ = makeTitle();
     descriptionLabel_ = makeLabel("DescriptionLabel");
     fontListButton_ = makeButton("FontListButton");
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(32, 24, 32, 24);
-    layout->addWidget(logoImage_);
-    layout->addWidget(subTitleLabel_);
-    layout->addSpacing(12);
+    auto* layout = makeColumn(logoImage_, subTitleLabel_, kPageWidth);
     layout->addWidget(descriptionLabel_);
     layout->addSpacing(8);
     layout->addWidget(fontListButton_);
-    setFixedWidth(kPageWidth);
 
     connect(fontListButton_, &QPushButton::clicked, this, [this] { fontListButtonClicked(); });
 }

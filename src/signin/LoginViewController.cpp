@@ -16,7 +16,6 @@ namespace tavo::signin {
 namespace {
 
 constexpr int kPageWidth = 420;
-constexpr int kSubTitleSize = 14;
 
 std::string text(const QLineEdit* field) {
     return field->text().toStdString();
@@ -27,8 +26,7 @@ std::string text(const QLineEdit* field) {
 LoginViewController::LoginViewController(std::shared_ptr<SignInSession> session, QWidget* parent)
     : SignInPage(std::move(session), parent) {
     logoImage_ = makeLogo();
-    subTitleLabel_ = makeSubtitle("SubTitleLabel", kSubTitleSize);
-    subTitleLabel_->setAlignment(Qt::AlignCenter);
+    subTitleLabel_ = makeTitle();
     mailAdressLabel_ = makeLabel("MailAdressLabel");
     passwordLabel_ = makeLabel("PasswordLabel");
     mailAdreesTextField_ = new QLineEdit(this);
@@ -45,11 +43,7 @@ LoginViewController::LoginViewController(std::shared_ptr<SignInSession> session,
     mailAdreesErrorMessageLabel_ = makeErrorLabel("MailAdreesErrorMessageLabel");
     passwordErrorMessageLabel_ = makeErrorLabel("PasswordErrorMessageLabel");
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(32, 24, 32, 24);
-    layout->addWidget(logoImage_);
-    layout->addWidget(subTitleLabel_);
-    layout->addSpacing(12);
+    auto* layout = makeColumn(logoImage_, subTitleLabel_, kPageWidth);
     layout->addWidget(mailAdressLabel_);
     layout->addWidget(mailAdreesTextField_);
     layout->addWidget(mailAdreesErrorMessageLabel_);
@@ -69,7 +63,6 @@ LoginViewController::LoginViewController(std::shared_ptr<SignInSession> session,
         row->addStretch();
         layout->addLayout(row);
     }
-    setFixedWidth(kPageWidth);
 
     connect(loginButton_, &QPushButton::clicked, this, [this] { loginButtonClicked(); });
     connect(passwordResetButton_, &QPushButton::clicked, this,

@@ -26,7 +26,8 @@ inline constexpr const char* kSegueThirdUnitNgDialog = "toThirdUnitNgDialog";
 inline constexpr const char* kSegueLoginCompletion = "toLoginCompletion";
 
 // The error texts of the pages (localization keys).
-inline constexpr const char* kNetworkErrorText = "A network error has occurred. please retry fix issues.";
+inline constexpr const char* kNetworkErrorText =
+    "A network error has occurred. please retry fix issues.";
 inline constexpr const char* kWrongCredentialsText = "Email address or password is wrong";
 inline constexpr const char* kAccountLockedText = "Your account is locked";
 inline constexpr const char* kCodeNotInputtedText = "Not inputted correctly";
@@ -42,16 +43,17 @@ struct InputCheck {
 
 // What one step of the flow asks the page to do.
 struct StepOutcome {
-    std::optional<std::string> segue;      // the page to go to; none: stay
-    bool closeWindow = false;              // the flow cannot go on in this window
-    bool showError = false;                // show the page's error label...
-    std::optional<std::string> errorText;  // ...with this text (a localization key); none: keep its text
-    bool enableButton = true;              // enable the page's button again
+    std::optional<std::string> segue;  // the page to go to; none: stay
+    bool closeWindow = false;          // the flow cannot go on in this window
+    bool showError = false;            // show the page's error label...
+    std::optional<std::string>
+        errorText;             // ...with this text (a localization key); none: keep its text
+    bool enableButton = true;  // enable the page's button again
 };
 
 // One row of the device table.
 struct DeviceEntry {
-    std::string name;      // "<hostname> <osUserName>"
+    std::string name;  // "<hostname> <osUserName>"
     std::string deviceId;
     bool active = true;
 };

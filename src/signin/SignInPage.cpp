@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "foundation/Const.h"
 #include "foundation/Localization.h"
@@ -15,6 +16,7 @@ namespace {
 
 constexpr int kLogoWidth = 180;
 constexpr int kLogoHeight = 48;
+constexpr int kSubTitleSize = 14;  // the subtitle of every page
 
 }  // namespace
 
@@ -35,6 +37,22 @@ QLabel* SignInPage::makeLogo() {
     else
         logo->setPixmap(pixmap);
     return logo;
+}
+
+QLabel* SignInPage::makeTitle() {
+    QLabel* title = makeSubtitle("SubTitleLabel", kSubTitleSize);
+    title->setAlignment(Qt::AlignCenter);
+    return title;
+}
+
+QVBoxLayout* SignInPage::makeColumn(QLabel* logo, QLabel* title, int width) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(32, 24, 32, 24);
+    layout->addWidget(logo);
+    layout->addWidget(title);
+    layout->addSpacing(12);
+    setFixedWidth(width);
+    return layout;
 }
 
 QLabel* SignInPage::makeLabel(const char* objectName) {

@@ -11,6 +11,7 @@
 
 class QLabel;
 class QPushButton;
+class QVBoxLayout;
 
 namespace tavo::signin {
 
@@ -35,6 +36,11 @@ protected:
     QLabel* makeLabel(const char* objectName);
     // A bold label in the platform's sans-serif face.
     QLabel* makeSubtitle(const char* objectName, int pixelSize);
+    // The page's subtitle ("SubTitleLabel"): bold and centred.
+    QLabel* makeTitle();
+    // The page's column of the given width, starting with the logo and the
+    // subtitle; the page adds its own elements below.
+    QVBoxLayout* makeColumn(QLabel* logo, QLabel* title, int width);
     // Red, word-wrapped, hidden until an error is shown.
     QLabel* makeErrorLabel(const char* objectName);
     QPushButton* makeButton(const char* objectName);

@@ -15,7 +15,6 @@ class Workspace;
 
 namespace tavo::signin {
 
-
 // The resident application's windows and alerts on Qt Widgets: one sign-in
 // window at a time, and modal alerts. Main thread only.
 class SignInWindows : public platform::Windows {

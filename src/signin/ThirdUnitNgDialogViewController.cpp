@@ -19,7 +19,6 @@ namespace tavo::signin {
 namespace {
 
 constexpr int kPageWidth = 460;
-constexpr int kSubTitleSize = 14;
 constexpr int kDeviceManagementSize = 12;
 constexpr int kLogoutButtonSize = 10;
 constexpr int kIconColumnWidth = 32;
@@ -35,8 +34,7 @@ ThirdUnitNgDialogViewController::ThirdUnitNgDialogViewController(
     std::shared_ptr<SignInSession> session, QWidget* parent)
     : SignInPage(std::move(session), parent) {
     logoImage_ = makeLogo();
-    subTitleLabel_ = makeSubtitle("SubTitleLabel", kSubTitleSize);
-    subTitleLabel_->setAlignment(Qt::AlignCenter);
+    subTitleLabel_ = makeTitle();
     descriptionLabel_ = makeLabel("DescriptionLabel");
     deviceManagementLabel_ = makeSubtitle("DeviceManagementLabel", kDeviceManagementSize);
     changeDeviceDescriptionLabel_ = makeLabel("ChangeDeviceDescriptionLabel");
@@ -65,11 +63,7 @@ ThirdUnitNgDialogViewController::ThirdUnitNgDialogViewController(
     deviceTableView_->setFocusPolicy(Qt::NoFocus);
     deviceTableView_->setFixedHeight(kTableRowHeight * kVisibleRows + 2);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(32, 24, 32, 24);
-    layout->addWidget(logoImage_);
-    layout->addWidget(subTitleLabel_);
-    layout->addSpacing(12);
+    auto* layout = makeColumn(logoImage_, subTitleLabel_, kPageWidth);
     layout->addWidget(descriptionLabel_);
     layout->addSpacing(8);
     layout->addWidget(deviceManagementLabel_);
@@ -77,7 +71,6 @@ ThirdUnitNgDialogViewController::ThirdUnitNgDialogViewController(
     layout->addWidget(changeDeviceDescriptionLabel_);
     layout->addSpacing(8);
     layout->addWidget(nextButton_);
-    setFixedWidth(kPageWidth);
 
     connect(nextButton_, &QPushButton::clicked, this, [this] { nextButtonClicked(); });
 }

@@ -13,7 +13,6 @@ namespace tavo::signin {
 namespace {
 
 constexpr int kPageWidth = 420;
-constexpr int kSubTitleSize = 14;
 
 }  // namespace
 
@@ -21,8 +20,7 @@ TwoAuthorizationViewController::TwoAuthorizationViewController(
     std::shared_ptr<SignInSession> session, QWidget* parent)
     : SignInPage(std::move(session), parent) {
     logoImage_ = makeLogo();
-    subTitleLabel_ = makeSubtitle("SubTitleLabel", kSubTitleSize);
-    subTitleLabel_->setAlignment(Qt::AlignCenter);
+    subTitleLabel_ = makeTitle();
     descriptionLabel_ = makeLabel("DescriptionLabel");
     authenticationCodeLabel_ = makeLabel("AuthenticationCodeLabel");
     authenticationCodeTextField_ = new QLineEdit(this);
@@ -30,11 +28,7 @@ TwoAuthorizationViewController::TwoAuthorizationViewController(
     authenticationCodeErrorMessageLabel_ = makeErrorLabel("AuthenticationCodeErrorMessageLabel");
     submitButton_ = makeButton("SubmitButton");
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(32, 24, 32, 24);
-    layout->addWidget(logoImage_);
-    layout->addWidget(subTitleLabel_);
-    layout->addSpacing(12);
+    auto* layout = makeColumn(logoImage_, subTitleLabel_, kPageWidth);
     layout->addWidget(descriptionLabel_);
     layout->addSpacing(8);
     layout->addWidget(authenticationCodeLabel_);
@@ -42,7 +36,6 @@ TwoAuthorizationViewController::TwoAuthorizationViewController(
     layout->addWidget(authenticationCodeErrorMessageLabel_);
     layout->addSpacing(8);
     layout->addWidget(submitButton_);
-    setFixedWidth(kPageWidth);
 
     connect(submitButton_, &QPushButton::clicked, this, [this] { submitButtonClicked(); });
     connect(authenticationCodeTextField_, &QLineEdit::returnPressed, this, [this] {
