@@ -15,6 +15,7 @@
 #include "platform/SystemInfo.h"
 #include "service/ApiClient.h"
 #include "service/ResultCodes.h"
+#include "service/ServerSentEventNotification.h"
 
 namespace tavo {
 
@@ -217,7 +218,7 @@ void FontManagementController::checkFinishedSynchronizing() {
 }
 
 std::optional<Json> FontManagementController::getNotificationData(const UserInfo& userInfo) {
-    const auto* text = userInfoText(userInfo, "jsonData");
+    const auto* text = userInfoText(userInfo, kFMUserInfoKeyJsonData);
     if (!text)
         return std::nullopt;
     Json data = Json::parse(*text, nullptr, false);

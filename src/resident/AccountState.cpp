@@ -19,6 +19,7 @@
 #include "service/ApiClient.h"
 #include "service/LoginApi.h"
 #include "service/OVError.h"
+#include "session/SessionState.h"
 #include "update/ProgramController.h"
 
 namespace tavo {
@@ -138,7 +139,7 @@ void AppDelegate::getAccessToken(int attempts) {
 void AppDelegate::applicationDidFinishLaunchingOrOnlineFirstDetection() {
     TAVO_DLOG("start");
     if (client().isOnlineStatus()) {
-        client().isOnlineFirstProcessingExecuted = true;
+        session().isOnlineFirstProcessingExecuted = true;
         statusMenuIconAnimationFrameCount = 0;
         updateHalfHourTimer();
         if (env_.programController)

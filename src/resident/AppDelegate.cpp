@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "fonts/FontManagementController.h"
 #include "foundation/Config.h"
 #include "foundation/Const.h"
 #include "foundation/Log.h"
@@ -23,7 +24,9 @@
 #include "resident/ResidentNames.h"
 #include "service/ApiClient.h"
 #include "service/OVError.h"
+#include "session/SessionState.h"
 #include "update/ProgramController.h"
+#include "update/UpdateNotifications.h"
 
 namespace tavo {
 
@@ -163,9 +166,9 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     addObserver(kPCNotificationKeyUpdateProgress, &AppDelegate::statusMenuProgressUpdate);
     addObserver(kOVErrorNotificationKeyErrorEvent, &AppDelegate::apiErrorDetection);
-    addObserver("fmUpdateProgress", &AppDelegate::statusMenuFontDownload);
+    addObserver(kFMUpdateProgressNotification, &AppDelegate::statusMenuFontDownload);
     addObserver(kSSENotificationKeyServerSentEvent, &AppDelegate::sseServerSentEvent);
-    addObserver("fmCommonMessage", &AppDelegate::notifyFMCommonMessage);
+    addObserver(kFMCommonMessageNotification, &AppDelegate::notifyFMCommonMessage);
 
     TAVO_DLOG("calling setApiClient");
     setApiClient();
@@ -299,7 +302,7 @@ void AppDelegate::installerCheckObservation() {
         return;
     }
     ILog("Detect Installer terminating, open the account certification window");
-    const bool windowShown = client().isWindowAppear(kWindowAppearAnything);
+    const bool windowShown = session().isWindowAppear(kWindowAppearAnything);
     TAVO_DLOG("isWindowAppear = %d", windowShown ? 1 : 0);
     if (windowShown) {
         ILog("Skip opening account certification window because already opened");

@@ -19,6 +19,7 @@ namespace tavo {
 class ApiClient;
 class FontManagementController;
 class ProgramController;
+class SessionState;
 namespace platform {
 class FontManager;
 class PowerEvents;
@@ -30,7 +31,8 @@ class Workspace;
 // What the resident application works with. The program passes the shared
 // instances and the platform's backends; tests pass their own.
 struct AppEnvironment {
-    ApiClient* apiClient = nullptr;  // never null once the delegate runs
+    ApiClient* apiClient = nullptr;        // never null once the delegate runs
+    SessionState* sessionState = nullptr;  // never null once the delegate runs
     std::shared_ptr<ProgramController> programController;
     std::shared_ptr<FontManagementController> fontController;
     std::shared_ptr<platform::Workspace> workspace;
@@ -164,6 +166,7 @@ public:
 
 private:
     ApiClient& client() const { return *env_.apiClient; }
+    SessionState& session() const { return *env_.sessionState; }
     // Runs work on the serial queue, after the queue's debug line.
     void submitToSerialQueue(std::function<void(AppDelegate&)> work);
     // Runs work on the main queue with this delegate, if it is still there.

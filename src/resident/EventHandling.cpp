@@ -11,6 +11,7 @@
 #include "resident/FileURL.h"
 #include "resident/ResidentNames.h"
 #include "service/ApiClient.h"
+#include "session/SessionState.h"
 
 namespace tavo {
 
@@ -39,7 +40,7 @@ void AppDelegate::sseServerSentEvent(const Notification& notification) {
     const UserInfo& info = notification.userInfo;
     if (info.empty())
         return;
-    if (info.count(kPCUserInfoKeyOpen) && !client().isOnlineFirstProcessingExecuted) {
+    if (info.count(kPCUserInfoKeyOpen) && !session().isOnlineFirstProcessingExecuted) {
         submitToMainQueue(
             [](AppDelegate& self) { self.applicationDidFinishLaunchingOrOnlineFirstDetection(); });
     }

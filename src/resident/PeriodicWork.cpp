@@ -20,6 +20,7 @@
 #include "service/NoticeApi.h"
 #include "service/OVError.h"
 #include "service/ResultCodes.h"
+#include "session/SessionState.h"
 #include "update/ProgramController.h"
 
 namespace tavo {
@@ -275,7 +276,7 @@ void AppDelegate::sseWatchDog() {
     }
     const auto now = Clock::current().systemNow();
     const auto allowable = now - std::chrono::seconds(kSSEAllowableConnectionSeconds);
-    const auto lastRetry = client().lastRetryTimestamp();
+    const auto lastRetry = session().lastRetryTimestamp();
     TAVO_DLOG("allowableConnectionTime: [%@](now - %d), apiClient.lastRetryTimestamp: [%@]",
               dateText(allowable), kSSEAllowableConnectionSeconds, dateText(lastRetry));
     std::string since = "no experience";
@@ -336,9 +337,9 @@ void AppDelegate::receiveSleepNotification() {
 void AppDelegate::receiveAwakeNotification() {
     ILog("The host awakes at %@", DateUtil::getCurrentDate(kDefaultDateFormat));
     const auto now = Clock::current().systemNow();
-    client().setAwakenTimestamp(now);
+    session().setAwakenTimestamp(now);
     if (client().isLoginStatus) {
-        const auto next = client().nextRetryTimestamp();
+        const auto next = session().nextRetryTimestamp();
         if (!next || now > *next) {
             ILog("Calling connectNotifications because of the host awoken");
             if (env_.programController)

@@ -20,10 +20,6 @@ inline constexpr int kMenuTagHelpURL = 7;
 inline constexpr int kMenuTagLogout = 8;
 inline constexpr int kMenuTagUpdate = 9;
 
-// In-process notifications the resident application handles besides those
-// of the service, stream and font Parts.
-inline constexpr const char* kPCNotificationKeyUpdateProgress = "pcUpdateProgress";
-
 // Periodic work.
 inline constexpr double kHalfHourTimerInterval = 1800.0;
 inline constexpr double kTwentyFourHourTimerInterval = 86400.0;

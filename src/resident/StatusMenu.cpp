@@ -9,6 +9,7 @@
 #include "resident/AppDelegate.h"
 #include "resident/ResidentNames.h"
 #include "service/ApiClient.h"
+#include "session/SessionState.h"
 #include "update/ProgramController.h"
 
 namespace tavo {
@@ -61,7 +62,7 @@ void AppDelegate::menuWillOpen() {
     if (!env_.statusItem)
         return;
     auto& item = *env_.statusItem;
-    const bool windowShown = client().isWindowAppear(kWindowAppearAnything);
+    const bool windowShown = session().isWindowAppear(kWindowAppearAnything);
     TAVO_DLOG("isWindowAppear = %d", windowShown ? 1 : 0);
     if (windowShown) {
         ILog("Already opened");

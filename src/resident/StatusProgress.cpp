@@ -11,6 +11,7 @@
 #include "resident/AppDelegate.h"
 #include "resident/ResidentNames.h"
 #include "service/ApiClient.h"
+#include "update/UpdateNotifications.h"
 
 namespace tavo {
 
@@ -191,24 +192,25 @@ void AppDelegate::statusMenuProgressUpdate(const Notification& notification) {
         if (!statusMenuIconAnimationTimer)
             setStatusLine(text);
     };
-    if (info.count("isCopyStarted")) {
+    if (info.count(kPCUserInfoKeyIsCopyStarted)) {
         TAVO_DLOG("Update copy started");
         startIconAnimation(statusMenuIconAnimationTimerP);
         showLine(format("%@ %d%%", localized("Updating..."), 0));
     }
-    if (const auto percent =
-            info.count("pcProgress") ? numberValue(info, "pcProgress") : std::nullopt) {
+    if (const auto percent = info.count(kPCUserInfoKeyProgress)
+                                 ? numberValue(info, kPCUserInfoKeyProgress)
+                                 : std::nullopt) {
         TAVO_DLOG("Update copy in progress: %d", static_cast<int>(*percent));
         showLine(format("%@ %d%%", localized("Updating..."), static_cast<int>(*percent)));
     }
-    if (info.count("isCopyFinished")) {
+    if (info.count(kPCUserInfoKeyIsCopyFinished)) {
         TAVO_DLOG("Update copy finished");
         stopIconAnimation(statusMenuIconAnimationTimerP);
         if (env_.statusItem)
             env_.statusItem->setImage(kStatusIconFinish);
         showLine(localized("Update completed"));
     }
-    if (info.count(kFMCopyErrorOccurred)) {
+    if (info.count(kPCUserInfoKeyCopyErrorOccurred)) {
         stopIconAnimation(statusMenuIconAnimationTimerP);
         if (env_.statusItem)
             env_.statusItem->setImage(client().isLoginStatus ? kStatusIconLogin

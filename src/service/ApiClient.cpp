@@ -13,7 +13,9 @@ namespace tavo {
 
 namespace {
 
-std::string tokenPath() { return std::string(kAPIV1Path) + "/token"; }
+std::string tokenPath() {
+    return std::string(kAPIV1Path) + "/token";
+}
 
 // The envelope's result code, or -1 when the body is no JSON object with an
 // integer code; and its message.
@@ -39,7 +41,9 @@ ApiClient& ApiClient::defaultApiClient() {
     return *client;
 }
 
-ApiClient::ApiClient() { init(); }
+ApiClient::ApiClient() {
+    init();
+}
 
 void ApiClient::init() {
     retryDownloadFont = 0;
@@ -48,19 +52,16 @@ void ApiClient::init() {
     isOnlineStatusSse = false;
     std::lock_guard lock(mutex_);
     serialDispatchQueue_.reset();
-    lastRetryTimestamp_.reset();
-    nextRetryTimestamp_.reset();
-    awakenTimestamp_.reset();
 }
 
-#define TAVO_PROPERTY(Type, getter, setter, member)   \
-    Type ApiClient::getter() const {                  \
-        std::lock_guard lock(mutex_);                 \
-        return member;                                \
-    }                                                 \
-    void ApiClient::setter(const Type& value) {       \
-        std::lock_guard lock(mutex_);                 \
-        member = value;                               \
+#define TAVO_PROPERTY(Type, getter, setter, member) \
+    Type ApiClient::getter() const {                \
+        std::lock_guard lock(mutex_);               \
+        return member;                              \
+    }                                               \
+    void ApiClient::setter(const Type& value) {     \
+        std::lock_guard lock(mutex_);               \
+        member = value;                             \
     }
 
 TAVO_PROPERTY(std::string, apiEndpoint, setApiEndpoint, apiEndpoint_)
@@ -83,25 +84,9 @@ void ApiClient::setSerialDispatchQueue(std::shared_ptr<SerialQueue> queue) {
     serialDispatchQueue_ = std::move(queue);
 }
 
-#define TAVO_TIMESTAMP(getter, setter, member)                             \
-    std::optional<Clock::SystemTime> ApiClient::getter() const {           \
-        std::lock_guard lock(mutex_);                                      \
-        return member;                                                     \
-    }                                                                      \
-    void ApiClient::setter(std::optional<Clock::SystemTime> value) {       \
-        std::lock_guard lock(mutex_);                                      \
-        member = value;                                                    \
-    }
-
-TAVO_TIMESTAMP(lastRetryTimestamp, setLastRetryTimestamp, lastRetryTimestamp_)
-TAVO_TIMESTAMP(nextRetryTimestamp, setNextRetryTimestamp, nextRetryTimestamp_)
-TAVO_TIMESTAMP(awakenTimestamp, setAwakenTimestamp, awakenTimestamp_)
-#undef TAVO_TIMESTAMP
-
-std::optional<HttpRequest> ApiClient::buildRequestAtPath(const std::string& path,
-                                                         const std::string& method,
-                                                         const std::optional<ApiParams>& param,
-                                                         const std::optional<ApiHeaders>& header) const {
+std::optional<HttpRequest> ApiClient::buildRequestAtPath(
+    const std::string& path, const std::string& method, const std::optional<ApiParams>& param,
+    const std::optional<ApiHeaders>& header) const {
     HttpRequest request;
     request.method = method;
     if (method == kHttpPost || method == kHttpDelete) {
@@ -111,7 +96,8 @@ std::optional<HttpRequest> ApiClient::buildRequestAtPath(const std::string& path
         if (param) {
             request.body = nlohmann::json(*param).dump(2);
             request.hasBody = true;
-            request.headers.emplace_back("Content-Length", format("%ld", static_cast<long>(request.body.size())));
+            request.headers.emplace_back("Content-Length",
+                                         format("%ld", static_cast<long>(request.body.size())));
             ILog("request body: [%@]", SecretMasking::maskJson(request.body));
         }
     } else if (method == kHttpGet) {
@@ -120,7 +106,8 @@ std::optional<HttpRequest> ApiClient::buildRequestAtPath(const std::string& path
             query += format("%@=%@&", key, value);
         if (!query.empty())
             query.pop_back();
-        request.url = query.empty() ? apiEndpoint() + path : format("%@%@?%@", apiEndpoint(), path, query);
+        request.url =
+            query.empty() ? apiEndpoint() + path : format("%@%@?%@", apiEndpoint(), path, query);
         ILog("request url: [%@]", request.url);
         request.headers.emplace_back("Accept", "application/json");
     } else {
@@ -153,10 +140,12 @@ Response ApiClient::requestAtPath(const std::string& path, const std::string& me
         }
         response = HttpTransport::perform(*request);
         response.contentData.reset();
-        TAVO_DLOG("response.error.code = %ld, retry = %d, token = %d, response.body = (%@): Description(api): [%@]",
-                  response.error ? response.error->code : 0L, refreshed ? 1 : 0, isTokenPath ? 1 : 0,
-                  response.body ? "has data" : "nil",
-                  response.error ? response.error->description : std::string("nil"));
+        TAVO_DLOG(
+            "response.error.code = %ld, retry = %d, token = %d, response.body = (%@): "
+            "Description(api): [%@]",
+            response.error ? response.error->code : 0L, refreshed ? 1 : 0, isTokenPath ? 1 : 0,
+            response.body ? "has data" : "nil",
+            response.error ? response.error->description : std::string("nil"));
 
         bool repeat = false;
         if (!isTokenPath && !refreshed && response.body) {
@@ -181,7 +170,8 @@ Response ApiClient::requestAtPath(const std::string& path, const std::string& me
                         (*headers)[kHeaderAuthorization] =
                             format("%@ %@", kPrefixBearer, accessToken().value_or(""));
                         ILog("Bearer is replaced new access token; [%@]",
-                             SecretMasking::maskHeader(kHeaderAuthorization, (*headers)[kHeaderAuthorization]));
+                             SecretMasking::maskHeader(kHeaderAuthorization,
+                                                       (*headers)[kHeaderAuthorization]));
                     } else {
                         ILog("%@", "no Bearer");
                     }
@@ -229,7 +219,8 @@ void ApiClient::updateOnlineState(const Response& response, const std::string& p
         isOnlineStatusApi = true;
         std::string suffix;
         if (!wasOnline && isOnlineStatus()) {
-            NotificationCenter::defaultCenter().post(kSSENotificationKeyServerSentEvent, {{"open", true}});
+            NotificationCenter::defaultCenter().post(kSSENotificationKeyServerSentEvent,
+                                                     {{kPCUserInfoKeyOpen, true}});
             suffix = ". moved to online mode";
         }
         ILog("code=0, message=%@%@, path: %@", "connection succeeded", suffix, path);
@@ -240,7 +231,8 @@ void ApiClient::updateOnlineState(const Response& response, const std::string& p
     if (!response.httpUrlResponse)
         ELog("code=%@, message=%@%@, path: %@", kMsgE0001, kMsgE0001Text, suffix, path);
     else
-        ELog("code=%@, message=%@%@, path: %@", kMsgE0003, "a server error has occurred.", suffix, path);
+        ELog("code=%@, message=%@%@, path: %@", kMsgE0003, "a server error has occurred.", suffix,
+             path);
 }
 
 TokenBase ApiClient::updateTokenPrivate(const std::optional<std::string>& token,
@@ -260,26 +252,6 @@ TokenBase ApiClient::updateTokenPrivate(const std::optional<std::string>& token,
     if (error)
         *error = response.error;
     return TokenBase::initWithJson(response.body, path);
-}
-
-bool ApiClient::isWindowAppear(std::uint32_t windowId) const {
-    const std::uint32_t status = statusWindowAppear_;
-    TAVO_DLOG("statusWindowAppear = %d, windowId = %d", status, windowId);
-    return windowId == kWindowAppearAnything ? status != 0 : (status & windowId) != 0;
-}
-
-bool ApiClient::setWindowAppear(std::uint32_t windowId) {
-    const std::uint32_t before = statusWindowAppear_.fetch_or(windowId);
-    TAVO_DLOG("statusWindowAppear = %d, windowId = %d, before status = %d", before | windowId,
-              windowId, before);
-    return (before | windowId) != 0;
-}
-
-bool ApiClient::unsetWindowAppear(std::uint32_t windowId) {
-    const std::uint32_t before = statusWindowAppear_.fetch_and(~windowId);
-    TAVO_DLOG("statusWindowAppear = %d, windowId = %d, before status = %d", before & ~windowId,
-              windowId, before);
-    return (before & ~windowId) != 0;
 }
 
 }  // namespace tavo

@@ -16,6 +16,7 @@
 #include "service/HttpTransport.h"
 #include "service/Response.h"
 #include "service/ResultCodes.h"
+#include "service/ServerSentEventNotification.h"
 
 namespace tavo {
 
@@ -27,31 +28,23 @@ inline constexpr const char* kHttpDelete = "DELETE";
 inline constexpr const char* kPrefixBearer = "Bearer";
 inline constexpr const char* kHeaderDeviceId = "X-TAVO-DEVICEID";
 inline constexpr const char* kHeaderAuthorization = "Authorization";
-inline constexpr const char* kSSENotificationKeyServerSentEvent = "serverSentEvent";
 inline constexpr const char* kAPIClientEndpoint = TAVO_API_ENDPOINT;
 inline constexpr const char* kSSEEndpoint = TAVO_SSE_ENDPOINT;
-
-// Ids of the windows that mark themselves open in the window flags.
-inline constexpr std::uint32_t kWindowAppearAnything = 0;
-inline constexpr std::uint32_t kWindowAppearLogin = 1;
-inline constexpr std::uint32_t kWindowAppearTwoAuthorization = 2;
-inline constexpr std::uint32_t kWindowAppearThirdUnitNgDialog = 4;
-inline constexpr std::uint32_t kWindowAppearLoginCompletion = 8;
-inline constexpr std::uint32_t kWindowAppearForceUpdate = 32;
 
 using ApiParams = std::map<std::string, std::string>;
 using ApiHeaders = std::map<std::string, std::string>;
 
 // The one HTTP client of a program: server addresses, credentials, the
-// shared flags of the application, and every exchange with the delivery API
-// server. Flags are atomic and texts are guarded, so any thread may read and
-// write them; they stay advisory, as the application treats them.
+// login and online state, and every exchange with the delivery API server.
+// Flags are atomic and texts are guarded, so any thread may read and write
+// them; they stay advisory, as the application treats them. What the
+// application knows of its session beyond that is kept above this layer.
 class ApiClient {
 public:
     static ApiClient& defaultApiClient();
     ApiClient();  // a client of its own (tests, tools); programs use the default one
 
-    // Back to the state at creation: no queue, no timestamps, signed out, offline.
+    // Back to the state at creation: no queue, signed out, offline.
     void init();
 
     // ---- properties
@@ -76,7 +69,6 @@ public:
     std::atomic<bool> isLoginStatus{false};
     std::atomic<bool> isOnlineStatusApi{false};
     std::atomic<bool> isOnlineStatusSse{false};
-    std::atomic<bool> isOnlineFirstProcessingExecuted{false};
     std::atomic<bool> inFontSynchroizing{false};
     std::atomic<bool> isFontDownloading{false};
     std::atomic<bool> isDiskSpaceInsufficientNotified{false};
@@ -86,16 +78,10 @@ public:
     std::shared_ptr<SerialQueue> serialDispatchQueue() const;
     void setSerialDispatchQueue(std::shared_ptr<SerialQueue> queue);
 
-    std::optional<Clock::SystemTime> lastRetryTimestamp() const;
-    void setLastRetryTimestamp(std::optional<Clock::SystemTime> value);
-    std::optional<Clock::SystemTime> nextRetryTimestamp() const;
-    void setNextRetryTimestamp(std::optional<Clock::SystemTime> value);
-    std::optional<Clock::SystemTime> awakenTimestamp() const;
-    void setAwakenTimestamp(std::optional<Clock::SystemTime> value);
-
     // ---- exchanges
     // None for a method other than GET, POST and DELETE.
-    std::optional<HttpRequest> buildRequestAtPath(const std::string& path, const std::string& method,
+    std::optional<HttpRequest> buildRequestAtPath(const std::string& path,
+                                                  const std::string& method,
                                                   const std::optional<ApiParams>& param,
                                                   const std::optional<ApiHeaders>& header) const;
     // Blocks until the exchange is over: renews an expired access token once
@@ -132,11 +118,6 @@ public:
     TokenBase updateTokenPrivate(const std::optional<std::string>& refreshToken,
                                  std::optional<Error>* error);
 
-    // ---- window flags
-    bool isWindowAppear(std::uint32_t windowId) const;
-    bool setWindowAppear(std::uint32_t windowId);
-    bool unsetWindowAppear(std::uint32_t windowId);
-
 private:
     void updateOnlineState(const Response& response, const std::string& path);
 
@@ -150,10 +131,6 @@ private:
     std::optional<std::string> deviceKey_;
     std::string downloadFontName_;
     std::shared_ptr<SerialQueue> serialDispatchQueue_;
-    std::optional<Clock::SystemTime> lastRetryTimestamp_;
-    std::optional<Clock::SystemTime> nextRetryTimestamp_;
-    std::optional<Clock::SystemTime> awakenTimestamp_;
-    std::atomic<std::uint32_t> statusWindowAppear_{0};
 };
 
 }  // namespace tavo

@@ -9,6 +9,7 @@
 #include "foundation/NotificationCenter.h"
 #include "platform/Workspace.h"
 #include "service/ApiClient.h"
+#include "session/SessionState.h"
 
 namespace tavo::signin {
 
@@ -36,7 +37,7 @@ LoginCompletionViewController::LoginCompletionViewController(std::shared_ptr<Sig
 
 void LoginCompletionViewController::viewDidLoad() {
     ILog("Start LoginCompletionWindow");
-    session().client().setWindowAppear(kWindowAppearLoginCompletion);
+    session().sessionState().setWindowAppear(kWindowAppearLoginCompletion);
     setWindowTitleKey("TAVO");
     subTitleLabel_->setText(localizedText("Login complete"));
     descriptionLabel_->setText(localizedText("Font list description"));
@@ -49,7 +50,7 @@ void LoginCompletionViewController::viewDidLoad() {
 }
 
 void LoginCompletionViewController::viewDidDisappear() {
-    session().client().unsetWindowAppear(kWindowAppearLoginCompletion);
+    session().sessionState().unsetWindowAppear(kWindowAppearLoginCompletion);
     ILog("End LoginCompletionWindow");
 }
 

@@ -10,6 +10,7 @@
 #include "foundation/Log.h"
 #include "platform/Workspace.h"
 #include "service/ApiClient.h"
+#include "session/SessionState.h"
 
 namespace tavo::signin {
 
@@ -78,7 +79,7 @@ LoginViewController::LoginViewController(std::shared_ptr<SignInSession> session,
 
 void LoginViewController::viewDidLoad() {
     ILog("Start LoginWindow");
-    session().client().setWindowAppear(kWindowAppearLogin);
+    session().sessionState().setWindowAppear(kWindowAppearLogin);
     setWindowTitleKey("TAVO Account");
     subTitleLabel_->setText(localizedText("Account certification"));
     mailAdressLabel_->setText(localizedText("Mail adress"));
@@ -98,7 +99,7 @@ void LoginViewController::viewDidLoad() {
 }
 
 void LoginViewController::viewDidDisappear() {
-    session().client().unsetWindowAppear(kWindowAppearLogin);
+    session().sessionState().unsetWindowAppear(kWindowAppearLogin);
     ILog("End LoginWindow");
 }
 

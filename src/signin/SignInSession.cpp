@@ -9,8 +9,10 @@
 
 namespace tavo::signin {
 
-SignInSession::SignInSession(ApiClient& client, std::shared_ptr<platform::Workspace> workspace)
+SignInSession::SignInSession(ApiClient& client, SessionState& sessionState,
+                             std::shared_ptr<platform::Workspace> workspace)
     : client_(client),
+      sessionState_(sessionState),
       workspace_(std::move(workspace)),
       worker_(std::make_shared<SerialQueue>("TAVO.SignInWindowQueue")) {
     if (!workspace_)

@@ -11,6 +11,7 @@ class QObject;
 namespace tavo {
 class ApiClient;
 class SerialQueue;
+class SessionState;
 namespace platform {
 class Workspace;
 }
@@ -18,7 +19,8 @@ class Workspace;
 
 namespace tavo::signin {
 
-// What the pages of one sign-in window share: the client, the workspace that
+// What the pages of one sign-in window share: the client, the session state
+// whose window flags the pages set while they are shown, the workspace that
 // opens web pages, and the window's worker thread. Requests run on the
 // worker, one at a time, so the window never freezes; their outcome is
 // applied on the GUI thread, and only while the page that asked still
@@ -26,15 +28,17 @@ namespace tavo::signin {
 // holds it until it ends.
 class SignInSession : public std::enable_shared_from_this<SignInSession> {
 public:
-    // client must outlive every request of the session (the program's
-    // client lives as long as the program).
-    SignInSession(ApiClient& client, std::shared_ptr<platform::Workspace> workspace);
+    // client and sessionState must outlive every request of the session (the
+    // program's live as long as the program).
+    SignInSession(ApiClient& client, SessionState& sessionState,
+                  std::shared_ptr<platform::Workspace> workspace);
     ~SignInSession();
 
     SignInSession(const SignInSession&) = delete;
     SignInSession& operator=(const SignInSession&) = delete;
 
     ApiClient& client() const { return client_; }
+    SessionState& sessionState() const { return sessionState_; }
     const std::shared_ptr<platform::Workspace>& workspace() const { return workspace_; }
 
     // Runs work with a flow on the worker, then apply with its result on the
@@ -51,6 +55,7 @@ private:
     static void runOnGuiThread(std::function<void()> work);
 
     ApiClient& client_;
+    SessionState& sessionState_;
     std::shared_ptr<platform::Workspace> workspace_;
     std::shared_ptr<SerialQueue> worker_;
 };

@@ -7,8 +7,9 @@
 
 namespace tavo::signin {
 
-SignInWindows::SignInWindows(ApiClient& client, std::shared_ptr<platform::Workspace> workspace)
-    : client_(client), workspace_(std::move(workspace)) {}
+SignInWindows::SignInWindows(ApiClient& client, SessionState& sessionState,
+                             std::shared_ptr<platform::Workspace> workspace)
+    : client_(client), sessionState_(sessionState), workspace_(std::move(workspace)) {}
 
 SignInWindows::~SignInWindows() {
     delete window_.data();
@@ -17,7 +18,8 @@ SignInWindows::~SignInWindows() {
 void SignInWindows::showSignInWindow() {
     if (!window_) {
         ILog("Open the sign-in window");
-        window_ = new SignInWindow(std::make_shared<SignInSession>(client_, workspace_));
+        window_ =
+            new SignInWindow(std::make_shared<SignInSession>(client_, sessionState_, workspace_));
         window_->setAttribute(Qt::WA_DeleteOnClose);
         window_->start();
     }

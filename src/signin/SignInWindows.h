@@ -8,6 +8,7 @@
 
 namespace tavo {
 class ApiClient;
+class SessionState;
 namespace platform {
 class Workspace;
 }
@@ -19,9 +20,10 @@ namespace tavo::signin {
 // window at a time, and modal alerts. Main thread only.
 class SignInWindows : public platform::Windows {
 public:
-    // The client must outlive the windows' requests; the workspace opens
-    // the web site's pages.
-    SignInWindows(ApiClient& client, std::shared_ptr<platform::Workspace> workspace);
+    // The client and the session state must outlive the windows' requests;
+    // the workspace opens the web site's pages.
+    SignInWindows(ApiClient& client, SessionState& sessionState,
+                  std::shared_ptr<platform::Workspace> workspace);
     ~SignInWindows() override;
 
     // Opens the sign-in window on its first page, or raises the open one,
@@ -35,6 +37,7 @@ public:
 
 private:
     ApiClient& client_;
+    SessionState& sessionState_;
     std::shared_ptr<platform::Workspace> workspace_;
     QPointer<SignInWindow> window_;
 };

@@ -13,6 +13,7 @@
 #include "platform/qt/Images.h"
 #include "platform/qt/widgets/AlertUtil.h"
 #include "service/ApiClient.h"
+#include "session/SessionState.h"
 
 namespace tavo::signin {
 
@@ -77,7 +78,7 @@ ThirdUnitNgDialogViewController::ThirdUnitNgDialogViewController(
 
 void ThirdUnitNgDialogViewController::viewDidLoad() {
     ILog("Start ThirdUnitNgWindow");
-    session().client().setWindowAppear(kWindowAppearThirdUnitNgDialog);
+    session().sessionState().setWindowAppear(kWindowAppearThirdUnitNgDialog);
     request([](SignInFlow& flow) { return flow.devices(); },
             [this](const std::vector<DeviceEntry>& devices) { setDevices(devices); });
     setWindowTitleKey("Device management");
@@ -90,7 +91,7 @@ void ThirdUnitNgDialogViewController::viewDidLoad() {
 }
 
 void ThirdUnitNgDialogViewController::viewDidDisappear() {
-    session().client().unsetWindowAppear(kWindowAppearThirdUnitNgDialog);
+    session().sessionState().unsetWindowAppear(kWindowAppearThirdUnitNgDialog);
     ILog("End ThirdUnitNgWindow");
 }
 

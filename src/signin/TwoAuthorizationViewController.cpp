@@ -7,6 +7,7 @@
 
 #include "foundation/Log.h"
 #include "service/ApiClient.h"
+#include "session/SessionState.h"
 
 namespace tavo::signin {
 
@@ -46,7 +47,7 @@ TwoAuthorizationViewController::TwoAuthorizationViewController(
 
 void TwoAuthorizationViewController::viewDidLoad() {
     ILog("Start TwoAuthorizationWindow");
-    session().client().setWindowAppear(kWindowAppearTwoAuthorization);
+    session().sessionState().setWindowAppear(kWindowAppearTwoAuthorization);
     setWindowTitleKey("TAVO Account");
     subTitleLabel_->setText(localizedText("Two factor authentication"));
     descriptionLabel_->setText(localizedText("Authentication description"));
@@ -57,7 +58,7 @@ void TwoAuthorizationViewController::viewDidLoad() {
 }
 
 void TwoAuthorizationViewController::viewDidDisappear() {
-    session().client().unsetWindowAppear(kWindowAppearTwoAuthorization);
+    session().sessionState().unsetWindowAppear(kWindowAppearTwoAuthorization);
     ILog("End TwoAuthorizationWindow");
 }
 

@@ -6,13 +6,14 @@ namespace tavo {
 
 std::shared_ptr<ProgramController> ProgramController::sharedInstance() {
     // Created once, on first use, and kept for the whole process.
-    static auto* instance = new std::shared_ptr<ProgramController>(
-        std::make_shared<ProgramController>(ApiClient::defaultApiClient()));
+    static auto* instance =
+        new std::shared_ptr<ProgramController>(std::make_shared<ProgramController>(
+            ApiClient::defaultApiClient(), SessionState::sharedInstance()));
     return *instance;
 }
 
-ProgramController::ProgramController(ApiClient& apiClient)
-    : apiClient_(apiClient), random_(std::random_device{}()) {}
+ProgramController::ProgramController(ApiClient& apiClient, SessionState& sessionState)
+    : apiClient_(apiClient), sessionState_(sessionState), random_(std::random_device{}()) {}
 
 ProgramController::~ProgramController() {
     if (sseRetryThereafterTimer_)

@@ -12,18 +12,19 @@
 #include "foundation/Clock.h"
 #include "foundation/Timer.h"
 #include "service/ApiClient.h"
+#include "session/SessionState.h"
 
 namespace tavo {
 
 // The application's controller of the notification stream and of updates.
 // The program uses the one shared instance; tests make their own with a
-// client of their own. Always owned through a shared_ptr: timers, queued
+// client and session state of their own. Always owned through a shared_ptr: timers, queued
 // work and the stream hold it weakly.
 class ProgramController : public std::enable_shared_from_this<ProgramController>,
                           public ServerSentEventDelegate {
 public:
     static std::shared_ptr<ProgramController> sharedInstance();
-    explicit ProgramController(ApiClient& apiClient);
+    ProgramController(ApiClient& apiClient, SessionState& sessionState);
     ~ProgramController() override;
     ProgramController(const ProgramController&) = delete;
     ProgramController& operator=(const ProgramController&) = delete;
@@ -89,6 +90,7 @@ private:
     bool isCurrent(const std::shared_ptr<ServerSentEvent>& sse) const;
 
     ApiClient& apiClient_;
+    SessionState& sessionState_;  // the stream's retry moments and the last wake
 
     mutable std::mutex streamMutex_;
     std::shared_ptr<ServerSentEvent> serverSentEvent_;

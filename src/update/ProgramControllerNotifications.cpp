@@ -114,8 +114,8 @@ void ProgramController::connectOnSerialQueue() {
         std::lock_guard lock(streamMutex_);
         lastEventId_ = lastEventId;
     }
-    apiClient_.setLastRetryTimestamp(Clock::current().systemNow());
-    apiClient_.setNextRetryTimestamp(std::nullopt);
+    sessionState_.setLastRetryTimestamp(Clock::current().systemNow());
+    sessionState_.setNextRetryTimestamp(std::nullopt);
     TAVO_DLOG("calling getNotificationsAsyncWithLastEventId(%@)",
               ssrClosing_ ? "closing now" : "closed");
 
@@ -221,8 +221,9 @@ void ProgramController::storeLastEventId(long long identifier) {
         std::lock_guard lock(streamMutex_);
         lastEventId_ = identifier;
     }
-    const bool stored = Config::updateUserConfig(
-        [identifier](PlistDict& config) { config[kConfigLastEventID] = static_cast<std::int64_t>(identifier); });
+    const bool stored = Config::updateUserConfig([identifier](PlistDict& config) {
+        config[kConfigLastEventID] = static_cast<std::int64_t>(identifier);
+    });
     if (!stored)
         ILog("The last event id %lld was not kept in the user configuration", identifier);
 }
@@ -263,8 +264,8 @@ void ProgramController::serverSentEvent(const std::shared_ptr<ServerSentEvent>& 
     input.hasError = error.has_value();
     input.httpStatus = status;
     input.now = now;
-    input.awakenTimestamp = apiClient_.awakenTimestamp();
-    input.lastRetryTimestamp = apiClient_.lastRetryTimestamp();
+    input.awakenTimestamp = sessionState_.awakenTimestamp();
+    input.lastRetryTimestamp = sessionState_.lastRetryTimestamp();
     SSERetryDecision decision;
     {
         std::lock_guard lock(streamMutex_);
@@ -276,7 +277,7 @@ void ProgramController::serverSentEvent(const std::shared_ptr<ServerSentEvent>& 
     logRetryRule(decision, input.hasError);
 
     const Clock::SystemTime next = now + std::chrono::seconds(decision.delay);
-    apiClient_.setNextRetryTimestamp(next);
+    sessionState_.setNextRetryTimestamp(next);
     TAVO_DLOG(
         "intervals:[%d]: estimateLastRetryTime:[%@]: lastRetryTimestamp:[%@]: "
         "nextRetryTimestamp:[%@]",
@@ -295,11 +296,11 @@ void ProgramController::logRetryRule(const SSERetryDecision& decision, bool hasE
             break;
         case Rule::AwakeFromSleep:
             TAVO_DLOG("Assuming 1st retry for SSE because awakes from sleep within 300 seconds(%@)",
-                      dateText(apiClient_.awakenTimestamp()));
+                      dateText(sessionState_.awakenTimestamp()));
             break;
         case Rule::LastAttemptLongAgo:
             TAVO_DLOG("Assuming 1st retry for SSE because last performing over 480 seconds(%@)",
-                      dateText(apiClient_.lastRetryTimestamp()));
+                      dateText(sessionState_.lastRetryTimestamp()));
             break;
         case Rule::FollowingRetry:
             if (hasError)
@@ -307,7 +308,7 @@ void ProgramController::logRetryRule(const SSERetryDecision& decision, bool hasE
                      "a communication error has occurred. Move to offline mode(sse).");
             TAVO_DLOG(
                 "Assuming following retry for SSE because last performing within 480 seconds(%@)",
-                dateText(apiClient_.lastRetryTimestamp()));
+                dateText(sessionState_.lastRetryTimestamp()));
             break;
     }
 }

@@ -11,6 +11,7 @@
 #include "foundation/Config.h"
 #include "foundation/MainQueue.h"
 #include "foundation/NotificationCenter.h"
+#include "session/SessionState.h"
 #include "update/ProgramController.h"
 
 namespace tavo {
@@ -31,7 +32,7 @@ protected:
                 std::lock_guard lock(notesMutex);
                 notes.push_back(note.userInfo);
             });
-        controller = std::make_shared<ProgramController>(client);
+        controller = std::make_shared<ProgramController>(client, sessionState);
     }
 
     void TearDown() override {
@@ -98,6 +99,7 @@ protected:
     }
 
     std::shared_ptr<SerialQueue> queue = std::make_shared<SerialQueue>("TAVO.SerialDispatchQueue");
+    SessionState sessionState;
     std::shared_ptr<ProgramController> controller;
     NotificationCenter::Token observer = 0;
     std::mutex notesMutex;
@@ -157,7 +159,7 @@ TEST_F(ProgramControllerTest, AfterTheServerEndsTheStreamItReconnectsInFiveSecon
 TEST_F(ProgramControllerTest, AfterAWakeTheFirstLossRetriesAtOnceAndTheNextOneWaitsLonger) {
     scaleTime();
     test::LogCapture log(sandbox.path("/events.log"));
-    client.setAwakenTimestamp(std::chrono::system_clock::now() - 120s);
+    sessionState.setAwakenTimestamp(std::chrono::system_clock::now() - 120s);
     controller->connectNotifications();
     ASSERT_TRUE(waitUntil([this] { return streamOpen(1); }));
     dropStreams(false);
@@ -184,7 +186,7 @@ TEST_F(ProgramControllerTest, OurOwnCloseEndsInDidCloseWithNoRetry) {
     EXPECT_EQ(count(kPCUserInfoKeyClose), 1u);
     EXPECT_FALSE(controller->serverSentEvent());
     pump(300ms);
-    EXPECT_FALSE(client.nextRetryTimestamp());  // no failure was handled
+    EXPECT_FALSE(sessionState.nextRetryTimestamp());  // no failure was handled
     EXPECT_FALSE(controller->isActiveSSERetryTimer());
     EXPECT_EQ(streamRequests().size(), 1u);
 }
@@ -226,7 +228,7 @@ TEST_F(ProgramControllerTest, AFailureWhileSignedOutSchedulesNothing) {
     ASSERT_TRUE(waitUntil([this] { return streamOpen(1); }));
     client.isLoginStatus = false;
     dropStreams(false);
-    ASSERT_TRUE(waitUntil([this] { return client.nextRetryTimestamp().has_value(); }));
+    ASSERT_TRUE(waitUntil([this] { return sessionState.nextRetryTimestamp().has_value(); }));
     pump(400ms);  // longer than any scaled delay
     EXPECT_FALSE(controller->sseRetryThereafterTimer());
     EXPECT_EQ(streamRequests().size(), 1u);

@@ -13,6 +13,7 @@
 #include "platform/Bundle.h"
 #include "resident/AppDelegate.h"
 #include "service/ServiceFixture.h"
+#include "session/SessionState.h"
 #include "update/ProgramController.h"
 
 namespace tavo::test {
@@ -33,9 +34,10 @@ protected:
         queue = std::make_shared<SerialQueue>("TAVO.SerialDispatchQueue");
         client.setSerialDispatchQueue(queue);
         controller = FontManagementController::create(client, fontManager);
-        program = std::make_shared<ProgramController>(client);
+        program = std::make_shared<ProgramController>(client, sessionState);
         AppEnvironment env;
         env.apiClient = &client;
+        env.sessionState = &sessionState;
         env.programController = program;
         env.fontController = controller;
         env.workspace = workspace;
@@ -87,6 +89,7 @@ protected:
         return n;
     }
 
+    SessionState sessionState;  // before what uses it, so it outlives them
     std::shared_ptr<FrozenClock> clock = std::make_shared<FrozenClock>();
     std::shared_ptr<RecordingUserNotifications> userNotifications =
         std::make_shared<RecordingUserNotifications>();

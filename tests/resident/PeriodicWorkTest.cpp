@@ -52,17 +52,17 @@ TEST_F(PeriodicWorkTest, ATimerFiringASecondEarlyStillPasses) {
 
 TEST_F(PeriodicWorkTest, TheWatchdogLeavesAStreamOfExactlySixHoursAlone) {
     const auto now = clock->systemNow();
-    client.setLastRetryTimestamp(now - 6h);
+    sessionState.setLastRetryTimestamp(now - 6h);
     delegate->sseWatchDog();
     EXPECT_EQ(logCount("calling connectNotifications by watch dog"), 0u);
 
-    client.setLastRetryTimestamp(now - 6h - 1s);
+    sessionState.setLastRetryTimestamp(now - 6h - 1s);
     delegate->sseWatchDog();
     EXPECT_EQ(logCount("Update access token by watch dog"), 1u);
     EXPECT_EQ(logCount("calling connectNotifications by watch dog (21600 seconds has passed since"),
               1u);
 
-    client.setLastRetryTimestamp(std::nullopt);  // never connected
+    sessionState.setLastRetryTimestamp(std::nullopt);  // never connected
     delegate->sseWatchDog();
     EXPECT_EQ(logCount("has passed since no experience"), 1u);
 }
@@ -142,15 +142,15 @@ TEST_F(PeriodicWorkTest, LosingReachabilityTakesTheClientOffline) {
 TEST_F(PeriodicWorkTest, WakingRenewsTheStreamOnlyWhenNoRetryIsAhead) {
     signIn();
     storeClientSignIn();
-    client.setNextRetryTimestamp(clock->systemNow() + 60s);
+    sessionState.setNextRetryTimestamp(clock->systemNow() + 60s);
     delegate->receiveAwakeNotification();
     settle();
     EXPECT_EQ(logCount("Calling connectNotifications because of the host awoken"), 0u);
-    EXPECT_EQ(client.awakenTimestamp(), clock->systemNow());
+    EXPECT_EQ(sessionState.awakenTimestamp(), clock->systemNow());
     EXPECT_EQ(logCount("Call the timer process by twenty four hour because of the host awoken"),
               1u);
 
-    client.setNextRetryTimestamp(clock->systemNow() - 1s);
+    sessionState.setNextRetryTimestamp(clock->systemNow() - 1s);
     delegate->receiveAwakeNotification();
     settle();
     EXPECT_EQ(logCount("Calling connectNotifications because of the host awoken"), 1u);

@@ -98,12 +98,12 @@ TEST_F(StartUpTest, TheInstallerWatchOpensNoSecondSignInWindow) {
     delegate->applicationDidFinishLaunching();
     workspace->set({app(5000, "", "TAVO-Installer")});
     delegate->installerCheckObservation();
-    client.setWindowAppear(kWindowAppearLogin);
+    sessionState.setWindowAppear(kWindowAppearLogin);
     workspace->set({});
     delegate->installerCheckObservation();
     EXPECT_EQ(windows->signInWindows, 0);
     EXPECT_EQ(logCount("Skip opening account certification window because already opened"), 1u);
-    client.unsetWindowAppear(kWindowAppearLogin);
+    sessionState.unsetWindowAppear(kWindowAppearLogin);
 }
 
 TEST_F(StartUpTest, AnInstallerNeverSeenEndsTheWatchAtTheFirstTick) {
@@ -125,7 +125,7 @@ TEST_F(StartUpTest, TwoOpenNotificationsBeforeTheFirstOnlineProcessingStartOneSy
     delegate->sseServerSentEvent(open);
     delegate->sseServerSentEvent(open);
     MainQueue::main().drain();
-    EXPECT_TRUE(client.isOnlineFirstProcessingExecuted);
+    EXPECT_TRUE(sessionState.isOnlineFirstProcessingExecuted);
     EXPECT_EQ(logCount("Perfroming font synchronization at first"), 1u);
     EXPECT_EQ(logCount("Skip first performing font synchronization because of already running"),
               1u);

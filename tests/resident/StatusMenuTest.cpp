@@ -61,11 +61,11 @@ TEST_F(StatusMenuTest, SignedOutTheMenuOpensEmptyAndShowsTheSignInWindow) {
     EXPECT_EQ(windows->signInWindows, 1);
 
     // While the window is shown, opening the menu again opens no second one.
-    client.setWindowAppear(kWindowAppearLogin);
+    sessionState.setWindowAppear(kWindowAppearLogin);
     statusItem->delegate.menuWillOpen();
     EXPECT_EQ(windows->signInWindows, 1);
     EXPECT_EQ(logCount("Already opened"), 1u);
-    client.unsetWindowAppear(kWindowAppearLogin);
+    sessionState.unsetWindowAppear(kWindowAppearLogin);
 
     statusItem->delegate.menuDidClose();
     EXPECT_EQ(statusItem->image(), kStatusIconLogout);

@@ -19,10 +19,11 @@ class ApiClientTest : public tavo::test::ServiceFixture {};
 // Records notifications of one name until destroyed.
 struct Recorder {
     explicit Recorder(const std::string& name) {
-        token = NotificationCenter::defaultCenter().addObserver(name, [this](const Notification& n) {
-            std::lock_guard lock(mutex);
-            seen.push_back(n.userInfo);
-        });
+        token =
+            NotificationCenter::defaultCenter().addObserver(name, [this](const Notification& n) {
+                std::lock_guard lock(mutex);
+                seen.push_back(n.userInfo);
+            });
     }
     ~Recorder() { NotificationCenter::defaultCenter().removeObserver(token); }
     size_t count() {
@@ -61,7 +62,8 @@ TEST_F(ApiClientTest, RefusedRenewalReportsTheErrorAndRepeatsOnceWithTheOldToken
     Recorder errors(kOVErrorNotificationKeyErrorEvent);
 
     const auto customer = CustomerApi(client).getCustomerWithError(nullptr);
-    EXPECT_EQ(customer.resultCode(), kHttpResponceCodeAccessTokenExpired);  // the repetition's answer
+    EXPECT_EQ(customer.resultCode(),
+              kHttpResponceCodeAccessTokenExpired);  // the repetition's answer
     EXPECT_EQ(requests("/api/v1/token").size(), 1u);
     EXPECT_EQ(requests("/api/v1/customer").size(), 2u);
 
@@ -89,7 +91,8 @@ TEST_F(ApiClientTest, RequestWithoutBearerIsRepeatedWithoutOne) {
               {"status", 400},
               {"body", R"({"code":1007,"message":"expired"})"},
               {"count", 1}});
-    client.requestAtPath("/api/v1/notice", kHttpGet, std::nullopt, ApiHeaders{{kHeaderDeviceId, "x"}});
+    client.requestAtPath("/api/v1/notice", kHttpGet, std::nullopt,
+                         ApiHeaders{{kHeaderDeviceId, "x"}});
     const auto calls = requests("/api/v1/notice");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(requests("/api/v1/token").size(), 1u);
@@ -123,11 +126,13 @@ TEST_F(ApiClientTest, RequestsAreBuiltAsTheServerExpects) {
     EXPECT_FALSE(loggedHeader(device, kHeaderDeviceId));
     EXPECT_FALSE(loggedHeader(device, "Authorization"));
 
-    const auto get = client.buildRequestAtPath("/api/v1/install-fonts", kHttpGet,
-                                               ApiParams{{"limit", "1000"}, {"offset", "0"}}, std::nullopt);
+    const auto get =
+        client.buildRequestAtPath("/api/v1/install-fonts", kHttpGet,
+                                  ApiParams{{"limit", "1000"}, {"offset", "0"}}, std::nullopt);
     ASSERT_TRUE(get);
     EXPECT_EQ(get->url, service.apiUrl() + "/api/v1/install-fonts?limit=1000&offset=0");
-    EXPECT_EQ(client.buildRequestAtPath("/x", kHttpGet, ApiParams{}, std::nullopt)->url, service.apiUrl() + "/x");
+    EXPECT_EQ(client.buildRequestAtPath("/x", kHttpGet, ApiParams{}, std::nullopt)->url,
+              service.apiUrl() + "/x");
     EXPECT_FALSE(client.buildRequestAtPath("/x", "PUT", std::nullopt, std::nullopt));
 }
 
@@ -137,7 +142,8 @@ TEST_F(ApiClientTest, BodilessPostsSendAnEmptyObject) {
     LoginApi(client).logoutWithError(nullptr);
     for (const char* path : {"/api/v1/device/in-use", "/api/v1/logout"}) {
         const auto call = requests(path).at(0);
-        EXPECT_EQ(nlohmann::json::parse(call["body"].get<std::string>()), nlohmann::json::object()) << path;
+        EXPECT_EQ(nlohmann::json::parse(call["body"].get<std::string>()), nlohmann::json::object())
+            << path;
         EXPECT_EQ(loggedHeader(call, "Content-Length"), "2") << path;
     }
 }
@@ -178,9 +184,13 @@ TEST_F(ApiClientTest, ComingOnlineAnnouncesTheStreamOnlyWhenItIsUp) {
 
 TEST_F(ApiClientTest, HostileAnswersFailClearlyAndTheClientCarriesOn) {
     signIn();
-    const std::string huge = R"({"code":0,"message":")" + std::string(HttpTransport::kMaximumBodySize + 1024, 'x') + R"("})";
+    const std::string huge = R"({"code":0,"message":")" +
+                             std::string(HttpTransport::kMaximumBodySize + 1024, 'x') + R"("})";
     const std::vector<nlohmann::json> faults = {
-        {{"path", "/api/v1/notice"}, {"status", 200}, {"body", "\xff\xfe{\"code\":0}"}, {"count", 1}},
+        {{"path", "/api/v1/notice"},
+         {"status", 200},
+         {"body", "\xff\xfe{\"code\":0}"},
+         {"count", 1}},
         {{"path", "/api/v1/notice"}, {"status", 200}, {"body", "[1,2,3]"}, {"count", 1}},
         {{"path", "/api/v1/notice"}, {"status", 200}, {"body", huge}, {"count", 1}},
         {{"path", "/api/v1/notice"}, {"cutAfterBytes", 5}, {"count", 1}},
@@ -217,19 +227,6 @@ TEST_F(ApiClientTest, SecretsNeverReachTheLog) {
     EXPECT_EQ(text.find(kPassword), std::string::npos);
     EXPECT_EQ(text.find(*client.refreshToken()), std::string::npos);
     EXPECT_EQ(text.find(*client.accessToken()), std::string::npos);
-}
-
-TEST(ApiClientWindows, FlagsTellWhetherAnyWindowIsOpen) {
-    ApiClient client;
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearAnything));
-    EXPECT_TRUE(client.setWindowAppear(kWindowAppearLogin));
-    EXPECT_TRUE(client.setWindowAppear(kWindowAppearForceUpdate));
-    EXPECT_TRUE(client.isWindowAppear(kWindowAppearAnything));
-    EXPECT_TRUE(client.isWindowAppear(kWindowAppearLogin));
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearTwoAuthorization));
-    EXPECT_TRUE(client.unsetWindowAppear(kWindowAppearLogin));
-    EXPECT_FALSE(client.unsetWindowAppear(kWindowAppearForceUpdate));
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearAnything));
 }
 
 TEST(ApiClientTls, CertificatesAreAlwaysVerified) {

@@ -35,7 +35,7 @@ protected:
 TEST_F(DeviceLimitPageTest, ReleasingTheSecondDeviceGreysOnlyItsRow) {
     reachDevicePage();
     EXPECT_EQ(window->windowTitle(), text("Device management"));
-    EXPECT_TRUE(client.isWindowAppear(kWindowAppearThirdUnitNgDialog));
+    EXPECT_TRUE(sessionState.isWindowAppear(kWindowAppearThirdUnitNgDialog));
     EXPECT_FALSE(client.refreshToken().value_or("").empty());  // the 1005 answer's tokens
     EXPECT_EQ(rowName(0), "office-mac ada");
     EXPECT_EQ(rowName(1), "studio-mac ada");
@@ -72,7 +72,7 @@ TEST_F(DeviceLimitPageTest, ReleasingTheSecondDeviceGreysOnlyItsRow) {
     click("NextButton");
     ASSERT_TRUE(waitForPage(signin::kSegueLoginCompletion));
     EXPECT_EQ(loginSuccessCount, 1);
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearThirdUnitNgDialog));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearThirdUnitNgDialog));
 }
 
 TEST_F(DeviceLimitPageTest, FailedReleaseIsToldAndTheDeviceStaysInUse) {
@@ -97,8 +97,8 @@ TEST_F(DeviceLimitPageTest, NextRefusedGoesBackToSignInAndABrokenNextClosesTheWi
     // Still at the limit: the service refuses and the user starts over.
     click("NextButton");
     ASSERT_TRUE(waitForPage(signin::kSegueLogin));
-    EXPECT_TRUE(client.isWindowAppear(kWindowAppearLogin));
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearThirdUnitNgDialog));
+    EXPECT_TRUE(sessionState.isWindowAppear(kWindowAppearLogin));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearThirdUnitNgDialog));
     ASSERT_NE(button("LoginButton"), nullptr);
 
     signInWith(kLimitMail, kPassword);
@@ -106,7 +106,7 @@ TEST_F(DeviceLimitPageTest, NextRefusedGoesBackToSignInAndABrokenNextClosesTheWi
     addFault({{"path", "/api/v1/device/in-use"}, {"drop", true}, {"count", 1}});
     click("NextButton");
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearThirdUnitNgDialog));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearThirdUnitNgDialog));
     EXPECT_EQ(loginSuccessCount, 0);
 }
 

@@ -15,6 +15,7 @@
 #include "foundation/Localization.h"
 #include "foundation/NotificationCenter.h"
 #include "service/ServiceFixture.h"
+#include "session/SessionState.h"
 #include "signin/SignInSession.h"
 #include "signin/SignInWindow.h"
 
@@ -68,7 +69,7 @@ protected:
     // A new sign-in window on its first page, shown.
     signin::SignInWindow* openWindow() {
         closeWindow();
-        session = std::make_shared<signin::SignInSession>(client, workspace);
+        session = std::make_shared<signin::SignInSession>(client, sessionState, workspace);
         window = new signin::SignInWindow(session);
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->start();
@@ -122,6 +123,7 @@ protected:
 
     static QString text(const char* key) { return QString::fromStdString(localized(key)); }
 
+    SessionState sessionState;  // before the session, so it outlives it
     std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
     std::shared_ptr<signin::SignInSession> session;
     QPointer<signin::SignInWindow> window;

@@ -19,7 +19,7 @@ TEST_F(SignInWindowTest, FirstSignInRegistersTheDeviceOnceAndAnnouncesItself) {
     openWindow();
     EXPECT_EQ(pageIdentifier(), signin::kLoginScreenIdentifier);
     EXPECT_EQ(window->windowTitle(), text("TAVO Account"));
-    EXPECT_TRUE(client.isWindowAppear(kWindowAppearLogin));
+    EXPECT_TRUE(sessionState.isWindowAppear(kWindowAppearLogin));
     EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint));
     EXPECT_EQ(button("LoginButton")->text(), text("Login"));
@@ -30,8 +30,8 @@ TEST_F(SignInWindowTest, FirstSignInRegistersTheDeviceOnceAndAnnouncesItself) {
     EXPECT_EQ(window->windowTitle(), text("TAVO"));
     EXPECT_EQ(label("SubTitleLabel")->text(), text("Login complete"));
     EXPECT_TRUE(label("SubTitleLabel")->font().bold());
-    EXPECT_TRUE(client.isWindowAppear(kWindowAppearLoginCompletion));
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearLogin));
+    EXPECT_TRUE(sessionState.isWindowAppear(kWindowAppearLoginCompletion));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearLogin));
     EXPECT_EQ(requests("/api/v1/deviceId").size(), 1u);
 
     // The refresh token is stored, but never in clear.
@@ -65,7 +65,7 @@ TEST_F(SignInWindowTest, FirstSignInRegistersTheDeviceOnceAndAnnouncesItself) {
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
     ASSERT_EQ(workspace->urls().size(), 1u);
     EXPECT_EQ(workspace->urls()[0].rfind("http", 0), 0u);
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearLoginCompletion));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearLoginCompletion));
 
     // A second sign-in on this machine reuses the device.
     openWindow();
@@ -80,8 +80,8 @@ TEST_F(SignInWindowTest, TwoFactorCodeIsCheckedLocallyThenByTheService) {
     openWindow();
     signInWith(kTwoFactorMail, kPassword);
     ASSERT_TRUE(waitForPage(signin::kSegueTwoAuthorization));
-    EXPECT_TRUE(client.isWindowAppear(kWindowAppearTwoAuthorization));
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearLogin));
+    EXPECT_TRUE(sessionState.isWindowAppear(kWindowAppearTwoAuthorization));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearLogin));
     EXPECT_FALSE(label("AuthenticationCodeErrorMessageLabel")->isVisible());
     EXPECT_EQ(button("SubmitButton")->text(), text("Submit"));
     EXPECT_EQ(loginSuccessCount, 0);
@@ -109,7 +109,7 @@ TEST_F(SignInWindowTest, TwoFactorCodeIsCheckedLocallyThenByTheService) {
     ASSERT_TRUE(waitForPage(signin::kSegueLoginCompletion));
     EXPECT_FALSE(client.refreshToken().value_or("").empty());
     EXPECT_EQ(loginSuccessCount, 1);
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearTwoAuthorization));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearTwoAuthorization));
 }
 
 TEST_F(SignInWindowTest, InputLimitsShowTheFieldErrorsWithoutARequest) {
@@ -186,7 +186,7 @@ TEST_F(SignInWindowTest, WindowClosedWhileARequestRunsIsGoneQuietly) {
     signInWith(kMail, kPassword);
     EXPECT_FALSE(button("LoginButton")->isEnabled());
     window->close();
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearLogin));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearLogin));
     session->waitForRequests();
     QTest::qWait(50);  // the outcome arrives and finds no page
     EXPECT_TRUE(window.isNull());

@@ -23,6 +23,7 @@
 #include "resident/ResidentFakes.h"
 #include "resident/ResidentNames.h"
 #include "service/ServiceFixture.h"
+#include "session/SessionState.h"
 #include "signin/SignInWindow.h"
 #include "signin/SignInWindows.h"
 #include "update/ProgramController.h"
@@ -46,10 +47,11 @@ protected:
         platform::TrayStatusItem::Options options;
         options.trayAvailable = [] { return false; };  // the offscreen platform has none
         tray = std::make_shared<platform::TrayStatusItem>(options);
-        windows = std::make_shared<signin::SignInWindows>(client, workspace);
-        program = std::make_shared<ProgramController>(client);
+        windows = std::make_shared<signin::SignInWindows>(client, sessionState, workspace);
+        program = std::make_shared<ProgramController>(client, sessionState);
         AppEnvironment env;
         env.apiClient = &client;
+        env.sessionState = &sessionState;
         env.programController = program;
         env.fontController = FontManagementController::create(client, fontManager);
         env.workspace = workspace;
@@ -104,6 +106,7 @@ protected:
         return window ? child<T>(window, name) : nullptr;
     }
 
+    SessionState sessionState;  // before what uses it, so it outlives them
     std::shared_ptr<platform::QtMainQueueBackend> backend;
     std::shared_ptr<SerialQueue> queue;
     std::shared_ptr<ObservedFontManager> fontManager = std::make_shared<ObservedFontManager>();
@@ -138,14 +141,14 @@ TEST_F(TrayAndSignInTest, SigningInFromTheMenuBringsTheAccountIntoTheMenu) {
 
     // The completion page's window closes; the menu then shows the account.
     windows->signInWindow()->close();
-    ASSERT_TRUE(waitUntil([&] { return !client.isWindowAppear(kWindowAppearAnything); }));
+    ASSERT_TRUE(waitUntil([&] { return !sessionState.isWindowAppear(kWindowAppearAnything); }));
     // Online (the stream is open), the account line comes from the server.
     ASSERT_TRUE(waitUntil([&] { return client.isOnlineStatus(); }));
     openMenu();
-    EXPECT_EQ(visibleEntries(), (std::vector<int>{kMenuTagAccountInfo, kMenuTagAccount,
-                                                  kMenuTagFontPage, kMenuTagSyncFont,
-                                                  kMenuTagNoticeInfo, kMenuTagShowVersion,
-                                                  kMenuTagHelpURL, kMenuTagLogout}));
+    EXPECT_EQ(visibleEntries(),
+              (std::vector<int>{kMenuTagAccountInfo, kMenuTagAccount, kMenuTagFontPage,
+                                kMenuTagSyncFont, kMenuTagNoticeInfo, kMenuTagShowVersion,
+                                kMenuTagHelpURL, kMenuTagLogout}));
     ASSERT_TRUE(waitUntil([&] {
         return tray->statusLine()->text() == QStringLiteral("Lovelace Ada\n") + kMail;
     })) << tray->statusLine()->text().toStdString();

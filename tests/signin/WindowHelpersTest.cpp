@@ -174,7 +174,7 @@ TEST(AlertUtilTest, AlertOnAWindowThatGoesAwayEndsAsTheSecondButton) {
 class SignInWindowsTest : public SignInGuiFixture {};
 
 TEST_F(SignInWindowsTest, OneSignInWindowAtATime) {
-    auto windows = std::make_unique<signin::SignInWindows>(client, workspace);
+    auto windows = std::make_unique<signin::SignInWindows>(client, sessionState, workspace);
     windows->showSignInWindow();
     QPointer<signin::SignInWindow> first = windows->signInWindow();
     ASSERT_FALSE(first.isNull());
@@ -192,10 +192,10 @@ TEST_F(SignInWindowsTest, OneSignInWindowAtATime) {
     // Closed, it goes away; the next call opens a fresh one.
     first->close();
     ASSERT_TRUE(waitUntil([&] { return first.isNull(); }));
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearLogin));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearLogin));
     windows->showSignInWindow();
     EXPECT_NE(windows->signInWindow(), nullptr);
-    EXPECT_TRUE(client.isWindowAppear(kWindowAppearLogin));
+    EXPECT_TRUE(sessionState.isWindowAppear(kWindowAppearLogin));
 
     ModalAnswer confirm;
     answerNextModal(&confirm, 0);
@@ -203,7 +203,7 @@ TEST_F(SignInWindowsTest, OneSignInWindowAtATime) {
     EXPECT_EQ(confirm.buttons,
               (std::vector<std::string>{localized("Logout"), localized("Cancel")}));
     windows.reset();
-    EXPECT_FALSE(client.isWindowAppear(kWindowAppearLogin));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearLogin));
 }
 
 }  // namespace

@@ -35,6 +35,7 @@
 #include "resident/AppDelegate.h"
 #include "service/ApiClient.h"
 #include "service/Reachability.h"
+#include "session/SessionState.h"
 #include "signin/SignInWindows.h"
 #include "update/ProgramController.h"
 
@@ -155,6 +156,7 @@ int main(int argc, char** argv) {
 
     AppEnvironment environment;
     environment.apiClient = &ApiClient::defaultApiClient();
+    environment.sessionState = &SessionState::sharedInstance();
     environment.programController = ProgramController::sharedInstance();
     environment.fontController = FontManagementController::sharedInstance().shared_from_this();
     environment.workspace = platform::Workspace::sharedWorkspace();
@@ -165,8 +167,8 @@ int main(int argc, char** argv) {
         environment.windows = std::make_shared<platform::HeadlessWindows>();
     } else {
         environment.statusItem = std::make_shared<platform::TrayStatusItem>();
-        environment.windows =
-            std::make_shared<signin::SignInWindows>(*environment.apiClient, environment.workspace);
+        environment.windows = std::make_shared<signin::SignInWindows>(
+            *environment.apiClient, *environment.sessionState, environment.workspace);
     }
     environment.arguments = arguments;
     environment.terminate = [] { MainQueue::main().quit(); };
