@@ -1,5 +1,7 @@
 // The account state: identity and tokens loaded at start-up, the first
 // online or offline processing, and logout.
+#include "resident/AccountState.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,8 +16,9 @@
 #include "foundation/NotificationUtil.h"
 #include "platform/StatusItem.h"
 #include "platform/SystemInfo.h"
-#include "resident/AppDelegate.h"
 #include "resident/ResidentNames.h"
+#include "resident/ResidentQueues.h"
+#include "resident/WeakCall.h"
 #include "service/ApiClient.h"
 #include "service/LoginApi.h"
 #include "service/OVError.h"
@@ -46,12 +49,21 @@ bool hasStoredValue(const std::optional<PlistDict>& config, const char* key) {
 
 }  // namespace
 
-void AppDelegate::setApiClient() {
+AccountState::AccountState(ApiClient& client, SessionState& sessionState,
+                           std::shared_ptr<FontManagementController> fontController,
+                           std::shared_ptr<ProgramController> programController)
+    : client_(client),
+      sessionState_(sessionState),
+      fontController_(std::move(fontController)),
+      programController_(std::move(programController)) {}
+
+void AccountState::setApiClient(const std::string& apiServerAddress,
+                                const std::string& sseServerAddress) {
     TAVO_DLOG("start");
-    ApiClient& api = client();
+    ApiClient& api = client_;
     api.inFontSynchroizing = false;
-    api.setApiEndpoint(apiServerAddress());
-    api.setSseEndpoint(sseServerAddress());
+    api.setApiEndpoint(apiServerAddress);
+    api.setSseEndpoint(sseServerAddress);
     api.isFontDownloading = false;
     TAVO_DLOG(": apiClient.isFontDownloading=%d", api.isFontDownloading ? 1 : 0);
 
@@ -99,29 +111,29 @@ void AppDelegate::setApiClient() {
         api.setAccessToken(token.data->accessToken);
     }
     if (api.accessToken().value_or("").empty()) {
-        submitToSerialQueue([](AppDelegate& self) {
+        submitToSerialQueue(client_, shared_from_this(), [](AccountState& self) {
             ILog("Detect empty access token with start up, retrying");
             self.getAccessToken(3);
         });
     }
     if (api.isOnlineStatusApi) {
         TAVO_DLOG("calling connectNotifications");
-        if (env_.programController)
-            env_.programController->connectNotifications();
+        if (programController_)
+            programController_->connectNotifications();
     }
     TAVO_DLOG("end");
 }
 
-void AppDelegate::getAccessToken(int attempts) {
+void AccountState::getAccessToken(int attempts) {
     TAVO_DLOG("start");
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         ILog("Trying to get access token with %d/%d time(s)", attempt, attempts);
         Clock::current().sleepFor(seconds(kAccessTokenRetryPause));
-        if (!client().isLoginStatus)
+        if (!client_.isLoginStatus)
             break;  // signed out while waiting: nothing to ask for any more
-        LoginApi login(client());
+        LoginApi login(client_);
         std::optional<Error> error;
-        const auto token = login.tokenWithRefreshToken(client().refreshToken(), &error);
+        const auto token = login.tokenWithRefreshToken(client_.refreshToken(), &error);
         std::string accessToken;
         if (OVError::checkApiError(error, token.code, token.message) && token.data) {
             TAVO_DLOG("setting access token: [%@]", "(masked)");
@@ -129,108 +141,98 @@ void AppDelegate::getAccessToken(int attempts) {
         }
         if (!accessToken.empty()) {
             ILog("Configuration get access token with %d time(s)", attempt);
-            client().setAccessToken(accessToken);
+            client_.setAccessToken(accessToken);
             break;
         }
     }
     TAVO_DLOG("end");
 }
 
-void AppDelegate::applicationDidFinishLaunchingOrOnlineFirstDetection() {
+void AccountState::applicationDidFinishLaunchingOrOnlineFirstDetection() {
     TAVO_DLOG("start");
-    if (client().isOnlineStatus()) {
-        session().isOnlineFirstProcessingExecuted = true;
-        statusMenuIconAnimationFrameCount = 0;
-        updateHalfHourTimer();
-        if (env_.programController)
-            env_.programController->startSpecifiedVersionOnLine();
+    if (client_.isOnlineStatus()) {
+        sessionState_.isOnlineFirstProcessingExecuted = true;
+        callIfSet(links_.resetIconAnimation);
+        callIfSet(links_.updateHalfHourTimer);
+        if (programController_)
+            programController_->startSpecifiedVersionOnLine();
         startSynchronization(
             "Skip first performing font synchronization because of already running",
             "Perfroming font synchronization at first", "First performing font synchronization");
-    } else if (env_.programController) {
-        env_.programController->startSpecifiedVersionOffLine();
+    } else if (programController_) {
+        programController_->startSpecifiedVersionOffLine();
     }
-    if (env_.programController)
-        env_.programController->showForceUpdateDialog();
+    if (programController_)
+        programController_->showForceUpdateDialog();
     // The 24-hour processing starts a little after this one: a delayed call
     // instead of a sleep, so the main thread stays free meanwhile.
-    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    std::weak_ptr<AccountState> weak = weak_from_this();
     MainQueue::main().after(seconds(kTwentyFourHourStartDelay), [weak] {
         if (auto self = weak.lock()) {
             ILog("Raise the timer process by twenty four hour");
-            self->updateTwentyFourHourTimer();
+            callIfSet(self->links_.updateTwentyFourHourTimer);
         }
     });
     TAVO_DLOG("end");
 }
 
-bool AppDelegate::startSynchronization(const char* skipLine, const char* startLine,
-                                       const char* runLine) {
-    if (client().inFontSynchroizing) {
+bool AccountState::startSynchronization(const char* skipLine, const char* startLine,
+                                        const char* runLine) {
+    if (client_.inFontSynchroizing) {
         ILog("%@", skipLine);
         return false;
     }
-    client().inFontSynchroizing = true;
+    client_.inFontSynchroizing = true;
     ILog("%@", startLine);
     const std::string run = runLine;
-    submitToSerialQueue([run](AppDelegate& self) {
+    submitToSerialQueue(client_, shared_from_this(), [run](AccountState& self) {
         ILog("%@", run);
         self.runSynchronization();
     });
     return true;
 }
 
-void AppDelegate::runSynchronization() {
-    env_.fontController->syncSettingedFontActiveDeactiveOnMembersSite();
+void AccountState::runSynchronization() {
+    fontController_->syncSettingedFontActiveDeactiveOnMembersSite();
 }
 
-void AppDelegate::performLogout(bool forced) {
+void AccountState::performLogout(bool forced) {
     // A refusal of the logout request itself, or of requests still in
     // flight, would start another logout in the middle of this one.
     if (loggingOut_.exchange(true)) {
         ILog("Skipping a logout while another one runs");
         return;
     }
-    setStatusItemEnabled(false);
-    if (env_.programController)
-        env_.programController->disconnectNotifications();
+    callIfSet(links_.setStatusItemEnabled, false);
+    if (programController_)
+        programController_->disconnectNotifications();
     if (!forced) {
-        LoginApi login(client());
+        LoginApi login(client_);
         std::optional<Error> error;
         login.logoutWithError(&error);
     }
-    client().isLoginStatus = false;
-    submitToMainQueue([](AppDelegate& self) {
-        for (auto* timer :
-             {&self.statusMenuIconAnimationTimer, &self.statusMenuIconAnimationTimerP}) {
-            if (*timer) {
-                (*timer)->invalidate();
-                timer->reset();
-            }
-        }
-        if (self.env_.statusItem)
-            self.env_.statusItem->setImage(kStatusIconLogout);
-    });
+    client_.isLoginStatus = false;
+    callIfSet(links_.showSignedOut);
 
     // Pending writes of the list are dropped first, so none brings it back.
-    env_.fontController->store().discard();
+    fontController_->store().discard();
     if (const auto fontList = Const::applicationFontPlistPath()) {
         if (std::remove(fontList->c_str()) != 0 && errno != ENOENT)
             ILog("code %ld: message: An error for removing font list occurs.: Description: [%@]: ",
                  static_cast<long>(errno), *fontList);
     }
 
-    const std::string deviceKey = client().deviceKey().value_or("");
+    const std::string deviceKey = client_.deviceKey().value_or("");
     Config::createConfigPlist(deviceKey.empty() ? std::nullopt
                                                 : CryptorUtil::encryptString(deviceKey));
 
-    env_.fontController->processPeriodicConfirmationFontDeactivationLogout();
-    setStatusItemEnabled(true);
+    fontController_->processPeriodicConfirmationFontDeactivationLogout();
+    callIfSet(links_.setStatusItemEnabled, true);
     loggingOut_ = false;
 }
 
-void AppDelegate::forcedLogout() {
-    if (!client().isLoginStatus || loggingOut_) {
+void AccountState::forcedLogout() {
+    if (!client_.isLoginStatus || loggingOut_) {
         // Several requests refused at once each report it, and so may the
         // logout request of a logout in progress: one logout is enough.
         ILog("Skipping forced logout without logged in");

@@ -1,5 +1,6 @@
 // Start-up and shutdown of the resident application, the refusal of a
-// second instance and the watch for a running installer.
+// second instance and the watch for a running installer; the controllers
+// and how they are linked.
 #include "resident/AppDelegate.h"
 
 #include <sys/stat.h>
@@ -20,8 +21,14 @@
 #include "platform/StatusItem.h"
 #include "platform/SystemInfo.h"
 #include "platform/Workspace.h"
+#include "resident/AccountState.h"
+#include "resident/EventRouter.h"
 #include "resident/FileURL.h"
+#include "resident/PeriodicWork.h"
 #include "resident/ResidentNames.h"
+#include "resident/StatusMenuController.h"
+#include "resident/StatusProgress.h"
+#include "resident/WeakCall.h"
 #include "service/ApiClient.h"
 #include "service/OVError.h"
 #include "session/SessionState.h"
@@ -51,8 +58,57 @@ bool isDirectory(const std::string& path) {
 
 }  // namespace
 
-AppDelegate::AppDelegate(AppEnvironment environment)
-    : env_(std::move(environment)), random_(std::random_device{}()) {}
+AppDelegate::AppDelegate(AppEnvironment environment) : env_(std::move(environment)) {
+    statusProgress_ = std::make_shared<StatusProgress>(client(), env_.statusItem);
+    statusMenu_ = std::make_shared<StatusMenuController>(
+        StatusMenuController::Context{client(), session(), env_.programController, env_.statusItem,
+                                      env_.windows, env_.workspace, statusProgress_});
+    periodicWork_ = std::make_shared<PeriodicWork>(client(), session(), env_.fontController,
+                                                   env_.programController);
+    accountState_ = std::make_shared<AccountState>(client(), session(), env_.fontController,
+                                                   env_.programController);
+    eventRouter_ = std::make_shared<EventRouter>(client(), session());
+    linkControllers();
+}
+
+// Each controller gets the few operations of the others it needs; the calls
+// hold their targets weakly, so no controller keeps another alive.
+void AppDelegate::linkControllers() {
+    statusMenu_->setLinks({
+        weakCall(accountState_, &AccountState::startSynchronization),
+        weakCall(accountState_, &AccountState::performLogout),
+        weakCall(periodicWork_, &PeriodicWork::settingScheduleCheckUserRereshToken),
+    });
+    periodicWork_->setLinks({
+        weakCall(accountState_, &AccountState::getAccessToken),
+        weakCall(accountState_, &AccountState::forcedLogout),
+        weakCall(statusMenu_, &StatusMenuController::setNoticeInfoTitle),
+        weakCall(statusMenu_, &StatusMenuController::raiseNoticeBadge),
+    });
+    accountState_->setLinks({
+        weakCall(statusMenu_, &StatusMenuController::setStatusItemEnabled),
+        weakCall(statusMenu_, &StatusMenuController::showSignedOut),
+        weakCall(statusProgress_, &StatusProgress::resetIconAnimationFrame),
+        weakCall(periodicWork_, &PeriodicWork::updateHalfHourTimer),
+        weakCall(periodicWork_, &PeriodicWork::updateTwentyFourHourTimer),
+    });
+    EventRouter::Links routes{
+        weakCall(accountState_, &AccountState::applicationDidFinishLaunchingOrOnlineFirstDetection),
+        weakCall(accountState_, &AccountState::forcedLogout),
+        {},
+        {},
+        {},
+    };
+    if (env_.fontController) {
+        routes.activateFontOnWeb =
+            weakCall(env_.fontController, &FontManagementController::activateFontOnWeb);
+        routes.deactivateFontOnWeb =
+            weakCall(env_.fontController, &FontManagementController::deactivateFontOnWeb);
+        routes.deactivateFromAvailableFonts =
+            weakCall(env_.fontController, &FontManagementController::deactivateFromAvailableFonts);
+    }
+    eventRouter_->setLinks(std::move(routes));
+}
 
 AppDelegate::~AppDelegate() {
     for (auto token : observers_)
@@ -75,38 +131,11 @@ std::string AppDelegate::sseServerAddress() const {
     return sseServerAddress_;
 }
 
-void AppDelegate::addObserver(const std::string& name,
-                              void (AppDelegate::*handler)(const Notification&)) {
-    std::weak_ptr<AppDelegate> weak = weak_from_this();
-    observers_.push_back(NotificationCenter::defaultCenter().addObserver(
-        name, [weak, handler](const Notification& notification) {
-            if (auto self = weak.lock())
-                ((*self).*handler)(notification);
-        }));
-}
-
-void AppDelegate::submitToSerialQueue(std::function<void(AppDelegate&)> work) {
-    std::weak_ptr<AppDelegate> weak = weak_from_this();
-    auto task = [weak, work = std::move(work)] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        if (auto queue = self->client().serialDispatchQueue())
-            TAVO_DLOG("Serial dispatch queue label = [%s]", queue->label().c_str());
-        work(*self);
-    };
-    if (auto queue = client().serialDispatchQueue())
-        queue->async(std::move(task));
-    else
-        task();  // no queue yet: only before start-up has made one
-}
-
-void AppDelegate::submitToMainQueue(std::function<void(AppDelegate&)> work) {
-    std::weak_ptr<AppDelegate> weak = weak_from_this();
-    MainQueue::main().async([weak, work = std::move(work)] {
-        if (auto self = weak.lock())
-            work(*self);
-    });
+template <typename T>
+void AppDelegate::addObserver(const std::string& name, const std::shared_ptr<T>& target,
+                              void (T::*handler)(const Notification&)) {
+    observers_.push_back(
+        NotificationCenter::defaultCenter().addObserver(name, weakCall(target, handler)));
 }
 
 // ---- start-up
@@ -121,10 +150,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     const std::string hostName = platform::SystemInfo::hostName();
     const std::string userName = platform::SystemInfo::loginName();
 
-    appUpdated = false;
+    bool appUpdated = false;
     for (const auto& argument : env_.arguments)
         if (argument == kAppArgUpdated)
             appUpdated = true;
+    statusMenu_->setAppUpdated(appUpdated);
 
     if (doubleStartupOSOwnUserProcesses()) {
         if (env_.terminate)
@@ -151,37 +181,41 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
 
     if (!configured) {
-        isInstallerStatus = false;
+        isInstallerStatus_ = false;
         TAVO_DLOG("register installerCheckObservation");
         std::weak_ptr<AppDelegate> weak = weak_from_this();
-        installerCheckTimer = Timer::scheduledTimer(seconds(kInstallerCheckInterval), true, [weak] {
-            if (auto self = weak.lock())
-                self->installerCheckObservation();
-        });
+        installerCheckTimer_ =
+            Timer::scheduledTimer(seconds(kInstallerCheckInterval), true, [weak] {
+                if (auto self = weak.lock())
+                    self->installerCheckObservation();
+            });
     }
 
     ILog("Perform to add observer for notification");
     startPowerEvents();
     TAVO_DLOG("Observation registered");
 
-    addObserver(kPCNotificationKeyUpdateProgress, &AppDelegate::statusMenuProgressUpdate);
-    addObserver(kOVErrorNotificationKeyErrorEvent, &AppDelegate::apiErrorDetection);
-    addObserver(kFMUpdateProgressNotification, &AppDelegate::statusMenuFontDownload);
-    addObserver(kSSENotificationKeyServerSentEvent, &AppDelegate::sseServerSentEvent);
-    addObserver(kFMCommonMessageNotification, &AppDelegate::notifyFMCommonMessage);
+    addObserver(kPCNotificationKeyUpdateProgress, statusProgress_,
+                &StatusProgress::statusMenuProgressUpdate);
+    addObserver(kOVErrorNotificationKeyErrorEvent, eventRouter_, &EventRouter::apiErrorDetection);
+    addObserver(kFMUpdateProgressNotification, statusProgress_,
+                &StatusProgress::statusMenuFontDownload);
+    addObserver(kSSENotificationKeyServerSentEvent, eventRouter_, &EventRouter::sseServerSentEvent);
+    addObserver(kFMCommonMessageNotification, eventRouter_, &EventRouter::notifyFMCommonMessage);
 
     TAVO_DLOG("calling setApiClient");
-    setApiClient();
+    accountState_->setApiClient(apiServerAddress(), sseServerAddress());
 
-    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    std::weak_ptr<StatusMenuController> menu = statusMenu_;
     observers_.push_back(NotificationCenter::defaultCenter().addObserver(
-        kLMUserInfoKeyLoginSucess, [weak](const Notification&) {
-            if (auto self = weak.lock())
+        kLMUserInfoKeyLoginSucess, [menu](const Notification&) {
+            if (auto self = menu.lock())
                 self->openMenu();
         }));
     if (env_.fontManager) {
-        env_.fontManager->setFontsAddedHandler([weak](const std::vector<std::string>& paths) {
-            if (auto self = weak.lock())
+        std::weak_ptr<EventRouter> router = eventRouter_;
+        env_.fontManager->setFontsAddedHandler([router](const std::vector<std::string>& paths) {
+            if (auto self = router.lock())
                 self->changeNoticeRegisteredFontManager(fontsAddedNotification(paths));
         });
     }
@@ -191,15 +225,17 @@ void AppDelegate::applicationDidFinishLaunching() {
     reachability_ = Reachability::reachabilityWithURL(apiServerAddress(), env_.reachabilitySource);
     if (!reachability_)
         reachability_ = Reachability::reachabilityForInternetConnection(env_.reachabilitySource);
-    addObserver(kReachabilityChangedNotification, &AppDelegate::reachabilityChanged);
+    periodicWork_->setReachability(reachability_);
+    addObserver(kReachabilityChangedNotification, periodicWork_,
+                &PeriodicWork::reachabilityChanged);
     if (reachability_ && !reachability_->startNotifier())
         WLog("Reachability changes cannot be watched; the client stays as it is now");
 
-    setStatusItem();
+    statusMenu_->setStatusItem();
 
     if (!client().isOnlineStatus()) {
         ILog("Perform process launched with offline");
-        applicationDidFinishLaunchingOrOnlineFirstDetection();
+        accountState_->applicationDidFinishLaunchingOrOnlineFirstDetection();
     }
 }
 
@@ -219,22 +255,12 @@ void AppDelegate::loadServerAddresses() {
 void AppDelegate::startPowerEvents() {
     if (!env_.powerEvents)
         return;
-    std::weak_ptr<AppDelegate> weak = weak_from_this();
     // The signals arrive on the source's thread; the handlers belong to the
     // main thread, like the timers they touch.
-    const bool started = env_.powerEvents->start(
-        [weak] {
-            MainQueue::main().async([weak] {
-                if (auto self = weak.lock())
-                    self->receiveSleepNotification();
-            });
-        },
-        [weak] {
-            MainQueue::main().async([weak] {
-                if (auto self = weak.lock())
-                    self->receiveAwakeNotification();
-            });
-        });
+    auto sleep = weakCall(periodicWork_, &PeriodicWork::receiveSleepNotification);
+    auto wake = weakCall(periodicWork_, &PeriodicWork::receiveAwakeNotification);
+    const bool started = env_.powerEvents->start([sleep] { MainQueue::main().async(sleep); },
+                                                 [wake] { MainQueue::main().async(wake); });
     if (!started)
         ILog("Sleep and wake of the host are not observed");
 }
@@ -288,16 +314,16 @@ void AppDelegate::installerCheckObservation() {
         return app.localizedName == kInstallerName;
     });
     if (installerRuns) {
-        if (!isInstallerStatus)
+        if (!isInstallerStatus_)
             ILog("Found active installer process.");
-        isInstallerStatus = true;
+        isInstallerStatus_ = true;
         return;
     }
-    if (installerCheckTimer) {
-        installerCheckTimer->invalidate();
-        installerCheckTimer.reset();
+    if (installerCheckTimer_) {
+        installerCheckTimer_->invalidate();
+        installerCheckTimer_.reset();
     }
-    if (!isInstallerStatus) {
+    if (!isInstallerStatus_) {
         ILog("Could not found Installer process.");
         return;
     }
@@ -314,19 +340,16 @@ void AppDelegate::installerCheckObservation() {
 
 // ---- shutdown
 
-void AppDelegate::invalidateTimers() {
-    for (auto* timer : {&installerCheckTimer, &halfHourCheckTimer, &twentyFourHourCheckTimer,
-                        &statusMenuIconAnimationTimer, &statusMenuIconAnimationTimerP}) {
-        if (*timer) {
-            (*timer)->invalidate();
-            timer->reset();
-        }
-    }
-}
-
 void AppDelegate::applicationWillTerminate() {
     TAVO_DLOG("start");
-    invalidateTimers();
+    // The installer watch, the half-hour and 24-hour checks, then both
+    // animations.
+    if (installerCheckTimer_) {
+        installerCheckTimer_->invalidate();
+        installerCheckTimer_.reset();
+    }
+    periodicWork_->invalidateTimers();
+    statusProgress_->stopIconAnimations();
     if (env_.programController)
         env_.programController->finish();
     TAVO_DLOG("end");

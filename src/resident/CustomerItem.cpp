@@ -1,9 +1,10 @@
 // The account line of the status menu: the user's name and mail address,
 // kept up to date with the service's customer record.
+#include "resident/CustomerItem.h"
+
 #include "foundation/Config.h"
 #include "foundation/CryptorUtil.h"
 #include "foundation/Log.h"
-#include "resident/AppDelegate.h"
 #include "service/ApiClient.h"
 #include "service/CustomerApi.h"
 #include "service/OVError.h"
@@ -20,7 +21,7 @@ struct CustomerField {
 
 }  // namespace
 
-std::string AppDelegate::updateCustomerItem() const {
+std::string CustomerItem::updateCustomerItem() const {
     ILog("Start AppDelegate update customer item");
     const auto config = Config::userConfig();
     const auto value = [&](const char* key) {
@@ -33,9 +34,9 @@ std::string AppDelegate::updateCustomerItem() const {
     return text;
 }
 
-bool AppDelegate::getCustomerItemByServer() {
+bool CustomerItem::getCustomerItemByServer() {
     ILog("Start AppDelegate get customer item from server");
-    CustomerApi api(client());
+    CustomerApi api(client_);
     std::optional<Error> error;
     const auto result = api.getCustomerWithError(&error);
     bool changed = false;
@@ -67,9 +68,9 @@ bool AppDelegate::getCustomerItemByServer() {
     return changed;
 }
 
-std::string AppDelegate::setCustomerItemMenu() {
+std::string CustomerItem::setCustomerItemMenu() {
     const std::string text = updateCustomerItem();
-    if (client().isOnlineStatus() && getCustomerItemByServer())
+    if (client_.isOnlineStatus() && getCustomerItemByServer())
         return updateCustomerItem();
     return text;
 }

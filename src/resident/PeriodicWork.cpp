@@ -1,6 +1,8 @@
 // The half-hour check, the once-a-day regular processing, the refresh-token
-// schedule, the stream watchdog, and the reactions to reachability, sleep,
-// wake and refused requests.
+// schedule, the stream watchdog, and the reactions to reachability, sleep
+// and wake.
+#include "resident/PeriodicWork.h"
+
 #include <cinttypes>
 
 #include "events/SSEEvents.h"
@@ -13,13 +15,14 @@
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
 #include "platform/StatusItem.h"
-#include "resident/AppDelegate.h"
 #include "resident/ResidentNames.h"
+#include "resident/ResidentQueues.h"
+#include "resident/WeakCall.h"
 #include "service/ApiClient.h"
 #include "service/LoginApi.h"
 #include "service/NoticeApi.h"
 #include "service/OVError.h"
-#include "service/ResultCodes.h"
+#include "service/Reachability.h"
 #include "session/SessionState.h"
 #include "update/ProgramController.h"
 
@@ -46,40 +49,70 @@ std::string secretText(const std::optional<std::string>& value) {
 
 }  // namespace
 
-std::optional<Clock::SystemTime> AppDelegate::updateTwentyFourHourTimerDate() const {
+PeriodicWork::PeriodicWork(ApiClient& client, SessionState& sessionState,
+                           std::shared_ptr<FontManagementController> fontController,
+                           std::shared_ptr<ProgramController> programController)
+    : client_(client),
+      sessionState_(sessionState),
+      fontController_(std::move(fontController)),
+      programController_(std::move(programController)),
+      random_(std::random_device{}()) {}
+
+PeriodicWork::~PeriodicWork() {
+    invalidateTimers();
+}
+
+void PeriodicWork::setReachability(std::shared_ptr<Reachability> reachability) {
+    reachability_ = std::move(reachability);
+}
+
+void PeriodicWork::invalidateTimers() {
+    for (auto* timer : {&halfHourCheckTimer_, &twentyFourHourCheckTimer_}) {
+        if (*timer) {
+            (*timer)->invalidate();
+            timer->reset();
+        }
+    }
+}
+
+void PeriodicWork::runSynchronization() {
+    fontController_->syncSettingedFontActiveDeactiveOnMembersSite();
+}
+
+std::optional<Clock::SystemTime> PeriodicWork::updateTwentyFourHourTimerDate() const {
     std::lock_guard lock(mutex_);
     return updateTwentyFourHourTimerDate_;
 }
 
-void AppDelegate::setUpdateTwentyFourHourTimerDate(std::optional<Clock::SystemTime> date) {
+void PeriodicWork::setUpdateTwentyFourHourTimerDate(std::optional<Clock::SystemTime> date) {
     std::lock_guard lock(mutex_);
     updateTwentyFourHourTimerDate_ = date;
 }
 
 // ---- half-hour check
 
-void AppDelegate::updateHalfHourTimer() {
+void PeriodicWork::updateHalfHourTimer() {
     TAVO_DLOG("start");
     ILog("Status checker of [%@](%@) at %@", Const::getCurrentAppVersion(),
          Const::getCurrentBuildNumber(), DateUtil::getCurrentDate(kZoneDateFormat));
-    if (!halfHourCheckTimer) {
-        std::weak_ptr<AppDelegate> weak = weak_from_this();
-        halfHourCheckTimer = Timer::scheduledTimer(seconds(kHalfHourTimerInterval), true, [weak] {
+    if (!halfHourCheckTimer_) {
+        std::weak_ptr<PeriodicWork> weak = weak_from_this();
+        halfHourCheckTimer_ = Timer::scheduledTimer(seconds(kHalfHourTimerInterval), true, [weak] {
             if (auto self = weak.lock())
                 self->updateHalfHourTimer();
         });
     }
-    if (!client().isLoginStatus) {
+    if (!client_.isLoginStatus) {
         TAVO_DLOG("end");
         return;
     }
-    submitToSerialQueue([](AppDelegate& self) {
-        ApiClient& client = self.client();
+    submitToSerialQueue(client_, shared_from_this(), [](PeriodicWork& self) {
+        ApiClient& client = self.client_;
         const bool preOnlineStatus = client.isOnlineStatus();
         TAVO_DLOG("preOnlineStatus=%d", preOnlineStatus ? 1 : 0);
         if (client.accessToken().value_or("").empty()) {
             ILog("Detect empty access token with timer");
-            self.getAccessToken(1);
+            callIfSet(self.links_.getAccessToken, 1);
         }
         self.updateUserRefreshTokenScheduled();
 
@@ -104,14 +137,14 @@ void AppDelegate::updateHalfHourTimer() {
             self.sseWatchDog();
         } else {
             ILog("Forced logout because own device is not in list");
-            self.forcedLogout();
+            callIfSet(self.links_.forcedLogout);
         }
     });
     TAVO_DLOG("end");
 }
 
-bool AppDelegate::isOwnDeviceRegistered(bool* fetched) {
-    LoginApi api(client());
+bool PeriodicWork::isOwnDeviceRegistered(bool* fetched) {
+    LoginApi api(client_);
     std::optional<Error> error;
     const auto result = api.getDevicesWithError(&error);
     *fetched = OVError::checkApiError(error, result.code, result.message);
@@ -130,7 +163,7 @@ bool AppDelegate::isOwnDeviceRegistered(bool* fetched) {
 
 // ---- regular processing
 
-void AppDelegate::updateTwentyFourHourTimer() {
+void PeriodicWork::updateTwentyFourHourTimer() {
     ILog("Start Timer process by twenty four hour at %@",
          DateUtil::getCurrentDate(kZoneDateFormat));
     const auto last = updateTwentyFourHourTimerDate();
@@ -142,31 +175,32 @@ void AppDelegate::updateTwentyFourHourTimer() {
         elapsed, kTwentyFourHourTimerInterval, dateText(last, kZoneDateFormat));
     if (!(elapsed < kTwentyFourHourTimerInterval && last)) {
         setUpdateTwentyFourHourTimerDate(Clock::current().systemNow());
-        if (!twentyFourHourCheckTimer) {
-            std::weak_ptr<AppDelegate> weak = weak_from_this();
-            twentyFourHourCheckTimer =
+        if (!twentyFourHourCheckTimer_) {
+            std::weak_ptr<PeriodicWork> weak = weak_from_this();
+            twentyFourHourCheckTimer_ =
                 Timer::scheduledTimer(seconds(kTwentyFourHourTimerInterval), true, [weak] {
                     if (auto self = weak.lock())
                         self->updateTwentyFourHourTimer();
                 });
         }
         TAVO_DLOG("submitting performRegularProcessing");
-        submitToSerialQueue([](AppDelegate& self) { self.performRegularProcessing(); });
+        submitToSerialQueue(client_, shared_from_this(),
+                            [](PeriodicWork& self) { self.performRegularProcessing(); });
     }
     ILog("End Timer process by twenty four hour");
 }
 
-void AppDelegate::performRegularProcessing() {
+void PeriodicWork::performRegularProcessing() {
     ILog("Start regular process for user license");
-    client().isDiskSpaceInsufficientNotified = false;
-    if (!client().isLoginStatus) {
+    client_.isDiskSpaceInsufficientNotified = false;
+    if (!client_.isLoginStatus) {
         ILog("Perfrom regular process of logout status");
-        env_.fontController->processPeriodicConfirmationFontDeactivationLogout();
+        fontController_->processPeriodicConfirmationFontDeactivationLogout();
         ILog("End regular process for user license");
         return;
     }
     ILog("Perfrom regular process of login status");
-    NoticeApi api(client());
+    NoticeApi api(client_);
     std::optional<Error> error;
     const auto notice = api.getNoticeWithError(&error);
     bool existsLatestNotice = false;
@@ -179,28 +213,23 @@ void AppDelegate::performRegularProcessing() {
         total && *total >= 1 ? "(" + std::to_string(*total) + localized("Notice number unit") + ")"
                              : std::string();
     const std::string title = localized("Notice information") + countText;
-    submitToMainQueue([title](AppDelegate& self) {
-        if (self.env_.statusItem)
-            self.env_.statusItem->setItemTitle(kMenuTagNoticeInfo, title);
-    });
+    callIfSet(links_.setNoticeInfoTitle, title);
 
-    env_.fontController->fontUninstallationRemovedServer(kRemovedFontsLimit, kRemovedFontsOffset);
+    fontController_->fontUninstallationRemovedServer(kRemovedFontsLimit, kRemovedFontsOffset);
 
-    if (existsLatestNotice) {
-        setStatusIcon(appUpdated ? kStatusIconFinish : kStatusIconNotified);
-        isRedBadge = true;
-    }
-    if (env_.programController)
-        env_.programController->nextVersionDownloadInBackground();
+    if (existsLatestNotice)
+        callIfSet(links_.raiseNoticeBadge);
+    if (programController_)
+        programController_->nextVersionDownloadInBackground();
     ILog("End regular process for user license");
 }
 
 // ---- refresh token
 
-void AppDelegate::updateUserRefreshTokenScheduled() {
+void PeriodicWork::updateUserRefreshTokenScheduled() {
     TAVO_DLOG("start");
     ILog("Performing scheduled check to update refresh token");
-    if (!client().isLoginStatus) {
+    if (!client_.isLoginStatus) {
         ILog("Logout status makes nothing to update refresh token");
         return;
     }
@@ -218,15 +247,15 @@ void AppDelegate::updateUserRefreshTokenScheduled() {
              dateText(scheduledDate ? std::optional(*scheduledDate) : std::nullopt));
         return;
     }
-    LoginApi api(client());
+    LoginApi api(client_);
     std::optional<Error> error;
     const auto result = api.refreshTokenWithRefreshToken(&error);
     if (OVError::checkApiError(error, result.code, result.message) && result.data) {
         const auto& data = *result.data;
         if (data.refreshToken && !data.refreshToken->empty()) {
-            TAVO_DLOG("Change refresh token: from [%@] to [%@]",
-                      secretText(client().refreshToken()), secretText(data.refreshToken));
-            client().setRefreshToken(data.refreshToken);
+            TAVO_DLOG("Change refresh token: from [%@] to [%@]", secretText(client_.refreshToken()),
+                      secretText(data.refreshToken));
+            client_.setRefreshToken(data.refreshToken);
             ILog("Configuration gets new refresh token");
             const auto encrypted = CryptorUtil::encryptString(*data.refreshToken);
             if (!encrypted || !Config::updateUserConfig([&](PlistDict& dict) {
@@ -237,8 +266,8 @@ void AppDelegate::updateUserRefreshTokenScheduled() {
         }
         if (data.accessToken && !data.accessToken->empty()) {
             TAVO_DLOG("Change access token token: from [%@] to [%@]",
-                      secretText(client().accessToken()), secretText(data.accessToken));
-            client().setAccessToken(data.accessToken);
+                      secretText(client_.accessToken()), secretText(data.accessToken));
+            client_.setAccessToken(data.accessToken);
             ILog("Application gets new access token");
         }
         settingScheduleCheckUserRereshToken();
@@ -246,7 +275,7 @@ void AppDelegate::updateUserRefreshTokenScheduled() {
     TAVO_DLOG("end");
 }
 
-void AppDelegate::settingScheduleCheckUserRereshToken() {
+void PeriodicWork::settingScheduleCheckUserRereshToken() {
     long extraDays = 0;
     {
         std::lock_guard lock(mutex_);
@@ -268,15 +297,15 @@ void AppDelegate::settingScheduleCheckUserRereshToken() {
 
 // ---- stream watchdog
 
-void AppDelegate::sseWatchDog() {
+void PeriodicWork::sseWatchDog() {
     TAVO_DLOG("start");
-    if (env_.programController && env_.programController->isActiveSSERetryTimer()) {
+    if (programController_ && programController_->isActiveSSERetryTimer()) {
         TAVO_DLOG("skip watch dog because of the retrying connection");
         return;
     }
     const auto now = Clock::current().systemNow();
     const auto allowable = now - std::chrono::seconds(kSSEAllowableConnectionSeconds);
-    const auto lastRetry = session().lastRetryTimestamp();
+    const auto lastRetry = sessionState_.lastRetryTimestamp();
     TAVO_DLOG("allowableConnectionTime: [%@](now - %d), apiClient.lastRetryTimestamp: [%@]",
               dateText(allowable), kSSEAllowableConnectionSeconds, dateText(lastRetry));
     std::string since = "no experience";
@@ -288,88 +317,72 @@ void AppDelegate::sseWatchDog() {
     }
     if (stale) {
         ILog("Update access token by watch dog");
-        getAccessToken(1);
+        callIfSet(links_.getAccessToken, 1);
         ILog("calling connectNotifications by watch dog (%d seconds has passed since %@)",
              kSSEAllowableConnectionSeconds, since);
-        if (env_.programController)
-            env_.programController->connectNotifications();
+        if (programController_)
+            programController_->connectNotifications();
     }
     TAVO_DLOG("end");
 }
 
 // ---- reachability, sleep and wake
 
-void AppDelegate::reachabilityChanged(const Notification&) {
+void PeriodicWork::reachabilityChanged(const Notification&) {
     const bool reachable = reachability_ && reachability_->isReachable();
     ILog("Detected reachability changed: into the %@", reachable ? "enabled" : "disabled");
     if (!reachable) {
-        client().isOnlineStatusSse = false;
-        client().isOnlineStatusApi = false;
+        client_.isOnlineStatusSse = false;
+        client_.isOnlineStatusApi = false;
         ELog("code=%@, message=%@", "MSG_E0001",
              "a communication error has occurred. Move to offline mode(no reachability).");
         return;
     }
-    if (!client().isLoginStatus)
+    if (!client_.isLoginStatus)
         return;
-    if (client().inFontSynchroizing) {
+    if (client_.inFontSynchroizing) {
         ILog("Skip reachable performing font synchronization because of already running");
     } else {
-        client().inFontSynchroizing = true;
+        client_.inFontSynchroizing = true;
         ILog("Perfroming font synchronization at reachability");
-        submitToSerialQueue([](AppDelegate& self) {
-            if (self.client().accessToken().value_or("").empty()) {
+        submitToSerialQueue(client_, shared_from_this(), [](PeriodicWork& self) {
+            if (self.client_.accessToken().value_or("").empty()) {
                 ILog("Detect empty access token with reachablity");
-                self.getAccessToken(2);
+                callIfSet(self.links_.getAccessToken, 2);
             }
             ILog("Reachable performing font synchronization");
             self.runSynchronization();
         });
     }
     ILog("Calling connectNotifications because of the reachability has been enabled");
-    if (env_.programController)
-        env_.programController->connectNotifications();
+    if (programController_)
+        programController_->connectNotifications();
 }
 
-void AppDelegate::receiveSleepNotification() {
+void PeriodicWork::receiveSleepNotification() {
     ILog("The host sleeps at %@", DateUtil::getCurrentDate(kDefaultDateFormat));
 }
 
-void AppDelegate::receiveAwakeNotification() {
+void PeriodicWork::receiveAwakeNotification() {
     ILog("The host awakes at %@", DateUtil::getCurrentDate(kDefaultDateFormat));
     const auto now = Clock::current().systemNow();
-    session().setAwakenTimestamp(now);
-    if (client().isLoginStatus) {
-        const auto next = session().nextRetryTimestamp();
+    sessionState_.setAwakenTimestamp(now);
+    if (client_.isLoginStatus) {
+        const auto next = sessionState_.nextRetryTimestamp();
         if (!next || now > *next) {
             ILog("Calling connectNotifications because of the host awoken");
-            if (env_.programController)
-                env_.programController->connectNotifications();
+            if (programController_)
+                programController_->connectNotifications();
         }
-        submitToSerialQueue([](AppDelegate& self) { self.updateUserRefreshTokenScheduled(); });
+        submitToSerialQueue(client_, shared_from_this(),
+                            [](PeriodicWork& self) { self.updateUserRefreshTokenScheduled(); });
     } else {
         ILog("Skipping connectNotifications without logged in");
     }
-    submitToMainQueue([](AppDelegate& self) {
+    submitToMainQueue(shared_from_this(), [](PeriodicWork& self) {
         ILog("Call the timer process by twenty four hour because of the host awoken");
         self.updateTwentyFourHourTimer();
     });
-}
-
-// ---- refused requests
-
-void AppDelegate::apiErrorDetection(const Notification& notification) {
-    TAVO_DLOG("start");
-    const auto text = [&](const char* key) {
-        const auto* value = userInfoText(notification.userInfo, key);
-        return value ? *value : std::string();
-    };
-    const std::string code = text(kOVErrorUserInfoKeyCode);
-    if (hasIntegerValue(code) && integerValue(code) == kHttpResponceCodeRefreshTokenExpired) {
-        ILog("Forced logout because of expired refresh token: code=%@, message=%@", code,
-             text(kOVErrorUserInfoKeyMessage));
-        forcedLogout();
-    }
-    TAVO_DLOG("end");
 }
 
 }  // namespace tavo

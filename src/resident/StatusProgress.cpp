@@ -1,6 +1,10 @@
 // Font-download and update-copy progress in the status item: the batch
 // arithmetic, the status line, the working animation and the notices at the
 // end of a batch. Everything here runs on the main thread.
+#include "resident/StatusProgress.h"
+
+#include <algorithm>
+
 #include "fonts/FontManagementController.h"
 #include "foundation/Format.h"
 #include "foundation/Localization.h"
@@ -8,8 +12,8 @@
 #include "foundation/MainQueue.h"
 #include "foundation/NotificationUtil.h"
 #include "platform/StatusItem.h"
-#include "resident/AppDelegate.h"
 #include "resident/ResidentNames.h"
+#include "resident/ResidentQueues.h"
 #include "service/ApiClient.h"
 #include "update/UpdateNotifications.h"
 
@@ -63,138 +67,187 @@ std::string firstCharacters(const std::string& text, std::size_t count) {
     return text;
 }
 
+std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text += (i ? separator : std::string()) + parts[i];
+    return text;
+}
+
 }  // namespace
+
+StatusProgress::StatusProgress(ApiClient& client, std::shared_ptr<platform::StatusItem> statusItem)
+    : client_(client), statusItem_(std::move(statusItem)), customerItem_(client) {}
+
+StatusProgress::~StatusProgress() {
+    // Timers hold this weakly; a destroyed batch needs no more frames.
+    stopIconAnimations();
+}
+
+std::vector<std::string> StatusProgress::fontDownloadComplateList() const {
+    std::lock_guard lock(mutex_);
+    return fontDownloadComplateList_;
+}
+
+void StatusProgress::setFontDownloadComplateList(std::vector<std::string> names) {
+    std::lock_guard lock(mutex_);
+    fontDownloadComplateList_ = std::move(names);
+}
 
 // ---- status line and animation
 
-std::string AppDelegate::setFontDownLoadNameList(const std::string& text) const {
-    if (text.empty() || fontNameList.empty())
+std::string StatusProgress::setFontDownLoadNameList(const std::string& text) const {
+    if (text.empty() || fontNameList_.empty())
         return {};
-    const std::string names = characterCount(fontNameList) <= kFontNameListShown
-                                  ? fontNameList
-                                  : firstCharacters(fontNameList, kFontNameListCut) + "...";
+    const std::string names = characterCount(fontNameList_) <= kFontNameListShown
+                                  ? fontNameList_
+                                  : firstCharacters(fontNameList_, kFontNameListCut) + "...";
     return text + "\n" + names;
 }
 
-void AppDelegate::setStatusLine(const std::string& text) {
-    if (env_.statusItem)
-        env_.statusItem->setItemTitle(kMenuTagAccountInfo, text);
+void StatusProgress::setStatusLine(const std::string& text) {
+    if (statusItem_)
+        statusItem_->setItemTitle(kMenuTagAccountInfo, text);
 }
 
-void AppDelegate::startIconAnimation(std::shared_ptr<Timer>& timer) {
+void StatusProgress::startIconAnimation(std::shared_ptr<Timer>& timer) {
     if (timer)
         return;
-    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    std::weak_ptr<StatusProgress> weak = weak_from_this();
     timer = Timer::scheduledTimer(seconds(kIconAnimationInterval), true, [weak] {
         if (auto self = weak.lock())
             self->statusIconUpdateAnimation();
     });
 }
 
-void AppDelegate::stopIconAnimation(std::shared_ptr<Timer>& timer) {
+void StatusProgress::stopIconAnimation(std::shared_ptr<Timer>& timer) {
     if (timer) {
         timer->invalidate();
         timer.reset();
     }
 }
 
-void AppDelegate::statusIconUpdateAnimation() {
-    const long frame = ++statusMenuIconAnimationFrameCount;
-    if (env_.statusItem)
-        env_.statusItem->setImage(format(kStatusIconWorking, frame));
+void StatusProgress::stopIconAnimations() {
+    stopIconAnimation(statusMenuIconAnimationTimer_);
+    stopIconAnimation(statusMenuIconAnimationTimerP_);
+}
+
+void StatusProgress::statusIconUpdateAnimation() {
+    const long frame = ++statusMenuIconAnimationFrameCount_;
+    if (statusItem_)
+        statusItem_->setImage(format(kStatusIconWorking, frame));
     if (frame >= 3)
-        statusMenuIconAnimationFrameCount = 0;
+        statusMenuIconAnimationFrameCount_ = 0;
 }
 
 // ---- font downloads
 
-void AppDelegate::statusMenuFontDownload(const Notification& notification) {
+void StatusProgress::statusMenuFontDownload(const Notification& notification) {
     if (!MainQueue::isMainThread()) {
         // The batch counters live on the main thread.
-        submitToMainQueue(
-            [notification](AppDelegate& self) { self.statusMenuFontDownload(notification); });
+        submitToMainQueue(shared_from_this(), [notification](StatusProgress& self) {
+            self.statusMenuFontDownload(notification);
+        });
         return;
     }
     const UserInfo& info = notification.userInfo;
     const std::string* typeface = userInfoText(info, kFMTypeface);
     if (const auto announced = numberValue(info, kFMStartProgress)) {
-        startIconAnimation(statusMenuIconAnimationTimer);
-        fontNameList = typeface ? *typeface : std::string();
-        TAVO_DLOG("currently will be downloading start count: %ld: %@", *announced, fontNameList);
-        fontDownloadCount = *announced;
-        fontDownloadSumCount = 0;
-        fontDownloadErrorSumCount = 0;
-        progress = percentage(fontDownloadSumCount, fontDownloadCount);
+        startIconAnimation(statusMenuIconAnimationTimer_);
+        fontNameList_ = typeface ? *typeface : std::string();
+        TAVO_DLOG("currently will be downloading start count: %ld: %@", *announced, fontNameList_);
+        fontDownloadCount_ = *announced;
+        fontDownloadSumCount_ = 0;
+        fontDownloadErrorSumCount_ = 0;
+        progress_ = percentage(fontDownloadSumCount_, fontDownloadCount_);
         setStatusLine(
-            setFontDownLoadNameList(format("%@ %ld%%", localized("Font Download"), progress)));
+            setFontDownLoadNameList(format("%@ %ld%%", localized("Font Download"), progress_)));
         setFontDownloadComplateList({});
     }
     TAVO_DLOG("font downloading progress: sum = %ld: error = %ld: downloaded = %ld: ",
-              fontDownloadSumCount, fontDownloadErrorSumCount, fontDownloadCount);
-    if (info.count(kFMProgress) && fontDownloadCount != 0) {
+              fontDownloadSumCount_, fontDownloadErrorSumCount_, fontDownloadCount_);
+    if (info.count(kFMProgress) && fontDownloadCount_ != 0) {
         const std::string name = typeface ? *typeface : std::string();
         if (!name.empty()) {
             auto finished = fontDownloadComplateList();
             if (std::find(finished.begin(), finished.end(), name) == finished.end()) {
                 finished.push_back(name);
                 setFontDownloadComplateList(finished);
-                ++fontDownloadSumCount;
-                TAVO_DLOG("increased downloaded sum count: %ld: %@", fontDownloadSumCount, name);
-                progress = percentage(fontDownloadSumCount, fontDownloadCount);
-                TAVO_DLOG("progress rate: %ld", progress);
+                ++fontDownloadSumCount_;
+                TAVO_DLOG("increased downloaded sum count: %ld: %@", fontDownloadSumCount_, name);
+                progress_ = percentage(fontDownloadSumCount_, fontDownloadCount_);
+                TAVO_DLOG("progress rate: %ld", progress_);
                 setStatusLine(setFontDownLoadNameList(
-                    format("%@ %ld%%", localized("Font Download"), progress)));
+                    format("%@ %ld%%", localized("Font Download"), progress_)));
             }
         } else {
             TAVO_DLOG("assume error because of font downloading with empty display name");
-            ++fontDownloadErrorSumCount;
+            ++fontDownloadErrorSumCount_;
         }
-        if (fontDownloadSumCount + fontDownloadErrorSumCount == fontDownloadCount) {
-            if (fontDownloadErrorSumCount > 0) {
+        if (fontDownloadSumCount_ + fontDownloadErrorSumCount_ == fontDownloadCount_) {
+            if (fontDownloadErrorSumCount_ > 0) {
                 ELog("code=%@, message=%@", "MSG_E2012", "failed font download");
                 NotificationUtil::deliverNotificationWithSubtile(localized("Failed font download"));
             }
-            fontDownloadSumCount = 0;
-            fontDownloadCount = 0;
-            stopIconAnimation(statusMenuIconAnimationTimer);
-            if (!statusMenuIconAnimationTimerP && env_.statusItem)
-                env_.statusItem->setImage(kStatusIconFinish);
+            fontDownloadSumCount_ = 0;
+            fontDownloadCount_ = 0;
+            stopIconAnimation(statusMenuIconAnimationTimer_);
+            if (!statusMenuIconAnimationTimerP_ && statusItem_)
+                statusItem_->setImage(kStatusIconFinish);
             fontDownLoadNotification();
         }
     }
     if (info.count(kFMCopyErrorOccurred)) {
-        stopIconAnimation(statusMenuIconAnimationTimer);
-        stopIconAnimation(statusMenuIconAnimationTimerP);
+        stopIconAnimation(statusMenuIconAnimationTimer_);
+        stopIconAnimation(statusMenuIconAnimationTimerP_);
         ELog("code=%@, message=%@", "MSG_E2012", "failed font download");
         // "<font>: <failure>", so the name and the text read apart.
-        const std::string font = client().downloadFontName();
+        const std::string font = client_.downloadFontName();
         NotificationUtil::deliverNotificationWithSubtile(
             font.empty() ? localized("Failed font download")
                          : format("%@: %@", font, localized("Failed font download")));
-        if (env_.statusItem)
-            env_.statusItem->setImage(client().isLoginStatus ? kStatusIconLogin
-                                                             : kStatusIconLogout);
-        setStatusLine(updateCustomerItem());
+        if (statusItem_)
+            statusItem_->setImage(client_.isLoginStatus ? kStatusIconLogin : kStatusIconLogout);
+        setStatusLine(customerItem_.updateCustomerItem());
     }
+}
+
+void StatusProgress::fontDownLoadNotification() {
+    TAVO_DLOG("start");
+    isDownloadCompleteStatus_ = true;
+    submitToMainQueue(shared_from_this(), [](StatusProgress& self) {
+        if (!self.statusItem_)
+            return;
+        self.statusItem_->setItemTitle(kMenuTagAccountInfo, localized("Font Download Success"));
+        self.statusItem_->setImage(kStatusIconFinish);
+    });
+    const auto names = fontDownloadComplateList();
+    const std::string subtitle = localized("Font Download Success");
+    const std::string text =
+        std::to_string(names.size()) + localized("Font Count") + "\n" + joined(names, ", ");
+    ILog("Delivered Notification: %@", subtitle);
+    NotificationUtil::deliverNotificationWithSubtile(subtitle, text);
+    TAVO_DLOG("end");
 }
 
 // ---- update copy
 
-void AppDelegate::statusMenuProgressUpdate(const Notification& notification) {
+void StatusProgress::statusMenuProgressUpdate(const Notification& notification) {
     if (!MainQueue::isMainThread()) {
-        submitToMainQueue(
-            [notification](AppDelegate& self) { self.statusMenuProgressUpdate(notification); });
+        submitToMainQueue(shared_from_this(), [notification](StatusProgress& self) {
+            self.statusMenuProgressUpdate(notification);
+        });
         return;
     }
     const UserInfo& info = notification.userInfo;
     // Font downloads have the status line while they run.
     const auto showLine = [this](const std::string& text) {
-        if (!statusMenuIconAnimationTimer)
+        if (!statusMenuIconAnimationTimer_)
             setStatusLine(text);
     };
     if (info.count(kPCUserInfoKeyIsCopyStarted)) {
         TAVO_DLOG("Update copy started");
-        startIconAnimation(statusMenuIconAnimationTimerP);
+        startIconAnimation(statusMenuIconAnimationTimerP_);
         showLine(format("%@ %d%%", localized("Updating..."), 0));
     }
     if (const auto percent = info.count(kPCUserInfoKeyProgress)
@@ -205,18 +258,17 @@ void AppDelegate::statusMenuProgressUpdate(const Notification& notification) {
     }
     if (info.count(kPCUserInfoKeyIsCopyFinished)) {
         TAVO_DLOG("Update copy finished");
-        stopIconAnimation(statusMenuIconAnimationTimerP);
-        if (env_.statusItem)
-            env_.statusItem->setImage(kStatusIconFinish);
+        stopIconAnimation(statusMenuIconAnimationTimerP_);
+        if (statusItem_)
+            statusItem_->setImage(kStatusIconFinish);
         showLine(localized("Update completed"));
     }
     if (info.count(kPCUserInfoKeyCopyErrorOccurred)) {
-        stopIconAnimation(statusMenuIconAnimationTimerP);
-        if (env_.statusItem)
-            env_.statusItem->setImage(client().isLoginStatus ? kStatusIconLogin
-                                                             : kStatusIconLogout);
-        if (client().isLoginStatus)
-            showLine(updateCustomerItem());
+        stopIconAnimation(statusMenuIconAnimationTimerP_);
+        if (statusItem_)
+            statusItem_->setImage(client_.isLoginStatus ? kStatusIconLogin : kStatusIconLogout);
+        if (client_.isLoginStatus)
+            showLine(customerItem_.updateCustomerItem());
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -13,6 +15,46 @@
 #include "platform/Workspace.h"
 
 namespace tavo::test {
+
+// What a controller asked of the others it is linked to, in order, as
+// "operation argument" texts. Any thread.
+class CallLog {
+public:
+    void add(std::string call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+    }
+    // A link that records name (with its argument, if any).
+    template <typename... Args>
+    std::function<void(Args...)> recorder(const std::string& name) {
+        return [this, name](Args... args) {
+            std::string call = name;
+            ((call += " " + text(args)), ...);
+            add(call);
+        };
+    }
+    std::vector<std::string> all() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    std::size_t count(const std::string& call) const {
+        std::lock_guard lock(mutex_);
+        return static_cast<std::size_t>(std::count(calls_.begin(), calls_.end(), call));
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        calls_.clear();
+    }
+
+private:
+    static std::string text(int value) { return std::to_string(value); }
+    static std::string text(bool value) { return value ? "true" : "false"; }
+    static std::string text(const std::string& value) { return value; }
+    static std::string text(const char* value) { return value; }
+
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
+};
 
 // A clock whose wall time stands still until the test moves it, whose pauses
 // take no time and whose timers never come due within a test.

@@ -2,7 +2,9 @@
 // account line and what each entry does.
 #include <gtest/gtest.h>
 
-#include "AppDelegateFixture.h"
+#include <thread>
+
+#include "StatusMenuFixture.h"
 #include "foundation/ConfigKeys.h"
 #include "resident/ResidentNames.h"
 
@@ -11,13 +13,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class StatusMenuTest : public AppDelegateFixture {
+class StatusMenuTest : public StatusMenuFixture {
 protected:
     void SetUp() override {
-        AppDelegateFixture::SetUp();
+        StatusMenuFixture::SetUp();
         if (HasFatalFailure())
             return;
-        delegate->setStatusItem();
+        menu->setStatusItem();
     }
 
     // A signed-in user whose stored name differs from the service's.
@@ -39,8 +41,6 @@ protected:
                 return false;
         return true;
     }
-
-    std::string statusLine() { return statusItem->itemTitles[kMenuTagAccountInfo]; }
 
     // Waits for work the delegate left on the global queue.
     bool waitFor(const std::function<bool()>& done) {
@@ -64,7 +64,7 @@ TEST_F(StatusMenuTest, SignedOutTheMenuOpensEmptyAndShowsTheSignInWindow) {
     sessionState.setWindowAppear(kWindowAppearLogin);
     statusItem->delegate.menuWillOpen();
     EXPECT_EQ(windows->signInWindows, 1);
-    EXPECT_EQ(logCount("Already opened"), 1u);
+    EXPECT_TRUE(allHidden());
     sessionState.unsetWindowAppear(kWindowAppearLogin);
 
     statusItem->delegate.menuDidClose();
@@ -73,7 +73,7 @@ TEST_F(StatusMenuTest, SignedOutTheMenuOpensEmptyAndShowsTheSignInWindow) {
 
 TEST_F(StatusMenuTest, SignedInEveryEntryShowsWithTheAccountLine) {
     signInWithStoredName("Lovelace", "Ada");
-    delegate->menuWillOpen();
+    menu->menuWillOpen();
     settle();
     for (int tag = kMenuTagAccountInfo; tag < kMenuTagUpdate; ++tag)
         EXPECT_FALSE(statusItem->hiddenItems[tag]) << "tag " << tag;
@@ -85,7 +85,7 @@ TEST_F(StatusMenuTest, SignedInEveryEntryShowsWithTheAccountLine) {
 
 TEST_F(StatusMenuTest, TheAccountLineFollowsTheServersNameAndStoresItEncrypted) {
     signInWithStoredName("Byron", "Augusta");
-    delegate->menuWillOpen();
+    menu->menuWillOpen();
     settle();
     EXPECT_EQ(statusLine(), std::string("Byron Augusta\n") + kMail);  // at once, from the file
     ASSERT_TRUE(waitFor([&] { return statusLine() == std::string("Lovelace Ada\n") + kMail; }))
@@ -94,25 +94,23 @@ TEST_F(StatusMenuTest, TheAccountLineFollowsTheServersNameAndStoresItEncrypted) 
     EXPECT_EQ(stored(kConfigFirstName), "Ada");
     const auto config = Config::userConfig();
     EXPECT_FALSE(plistGet<std::string>(*config, kConfigLastName));  // data, not clear text
-    EXPECT_FALSE(delegate->getCustomerItemByServer());              // nothing left to change
-    EXPECT_EQ(logCount("Update mail last name of customer"), 1u);
-    EXPECT_EQ(logCount("Update mail address of customer"), 0u);
+    EXPECT_FALSE(menu->customerItem().getCustomerItemByServer());   // nothing left to change
 }
 
 TEST_F(StatusMenuTest, TheBadgeStaysUntilTheMenuClosesAndTheNoticePageClearsIt) {
     signInWithStoredName("Lovelace", "Ada");
-    delegate->isRedBadge = true;
+    menu->setRedBadge(true);
     statusItem->setImage(kStatusIconNotified);
-    delegate->menuWillOpen();
+    menu->menuWillOpen();
     EXPECT_EQ(statusItem->image(), kStatusIconNotified);
-    delegate->menuDidClose();
+    menu->menuDidClose();
     EXPECT_EQ(statusItem->image(), kStatusIconLogin);
-    EXPECT_TRUE(delegate->isRedBadge);
+    EXPECT_TRUE(menu->isRedBadge());
 
     statusItem->itemTitles[kMenuTagNoticeInfo] = "Notices 2 new";
     statusItem->delegate.itemActivated(kMenuTagNoticeInfo);
     settle();
-    EXPECT_FALSE(delegate->isRedBadge);
+    EXPECT_FALSE(menu->isRedBadge());
     EXPECT_EQ(statusItem->itemTitles[kMenuTagNoticeInfo], "Notices");
     ASSERT_TRUE(waitFor([&] { return !workspace->openedURLs().empty(); }));
     EXPECT_EQ(workspace->openedURLs()[0], service.apiUrl() + "/pages/notice");
@@ -120,20 +118,20 @@ TEST_F(StatusMenuTest, TheBadgeStaysUntilTheMenuClosesAndTheNoticePageClearsIt) 
 
 TEST_F(StatusMenuTest, AfterAnUpdateTheLineSaysSoOnce) {
     signInWithStoredName("Lovelace", "Ada");
-    delegate->appUpdated = true;
-    delegate->menuWillOpen();
+    menu->setAppUpdated(true);
+    menu->menuWillOpen();
     settle();
     EXPECT_EQ(statusLine(), "TAVO has been updated");
-    EXPECT_FALSE(delegate->appUpdated);
+    EXPECT_FALSE(menu->appUpdated());
 }
 
 TEST_F(StatusMenuTest, PageEntriesOpenTheServicesAddresses) {
     signInWithStoredName("Lovelace", "Ada");
-    delegate->isRedBadge = true;
-    delegate->menuItemActivated(kMenuTagAccount);
-    EXPECT_FALSE(delegate->isRedBadge);
+    menu->setRedBadge(true);
+    menu->menuItemActivated(kMenuTagAccount);
+    EXPECT_FALSE(menu->isRedBadge());
     ASSERT_TRUE(waitFor([&] { return workspace->openedURLs().size() == 1; }));
-    delegate->menuItemActivated(kMenuTagFontPage);
+    menu->menuItemActivated(kMenuTagFontPage);
     ASSERT_TRUE(waitFor([&] { return workspace->openedURLs().size() == 2; }));
     EXPECT_EQ(workspace->openedURLs(),
               (std::vector<std::string>{service.apiUrl() + "/pages/home",
@@ -143,28 +141,31 @@ TEST_F(StatusMenuTest, PageEntriesOpenTheServicesAddresses) {
 TEST_F(StatusMenuTest, APageThatCannotBeFetchedOpensNothing) {
     signInWithStoredName("Lovelace", "Ada");
     addFault({{"path", "/api/v1/screens/font-list/url"}, {"status", 500}});
-    delegate->menuItemActivated(kMenuTagFontPage);
-    ASSERT_TRUE(
-        waitFor([&] { return logCount("The font list page address could not be fetched") == 1; }));
-    EXPECT_TRUE(workspace->openedURLs().empty());
+    menu->menuItemActivated(kMenuTagFontPage);
+    ASSERT_TRUE(waitFor([&] { return requestCount("/api/v1/screens/font-list/url") == 1; }));
+    // The notice page still opens afterwards: the failure left nothing behind.
+    menu->menuItemActivated(kMenuTagNoticeInfo);
+    ASSERT_TRUE(waitFor([&] { return !workspace->openedURLs().empty(); }));
+    EXPECT_EQ(workspace->openedURLs(),
+              (std::vector<std::string>{service.apiUrl() + "/pages/notice"}));
 }
 
 TEST_F(StatusMenuTest, TheHelpPageComesFromTheServerAndIsRemembered) {
     signInWithStoredName("Lovelace", "Ada");
-    delegate->menuItemActivated(kMenuTagHelpURL);
-    delegate->menuItemActivated(kMenuTagHelpURL);  // while the first is in flight
+    menu->menuItemActivated(kMenuTagHelpURL);
+    menu->menuItemActivated(kMenuTagHelpURL);  // while the first is in flight
     ASSERT_TRUE(
-        waitFor([&] { return !delegate->openingHelpPage && !workspace->openedURLs().empty(); }));
+        waitFor([&] { return !menu->openingHelpPage() && !workspace->openedURLs().empty(); }));
     EXPECT_EQ(workspace->openedURLs(),
               (std::vector<std::string>{service.apiUrl() + "/pages/help"}));
-    EXPECT_EQ(logCount("Improgress for help page"), 1u);
+    EXPECT_EQ(requestCount("/api/v1/screens/help/url"), 1u);  // the second asked nothing
     const auto config = Config::userConfig();
     EXPECT_EQ(*plistGet<std::string>(*config, kConfigHelpPageURL),
               service.apiUrl() + "/pages/help");
 
     // Unreachable: the remembered address still opens.
     service.stop();
-    delegate->helppage();
+    menu->helppage();
     ASSERT_TRUE(waitFor([&] { return workspace->openedURLs().size() == 2; }));
     EXPECT_EQ(workspace->openedURLs()[1], service.apiUrl() + "/pages/help");
 }
@@ -173,33 +174,73 @@ TEST_F(StatusMenuTest, LogoutAsksFirst) {
     signInWithStoredName("Lovelace", "Ada");
     windows->confirmAnswer = platform::kDialogResultCode + 1;  // Cancel
     statusItem->delegate.itemActivated(kMenuTagLogout);
-    EXPECT_TRUE(client.isLoginStatus);
+    EXPECT_TRUE(calls.all().empty());
     ASSERT_EQ(windows->confirmations.size(), 1u);
     EXPECT_EQ(windows->confirmations[0], "Do you want to log out?");
 
     windows->confirmAnswer = platform::kDialogResultCode;  // Log Out
     statusItem->delegate.itemActivated(kMenuTagLogout);
-    settle();
-    EXPECT_FALSE(client.isLoginStatus);
-    EXPECT_EQ(requests("/api/v1/logout").size(), 1u);
+    EXPECT_EQ(calls.all(), (std::vector<std::string>{"performLogout false"}));
 }
 
 TEST_F(StatusMenuTest, TheVersionEntryShowsTheShortVersion) {
-    delegate->menuItemActivated(kMenuTagShowVersion);
+    menu->menuItemActivated(kMenuTagShowVersion);
     ASSERT_EQ(windows->alerts.size(), 1u);
     EXPECT_EQ(windows->alerts[0], "Ver. " + platform::Bundle::mainBundle()->shortVersion());
 }
 
-TEST_F(StatusMenuTest, ManualSynchronizationRunsOnceAtATime) {
+TEST_F(StatusMenuTest, TheSynchronizeEntryAsksForAManualRun) {
     signInWithStoredName("Lovelace", "Ada");
-    client.inFontSynchroizing = true;
-    delegate->menuItemActivated(kMenuTagSyncFont);
-    EXPECT_EQ(logCount("Skip manual performing font synchronization because of already running"),
-              1u);
-    client.inFontSynchroizing = false;
-    delegate->menuItemActivated(kMenuTagSyncFont);
+    menu->menuItemActivated(kMenuTagSyncFont);
+    EXPECT_EQ(calls.all(),
+              (std::vector<std::string>{
+                  "startSynchronization Skip manual performing font synchronization because of "
+                  "already running | Perfroming font synchronization at manual | Manual "
+                  "performing font synchronization"}));
+}
+
+TEST_F(StatusMenuTest, AfterSignInTheMenuFollowsTheAccount) {
+    signIn();
+    client.isLoginStatus = false;
+    menu->openMenu();
+    EXPECT_TRUE(client.isLoginStatus);
+    EXPECT_EQ(statusItem->image(), kStatusIconLogin);
+    const auto all = calls.all();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0], "settingScheduleCheckUserRereshToken");
+    EXPECT_NE(all[1].find("Authenticated performing font synchronization"), std::string::npos);
+
+    menu->setRedBadge(true);
+    menu->openMenu();
+    EXPECT_EQ(statusItem->image(), kStatusIconNotified);
+    menu->setAppUpdated(true);
+    menu->openMenu();
+    EXPECT_EQ(statusItem->image(), kStatusIconFinish);
+}
+
+TEST_F(StatusMenuTest, ANoticeRaisesTheBadgeUntilTheAccountPageIsOpened) {
+    signInWithStoredName("Lovelace", "Ada");
+    std::thread([this] {
+        menu->setNoticeInfoTitle("Notices(3 new)");
+        menu->raiseNoticeBadge();
+    }).join();
     settle();
-    EXPECT_EQ(logCount("Manual performing font synchronization"), 1u);
+    EXPECT_TRUE(menu->isRedBadge());
+    EXPECT_EQ(statusItem->image(), kStatusIconNotified);
+    EXPECT_EQ(statusItem->itemTitles[kMenuTagNoticeInfo], "Notices(3 new)");
+    menu->menuItemActivated(kMenuTagAccount);
+    EXPECT_FALSE(menu->isRedBadge());
+    EXPECT_EQ(statusItem->image(), kStatusIconLogin);
+}
+
+TEST_F(StatusMenuTest, SignedOutStopsTheAnimationAndShowsTheSignedOutIcon) {
+    progress->statusMenuFontDownload(
+        {kFMUpdateProgressNotification, {{kFMStartProgress, 2}, {kFMTypeface, std::string("A")}}});
+    ASSERT_TRUE(progress->isDownloadAnimating());
+    menu->showSignedOut();
+    settle();
+    EXPECT_FALSE(progress->isAnimating());
+    EXPECT_EQ(statusItem->image(), kStatusIconLogout);
 }
 
 }  // namespace

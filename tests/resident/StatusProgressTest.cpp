@@ -1,22 +1,27 @@
 // The status line and notices of font-download batches and update copies.
 #include <gtest/gtest.h>
 
-#include "AppDelegateFixture.h"
+#include <thread>
+
+#include "StatusMenuFixture.h"
+#include "update/UpdateNotifications.h"
 
 namespace tavo::test {
 namespace {
 
-class StatusProgressTest : public AppDelegateFixture {
+class StatusProgressTest : public StatusMenuFixture {
 protected:
     void start(int count, const std::string& names) {
-        delegate->statusMenuFontDownload(
-            {"fmUpdateProgress", {{"startProgress", count}, {"typeface", names}}});
+        progress->statusMenuFontDownload(
+            {kFMUpdateProgressNotification, {{kFMStartProgress, count}, {kFMTypeface, names}}});
     }
     void finished(const std::string& name) {
-        delegate->statusMenuFontDownload(
-            {"fmUpdateProgress", {{"progress", 0}, {"typeface", name}}});
+        progress->statusMenuFontDownload(
+            {kFMUpdateProgressNotification, {{kFMProgress, 0}, {kFMTypeface, name}}});
     }
-    std::string statusLine() { return statusItem->itemTitles[1]; }
+    void update(const char* key, std::any value) {
+        progress->statusMenuProgressUpdate({kPCNotificationKeyUpdateProgress, {{key, value}}});
+    }
     // The percentage shown on the first line of the status line.
     std::string shownPercent() {
         const std::string line = statusLine();
@@ -41,7 +46,8 @@ TEST_F(StatusProgressTest, ABatchOfThreeShowsZeroThirtyThreeSixtySixAndAHundred)
     ASSERT_EQ(delivered.size(), 1u);
     EXPECT_EQ(delivered[0].subtitle, "Font Download Success");
     EXPECT_EQ(delivered[0].informativeText, "3 fonts\nA, B, C");
-    EXPECT_FALSE(delegate->statusMenuIconAnimationTimer);
+    EXPECT_FALSE(progress->isDownloadAnimating());
+    EXPECT_TRUE(progress->isDownloadCompleteStatus());
 }
 
 TEST_F(StatusProgressTest, ABatchOfSevenUsesSinglePrecision) {
@@ -59,7 +65,7 @@ TEST_F(StatusProgressTest, ANameReportedTwiceCountsOnce) {
     finished("A");
     finished("A");
     EXPECT_TRUE(userNotifications->all().empty());
-    EXPECT_TRUE(delegate->statusMenuIconAnimationTimer);
+    EXPECT_TRUE(progress->isDownloadAnimating());
     finished("B");
     EXPECT_EQ(userNotifications->all().size(), 1u);
 }
@@ -86,32 +92,66 @@ TEST_F(StatusProgressTest, FontNamesAreCutAfterTwentyCharacters) {
 }
 
 TEST_F(StatusProgressTest, DownloadsKeepTheStatusLineWhileAnUpdateCopies) {
-    delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"isCopyStarted", true}}});
+    update(kPCUserInfoKeyIsCopyStarted, true);
     EXPECT_EQ(statusLine(), "Updating TAVO 0%");
     start(2, "A,B");
-    delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"pcProgress", 40}}});
+    update(kPCUserInfoKeyProgress, 40);
     EXPECT_EQ(statusLine(), "Downloading fonts 0%\nA,B");
     finished("A");
     finished("B");
     // The update copy still runs: no completion icon over its animation.
     EXPECT_NE(statusItem->image(), "QXRStatusBarItemIconfinish");
-    delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"pcProgress", 80}}});
+    update(kPCUserInfoKeyProgress, 80);
     EXPECT_EQ(statusLine(), "Updating TAVO 80%");
-    delegate->statusMenuProgressUpdate({"pcUpdateProgress", {{"isCopyFinished", true}}});
+    update(kPCUserInfoKeyIsCopyFinished, true);
     EXPECT_EQ(statusLine(), "TAVO has been updated");
     EXPECT_EQ(statusItem->image(), "QXRStatusBarItemIconfinish");
+}
+
+TEST_F(StatusProgressTest, ProgressFromAnotherThreadIsShownOnTheMainThread) {
+    std::thread([this] { start(2, "A,B"); }).join();
+    EXPECT_TRUE(statusLine().empty());  // not yet: the batch lives on the main thread
+    settle();
+    EXPECT_EQ(statusLine(), "Downloading fonts 0%\nA,B");
+    EXPECT_TRUE(progress->isDownloadAnimating());
+}
+
+TEST_F(StatusProgressTest, AFailedDownloadStopsTheAnimationsAndShowsTheAccount) {
+    signIn();
+    storeClientSignIn();
+    start(2, "A,B");
+    update(kPCUserInfoKeyIsCopyStarted, true);
+    progress->statusMenuFontDownload(
+        {kFMUpdateProgressNotification, {{kFMCopyErrorOccurred, std::string()}}});
+    EXPECT_FALSE(progress->isAnimating());
+    EXPECT_EQ(statusItem->image(), "QXRStatusBarItemIconlogin");
+    const auto delivered = userNotifications->all();
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].subtitle, "Font download failed");
+}
+
+TEST_F(StatusProgressTest, AFailedUpdateCopyRestoresTheIcon) {
+    client.isLoginStatus = false;
+    update(kPCUserInfoKeyIsCopyStarted, true);
+    ASSERT_TRUE(progress->isUpdateAnimating());
+    update(kPCUserInfoKeyCopyErrorOccurred, true);
+    EXPECT_FALSE(progress->isUpdateAnimating());
+    EXPECT_EQ(statusItem->image(), "QXRStatusBarItemIconlogout");
 }
 
 TEST_F(StatusProgressTest, TheAnimationCyclesThroughThreeFrames) {
     std::vector<std::string> frames;
     for (int i = 0; i < 5; ++i) {
-        delegate->statusIconUpdateAnimation();
+        progress->statusIconUpdateAnimation();
         frames.push_back(statusItem->image());
     }
     EXPECT_EQ(frames, (std::vector<std::string>{
                           "QXRStatusBarItemIconworking_1", "QXRStatusBarItemIconworking_2",
                           "QXRStatusBarItemIconworking_3", "QXRStatusBarItemIconworking_1",
                           "QXRStatusBarItemIconworking_2"}));
+    progress->resetIconAnimationFrame();  // the first online processing starts it afresh
+    progress->statusIconUpdateAnimation();
+    EXPECT_EQ(statusItem->image(), "QXRStatusBarItemIconworking_1");
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "resident/AppDelegate.h"
 #include "resident/ResidentFakes.h"
 #include "resident/ResidentNames.h"
+#include "resident/StatusMenuController.h"
 #include "service/ServiceFixture.h"
 #include "session/SessionState.h"
 #include "signin/SignInWindow.h"
@@ -60,9 +61,10 @@ protected:
         env.windows = windows;
         delegate = std::make_shared<AppDelegate>(std::move(env));
         // What start-up does for the menu and the sign-in.
-        delegate->setStatusItem();
+        delegate->statusMenu().setStatusItem();
         observer = NotificationCenter::defaultCenter().addObserver(
-            kLMUserInfoKeyLoginSucess, [this](const Notification&) { delegate->openMenu(); });
+            kLMUserInfoKeyLoginSucess,
+            [this](const Notification&) { delegate->statusMenu().openMenu(); });
     }
 
     void TearDown() override {

@@ -1,16 +1,20 @@
 // What the resident application does with stream events, with the messages
-// of finished synchronizations and downloads, and with fonts the font
-// manager made available by itself.
+// of finished synchronizations, with fonts the font manager made available
+// by itself, and with refused requests.
+#include "resident/EventRouter.h"
+
 #include "events/SSEConstants.h"
+#include "events/SSEEvents.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/NotificationUtil.h"
-#include "platform/StatusItem.h"
-#include "resident/AppDelegate.h"
 #include "resident/FileURL.h"
-#include "resident/ResidentNames.h"
+#include "resident/ResidentQueues.h"
+#include "resident/WeakCall.h"
 #include "service/ApiClient.h"
+#include "service/OVError.h"
+#include "service/ResultCodes.h"
 #include "session/SessionState.h"
 
 namespace tavo {
@@ -26,38 +30,34 @@ std::string joined(const std::vector<std::string>& parts, const std::string& sep
 
 }  // namespace
 
-std::vector<std::string> AppDelegate::fontDownloadComplateList() const {
-    std::lock_guard lock(mutex_);
-    return fontDownloadComplateList_;
-}
+EventRouter::EventRouter(ApiClient& client, SessionState& sessionState)
+    : client_(client), sessionState_(sessionState) {}
 
-void AppDelegate::setFontDownloadComplateList(std::vector<std::string> names) {
-    std::lock_guard lock(mutex_);
-    fontDownloadComplateList_ = std::move(names);
-}
-
-void AppDelegate::sseServerSentEvent(const Notification& notification) {
+void EventRouter::sseServerSentEvent(const Notification& notification) {
     const UserInfo& info = notification.userInfo;
     if (info.empty())
         return;
-    if (info.count(kPCUserInfoKeyOpen) && !session().isOnlineFirstProcessingExecuted) {
-        submitToMainQueue(
-            [](AppDelegate& self) { self.applicationDidFinishLaunchingOrOnlineFirstDetection(); });
+    if (info.count(kPCUserInfoKeyOpen) && !sessionState_.isOnlineFirstProcessingExecuted) {
+        submitToMainQueue(shared_from_this(), [](EventRouter& self) {
+            callIfSet(self.links_.applicationDidFinishLaunchingOrOnlineFirstDetection);
+        });
     }
     // "close" needs nothing here: the stream schedules its own reconnection.
     if (info.count(kEventFontActivate)) {
-        submitToSerialQueue(
-            [info](AppDelegate& self) { self.env_.fontController->activateFontOnWeb(info); });
+        submitToSerialQueue(client_, shared_from_this(), [info](EventRouter& self) {
+            callIfSet(self.links_.activateFontOnWeb, info);
+        });
     }
     if (info.count(kEventFontDeactivate)) {
-        submitToSerialQueue(
-            [info](AppDelegate& self) { self.env_.fontController->deactivateFontOnWeb(info); });
+        submitToSerialQueue(client_, shared_from_this(), [info](EventRouter& self) {
+            callIfSet(self.links_.deactivateFontOnWeb, info);
+        });
     }
     if (info.count(kEventFontAllUninstall))
         ILog("Event All-Uninstall-Deactivated");
 }
 
-void AppDelegate::notifyFMCommonMessage(const Notification& notification) {
+void EventRouter::notifyFMCommonMessage(const Notification& notification) {
     TAVO_DLOG("start");
     const auto* heading = userInfoText(notification.userInfo, kFMCommonMessageHeading);
     const auto* detail = userInfoText(notification.userInfo, kFMCommonMessageDetail);
@@ -67,7 +67,7 @@ void AppDelegate::notifyFMCommonMessage(const Notification& notification) {
     TAVO_DLOG("end");
 }
 
-void AppDelegate::changeNoticeRegisteredFontManager(const Notification& notification) {
+void EventRouter::changeNoticeRegisteredFontManager(const Notification& notification) {
     const auto it = notification.userInfo.find(kFontManagerAvailableFontURLsAdded);
     if (it == notification.userInfo.end())
         return;
@@ -79,31 +79,28 @@ void AppDelegate::changeNoticeRegisteredFontManager(const Notification& notifica
         if (auto path = pathFromFileURL(url); !path.empty())
             paths.push_back(std::move(path));
     TAVO_DLOG("targetFonts: %@", joined(paths, ","));
-    if (client().isLoginStatus) {
+    if (client_.isLoginStatus) {
         ILog("Something to do for font checker with logged in (%ld fonts)",
              static_cast<long>(paths.size()));
-        env_.fontController->deactivateFromAvailableFonts(paths);
+        callIfSet(links_.deactivateFromAvailableFonts, paths);
     } else {
         ILog("Nothing to do for font checker without logged in (%ld fonts)",
              static_cast<long>(paths.size()));
     }
 }
 
-void AppDelegate::fontDownLoadNotification() {
+void EventRouter::apiErrorDetection(const Notification& notification) {
     TAVO_DLOG("start");
-    isDownloadCompleteStatus = true;
-    submitToMainQueue([](AppDelegate& self) {
-        if (!self.env_.statusItem)
-            return;
-        self.env_.statusItem->setItemTitle(kMenuTagAccountInfo, localized("Font Download Success"));
-        self.env_.statusItem->setImage(kStatusIconFinish);
-    });
-    const auto names = fontDownloadComplateList();
-    const std::string subtitle = localized("Font Download Success");
-    const std::string text =
-        std::to_string(names.size()) + localized("Font Count") + "\n" + joined(names, ", ");
-    ILog("Delivered Notification: %@", subtitle);
-    NotificationUtil::deliverNotificationWithSubtile(subtitle, text);
+    const auto text = [&](const char* key) {
+        const auto* value = userInfoText(notification.userInfo, key);
+        return value ? *value : std::string();
+    };
+    const std::string code = text(kOVErrorUserInfoKeyCode);
+    if (hasIntegerValue(code) && integerValue(code) == kHttpResponceCodeRefreshTokenExpired) {
+        ILog("Forced logout because of expired refresh token: code=%@, message=%@", code,
+             text(kOVErrorUserInfoKeyMessage));
+        callIfSet(links_.forcedLogout);
+    }
     TAVO_DLOG("end");
 }
 

@@ -1,16 +1,23 @@
-// The second-instance check, the installer watch, the dispatch of stream
-// events and fonts-added events, and logout.
+// Start-up and shutdown: the second-instance check, the installer watch,
+// and the notifications and signals start-up hands to the controllers.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <future>
 #include <mutex>
+#include <set>
 
 #include "AppDelegateFixture.h"
+#include "events/SSEConstants.h"
 #include "foundation/Const.h"
-#include "foundation/FileUtil.h"
 #include "platform/Bundle.h"
-#include "resident/FileURL.h"
+#include "resident/EventRouter.h"
+#include "resident/PeriodicWork.h"
+#include "resident/ResidentNames.h"
+#include "resident/StatusMenuController.h"
+#include "resident/StatusProgress.h"
+#include "service/OVError.h"
+#include "update/UpdateNotifications.h"
 
 namespace tavo::test {
 namespace {
@@ -46,12 +53,9 @@ TEST_F(StartUpTest, OnlyAnotherProcessOfTheSameVersionCountsAsASecondInstance) {
     workspace->set({app(::getpid(), same, "TAVO"), app(4242, older, "TAVO"),
                     app(4243, other, "Other"), app(4244, "", "bash")});
     EXPECT_FALSE(delegate->doubleStartupOSOwnUserProcesses());
-    EXPECT_EQ(logCount("Skipping check process with empty bundle: PID: [4244]"), 1u);
-    EXPECT_EQ(logCount("Detected the same bundle oskavelle.TAVO"), 2u);
 
     workspace->set({app(::getpid(), same, "TAVO"), app(4245, same, "TAVO")});
     EXPECT_TRUE(delegate->doubleStartupOSOwnUserProcesses());
-    EXPECT_EQ(logCount("Already another process is alive: bundle: oskavelle.TAVO [4245]"), 1u);
 }
 
 TEST_F(StartUpTest, ASecondInstanceEndsBeforeReadingTheConfiguration) {
@@ -59,39 +63,37 @@ TEST_F(StartUpTest, ASecondInstanceEndsBeforeReadingTheConfiguration) {
     workspace->set({app(4245, same, "TAVO")});
     delegate->applicationDidFinishLaunching();
     EXPECT_EQ(terminations, 1);
-    EXPECT_EQ(logCount("Loaded user configuration"), 0u);
     EXPECT_FALSE(client.serialDispatchQueue() && client.serialDispatchQueue() != queue);
     EXPECT_TRUE(statusItem->images.empty());
 }
 
 TEST_F(StartUpTest, TheUpdatedArgumentMarksTheProcess) {
-    AppEnvironment env = delegate->environment();
+    AppEnvironment env = environment();
     env.arguments = {"TAVO", "--headless", "-Updated"};
     auto updated = std::make_shared<AppDelegate>(env);
     updated->applicationDidFinishLaunching();
-    EXPECT_TRUE(updated->appUpdated);
+    EXPECT_TRUE(updated->statusMenu().appUpdated());
     updated->applicationWillTerminate();
 
     env.arguments = {"TAVO", "-Updatedx"};
     auto plain = std::make_shared<AppDelegate>(env);
     plain->applicationDidFinishLaunching();
-    EXPECT_FALSE(plain->appUpdated);
+    EXPECT_FALSE(plain->statusMenu().appUpdated());
     plain->applicationWillTerminate();
 }
 
 TEST_F(StartUpTest, TheInstallerWatchOpensTheSignInWindowOnceTheInstallerEnds) {
     delegate->applicationDidFinishLaunching();  // no configuration: the watch runs
-    ASSERT_TRUE(delegate->installerCheckTimer);
+    ASSERT_TRUE(delegate->isInstallerWatchRunning());
     workspace->set({app(5000, "", "TAVO-Installer")});
     delegate->installerCheckObservation();
     delegate->installerCheckObservation();
-    EXPECT_EQ(logCount("Found active installer process."), 1u);
     EXPECT_EQ(windows->signInWindows, 0);
 
     workspace->set({});
     delegate->installerCheckObservation();
     EXPECT_EQ(windows->signInWindows, 1);
-    EXPECT_FALSE(delegate->installerCheckTimer);
+    EXPECT_FALSE(delegate->isInstallerWatchRunning());
 }
 
 TEST_F(StartUpTest, TheInstallerWatchOpensNoSecondSignInWindow) {
@@ -102,105 +104,101 @@ TEST_F(StartUpTest, TheInstallerWatchOpensNoSecondSignInWindow) {
     workspace->set({});
     delegate->installerCheckObservation();
     EXPECT_EQ(windows->signInWindows, 0);
-    EXPECT_EQ(logCount("Skip opening account certification window because already opened"), 1u);
+    EXPECT_FALSE(delegate->isInstallerWatchRunning());
     sessionState.unsetWindowAppear(kWindowAppearLogin);
 }
 
 TEST_F(StartUpTest, AnInstallerNeverSeenEndsTheWatchAtTheFirstTick) {
     delegate->applicationDidFinishLaunching();
     delegate->installerCheckObservation();
-    EXPECT_EQ(logCount("Could not found Installer process."), 1u);
-    EXPECT_FALSE(delegate->installerCheckTimer);
+    EXPECT_FALSE(delegate->isInstallerWatchRunning());
     EXPECT_EQ(windows->signInWindows, 0);
 }
 
 TEST_F(StartUpTest, TwoOpenNotificationsBeforeTheFirstOnlineProcessingStartOneSynchronization) {
+    signIn();
+    storeClientSignIn();
     client.isOnlineStatusApi = true;
     client.isOnlineStatusSse = true;
     // Hold the serial queue so the synchronization stays queued meanwhile.
     std::promise<void> release;
     auto released = release.get_future().share();
     queue->async([released] { released.wait(); });
-    const Notification open{"serverSentEvent", {{"open", true}}};
-    delegate->sseServerSentEvent(open);
-    delegate->sseServerSentEvent(open);
+    const Notification open{kSSENotificationKeyServerSentEvent, {{kPCUserInfoKeyOpen, true}}};
+    delegate->eventRouter().sseServerSentEvent(open);
+    delegate->eventRouter().sseServerSentEvent(open);
     MainQueue::main().drain();
     EXPECT_TRUE(sessionState.isOnlineFirstProcessingExecuted);
-    EXPECT_EQ(logCount("Perfroming font synchronization at first"), 1u);
-    EXPECT_EQ(logCount("Skip first performing font synchronization because of already running"),
-              1u);
-
-    delegate->sseServerSentEvent(open);  // after the first processing: ignored
-    MainQueue::main().drain();
-    EXPECT_EQ(logCount("Perfroming font synchronization at first"), 1u);
-    EXPECT_EQ(logCount("Skip first performing"), 1u);
+    EXPECT_TRUE(client.inFontSynchroizing);
     release.set_value();
     settle();
-}
-
-TEST_F(StartUpTest, FontsAddedWhileSignedOutAreLeftAlone) {
-    delegate->applicationDidFinishLaunching();
-    ASSERT_TRUE(fontManager->fontsAdded);
-    const std::string folder = Const::userFontDirectoryPath().value_or("");
-    fontManager->announce({folder + "/A Font.otf", folder + "/B%.ttf"});
-    EXPECT_EQ(logCount("Nothing to do for font checker without logged in (2 fonts)"), 1u);
     controller->waitForActivationBatches();
-    EXPECT_TRUE(fontManager->unregistered.empty());
-
-    client.isLoginStatus = true;
-    fontManager->announce({folder + "/A Font.otf"});
-    EXPECT_EQ(logCount("Something to do for font checker with logged in (1 fonts)"), 1u);
-    client.isLoginStatus = false;
+    // One run: each page of the list was asked for once.
+    const auto pages = requests("/api/v1/install-fonts");
+    ASSERT_GE(pages.size(), 1u);
+    std::set<std::string> offsets;
+    for (const auto& page : pages)
+        offsets.insert(page["query"].value("offset", std::string()));
+    EXPECT_EQ(offsets.size(), pages.size());
 }
 
-TEST_F(StartUpTest, FontEventsRunOnTheSerialQueueAfterWhatIsQueued) {
-    // A synchronization holds the queue: the web action waits behind it.
-    std::promise<void> release;
-    auto released = release.get_future().share();
-    queue->async([released] { released.wait(); });
-    delegate->sseServerSentEvent(
-        {"serverSentEvent",
-         {{"font-activate", std::string()}, {"jsonData", std::string(R"({"fontId":"77"})")}}});
-    delegate->sseServerSentEvent({"serverSentEvent", {{"font-all-uninstall", std::string()}}});
-    EXPECT_EQ(logCount("Event Font-Activate: Id: 77"), 0u);
-    EXPECT_EQ(logCount("Event All-Uninstall-Deactivated"), 1u);
-    release.set_value();
-    settle();
-    EXPECT_EQ(logCount("Event Font-Activate: Id: 77"), 1u);
-}
-
-TEST_F(StartUpTest, LogoutKeepsTheDeviceKeyAndDropsTheSignIn) {
+TEST_F(StartUpTest, StartUpHandsEachNotificationToItsController) {
     signIn();
     storeClientSignIn();
-    Config::createFontPlist();
-    ASSERT_TRUE(FileUtil::exists(*Config::fontListPath()));
-    client.isLoginStatus = true;
-    delegate->performLogout(false);
+    storeServerAddresses();
+    delegate->applicationDidFinishLaunching();
+    settle();
+    EXPECT_TRUE(client.isLoginStatus);
+    EXPECT_EQ(client.apiEndpoint(), service.apiUrl());
+    ASSERT_TRUE(statusItem->delegate.menuWillOpen);
+    EXPECT_FALSE(delegate->isInstallerWatchRunning());  // configured: no installer watch
+    ASSERT_TRUE(powerEvents->wake);
+
+    // Download and update progress reach the tray.
+    NotificationCenter::defaultCenter().post(
+        kFMUpdateProgressNotification, {{kFMStartProgress, 1}, {kFMTypeface, std::string("Zeta")}});
+    EXPECT_EQ(statusItem->itemTitles[kMenuTagAccountInfo], "Downloading fonts 0%\nZeta");
+    NotificationCenter::defaultCenter().post(kPCNotificationKeyUpdateProgress,
+                                             {{kPCUserInfoKeyIsCopyStarted, true}});
+    EXPECT_TRUE(delegate->statusProgress().isUpdateAnimating());
+
+    // A wake reaches the periodic checks.
+    powerEvents->wake();
+    settle();
+    EXPECT_EQ(sessionState.awakenTimestamp(), clock->systemNow());
+
+    // The message of a finished synchronization becomes a user notification.
+    const std::size_t before = userNotifications->all().size();
+    NotificationCenter::defaultCenter().post(
+        kFMCommonMessageNotification,
+        {{kFMCommonMessageHeading, std::string("Font Synchronization Completed")},
+         {kFMCommonMessageDetail, std::string("Finished the font synchronization")}});
+    EXPECT_EQ(userNotifications->all().size(), before + 1);
+
+    // An expired refresh token logs out.
+    NotificationCenter::defaultCenter().post(kOVErrorNotificationKeyErrorEvent,
+                                             {{kOVErrorUserInfoKeyCode, std::string("1008")}});
     settle();
     EXPECT_FALSE(client.isLoginStatus);
-    EXPECT_FALSE(FileUtil::exists(*Config::fontListPath()));
-    const auto config = Config::userConfig();
-    ASSERT_TRUE(config);
-    EXPECT_EQ(Config::decryptedValue(*config, kConfigDeviceKey), "device-key");
-    EXPECT_TRUE(Config::decryptedValue(*config, kConfigDeviceId).value_or("").empty());
-    EXPECT_TRUE(Config::decryptedValue(*config, kConfigRefreshTokens).value_or("").empty());
-    EXPECT_EQ(statusItem->enabledChanges, (std::vector<bool>{false, true}));
-    EXPECT_EQ(statusItem->image(), "QXRStatusBarItemIconlogout");
-    EXPECT_EQ(requests("/api/v1/logout").size(), 1u);
-    EXPECT_TRUE(userNotifications->all().empty());  // not a forced one
+    EXPECT_EQ(statusItem->image(), kStatusIconLogout);
+
+    // A completed sign-in signs in again.
+    NotificationCenter::defaultCenter().post(kLMUserInfoKeyLoginSucess);
+    EXPECT_TRUE(client.isLoginStatus);
 }
 
-TEST(FileURLTest, PathsSurviveTheRoundTripThroughURLs) {
-    for (const std::string path : {"/home/u/.local/share/fonts/Oskavelle/Plain.otf",
-                                   "/f/With Space & 100%.ttf", "/f/Zoë#?.otc"}) {
-        const std::string url = fileURLFromPath(path);
-        EXPECT_EQ(url.find(' '), std::string::npos) << url;
-        EXPECT_EQ(pathFromFileURL(url), path) << url;
-    }
-    EXPECT_EQ(pathFromFileURL("file://localhost/a%20b"), "/a b");
-    EXPECT_EQ(pathFromFileURL("http://example.com/a"), "");
-    EXPECT_EQ(pathFromFileURL("file://otherhost/a"), "");
-    EXPECT_EQ(pathFromFileURL("file:///a%2"), "/a%2");
+TEST_F(StartUpTest, ShutdownStopsEveryTimer) {
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate->isInstallerWatchRunning());
+    delegate->periodicWork().updateTwentyFourHourTimer();
+    delegate->statusProgress().statusMenuProgressUpdate(
+        {kPCNotificationKeyUpdateProgress, {{kPCUserInfoKeyIsCopyStarted, true}}});
+    ASSERT_TRUE(delegate->periodicWork().hasTwentyFourHourCheckTimer());
+    delegate->applicationWillTerminate();
+    EXPECT_FALSE(delegate->isInstallerWatchRunning());
+    EXPECT_FALSE(delegate->periodicWork().hasTwentyFourHourCheckTimer());
+    EXPECT_FALSE(delegate->periodicWork().hasHalfHourCheckTimer());
+    EXPECT_FALSE(delegate->statusProgress().isAnimating());
 }
 
 }  // namespace
