@@ -14,6 +14,21 @@ std::string padded(long value, size_t width) {
     return digits;
 }
 
+// The zone as the pattern letter Z asks for it: "+0000" for one to three
+// letters, "GMT+05:30" (or "GMT") for four, "+05:30" (or "Z") for five.
+std::string zoneText(long offsetSeconds, size_t letters) {
+    const char sign = offsetSeconds < 0 ? '-' : '+';
+    const long minutes = (offsetSeconds < 0 ? -offsetSeconds : offsetSeconds) / 60;
+    const std::string hours = padded(minutes / 60, 2);
+    const std::string rest = padded(minutes % 60, 2);
+    if (letters <= 3)
+        return sign + hours + rest;
+    if (letters == 4)
+        return offsetSeconds == 0 ? std::string("GMT")
+                                  : "GMT" + std::string(1, sign) + hours + ":" + rest;
+    return offsetSeconds == 0 ? std::string("Z") : sign + hours + ":" + rest;
+}
+
 }  // namespace
 
 std::string DateUtil::getCurrentDate(const std::string& pattern) {
@@ -40,7 +55,8 @@ std::string DateUtil::getFormatStringFromDate(Clock::SystemTime date, const std:
             if (end == i + 1)
                 out += '\'';
             else
-                out += pattern.substr(i + 1, (end == std::string::npos ? pattern.size() : end) - i - 1);
+                out += pattern.substr(i + 1,
+                                      (end == std::string::npos ? pattern.size() : end) - i - 1);
             i = end == std::string::npos ? pattern.size() : end + 1;
             continue;
         }
@@ -49,13 +65,24 @@ std::string DateUtil::getFormatStringFromDate(Clock::SystemTime date, const std:
             ++run;
         switch (c) {
             case 'y':
-                out += run == 2 ? padded((tm.tm_year + 1900) % 100, 2) : padded(tm.tm_year + 1900, run);
+                out += run == 2 ? padded((tm.tm_year + 1900) % 100, 2)
+                                : padded(tm.tm_year + 1900, run);
                 break;
-            case 'M': out += padded(tm.tm_mon + 1, run); break;
-            case 'd': out += padded(tm.tm_mday, run); break;
-            case 'H': out += padded(tm.tm_hour, run); break;
-            case 'm': out += padded(tm.tm_min, run); break;
-            case 's': out += padded(tm.tm_sec, run); break;
+            case 'M':
+                out += padded(tm.tm_mon + 1, run);
+                break;
+            case 'd':
+                out += padded(tm.tm_mday, run);
+                break;
+            case 'H':
+                out += padded(tm.tm_hour, run);
+                break;
+            case 'm':
+                out += padded(tm.tm_min, run);
+                break;
+            case 's':
+                out += padded(tm.tm_sec, run);
+                break;
             case 'S': {
                 std::string fraction = padded(nanos, 9);
                 if (run <= 9)
@@ -64,7 +91,11 @@ std::string DateUtil::getFormatStringFromDate(Clock::SystemTime date, const std:
                     out += fraction + std::string(run - 9, '0');
                 break;
             }
-            default: out.append(run, c);
+            case 'Z':
+                out += zoneText(tm.tm_gmtoff, run);
+                break;
+            default:
+                out.append(run, c);
         }
         i += run;
     }
