@@ -73,7 +73,7 @@ TEST_F(SignInStepsTest, CodeRefusalsFollowTheirTable) {
     EXPECT_EQ(stored(kConfigRefreshTokens), std::optional<std::string>(""));
 }
 
-TEST_F(SignInStepsTest, CodeAtTheDeviceLimitStoresTokensAndGoesToTheDevicePage) {
+TEST_F(SignInStepsTest, CodeAtTheDeviceLimitHoldsTheTokensAndGoesToTheDevicePage) {
     expectSegue(flow.login(kTwoFactorLimitMail, kPassword), signin::kSegueTwoAuthorization);
     expectSegue(flow.submitCode(kTwoFactorCode), signin::kSegueThirdUnitNgDialog);
     ASSERT_FALSE(client.refreshToken().value_or("").empty());
