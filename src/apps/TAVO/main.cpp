@@ -2,7 +2,12 @@
 // account on this machine, with an icon and menu in the desktop's tray and
 // the sign-in window; without a display it runs headless, with its status
 // item and windows written to the log.
+#include <pthread.h>
 #include <signal.h>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -99,6 +104,7 @@ sigset_t terminationSignals() {
 
 void watchTerminationSignals(const sigset_t& set) {
     std::thread([set] {
+        pthread_setname_np(pthread_self(), "signals");
         int signal = 0;
         if (sigwait(&set, &signal) == 0) {
             ILog("Terminating on signal %d", signal);
@@ -110,6 +116,11 @@ void watchTerminationSignals(const sigset_t& set) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+    // One heap for every thread: the program's threads mostly wait for the
+    // network, and an allocator heap per thread would keep what each freed.
+    mallopt(M_ARENA_MAX, 1);
+#endif
     const sigset_t signals = terminationSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
