@@ -66,7 +66,7 @@ bool passesOsGate() {
     const bool supported = platform::SystemInfo::isSupportedOs();
     const std::string state =
         supported ? "seems the version equals 10.12 and later" : "seems the version is below 10.12";
-    std::string version = platform::SystemInfo::osVersionText();
+    std::string version = platform::SystemInfo::operatingSystemVersionString();
     if (version.empty())
         version = "unknown";
     primitiveILog("It %@: %@", state, version);

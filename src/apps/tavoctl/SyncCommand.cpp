@@ -383,7 +383,7 @@ int runSyncCommand(std::ostream& out, std::ostream& err) {
     const auto refresh =
         config ? Config::decryptedValue(*config, kConfigRefreshTokens) : std::nullopt;
     if (!deviceId || deviceId->empty() || !refresh || refresh->empty()) {
-        err << kNotSignedIn;
+        err << kNotSignedIn << "tavoctl sync: " << signInProblem() << "\n";
         return 2;
     }
     std::shared_ptr<platform::FontManager> fontManager = platform::FontconfigFontManager::create();
