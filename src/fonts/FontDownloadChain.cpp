@@ -31,7 +31,7 @@ void FontManagementController::downloadFont() {
 }
 
 void FontManagementController::startNextDownload() {
-    if (chainState_.isFontDownloading || stopRequested_)
+    if (chainState_.isFontDownloading || stopRequested())
         return;
     ILog("Attempt to download font");
     const auto key = store_.firstDownloading();

@@ -58,6 +58,10 @@ FontManagementController::~FontManagementController() {
     waitForActivationBatches();
 }
 
+bool FontManagementController::stopRequested() const {
+    return stopRequested_ || client_.transfersStopped();
+}
+
 std::shared_ptr<platform::FontManager> FontManagementController::fontManager() const {
     return fontManager_ ? fontManager_ : platform::FontManager::defaultManager();
 }

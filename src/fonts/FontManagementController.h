@@ -96,9 +96,10 @@ public:
     void downloadFont();
     // The program ends: a run requests no further page and the chain starts
     // no further download. The transfers in flight are the client's to end
-    // (ApiClient::stopTransfers).
+    // (ApiClient::stopTransfers); a client whose transfers were stopped
+    // stops the controller as well.
     void stop() { stopRequested_ = true; }
-    bool stopRequested() const { return stopRequested_; }
+    bool stopRequested() const;
 
     // ---- activation and deactivation
     void fontActivate(const std::vector<std::string>& paths);

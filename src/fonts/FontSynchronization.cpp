@@ -109,7 +109,7 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
     std::unordered_set<std::string> listed;  // font ids of the pages so far
     std::vector<std::string> shown;          // names this run put into the progress list
     for (;;) {
-        if (stopRequested_) {
+        if (stopRequested()) {
             ILog("Font synchronization stopped before the font list at %ld: nothing written",
                  offset);
             return;
@@ -125,7 +125,7 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
         std::optional<Error> error;
         const FontsBase page =
             api.getFontsWithContains(kContainsAvailableFonts, limit, offset, &error);
-        if (stopRequested_) {
+        if (stopRequested()) {
             ILog("Font synchronization stopped at the font list at %ld: nothing written", offset);
             return;
         }
@@ -299,7 +299,7 @@ void FontManagementController::fontUninstallationRemovedServer(long limit, long 
     const std::string folder = Const::userFontDirectoryPath().value_or("");
     FontsApi api(client_);
     std::unordered_set<std::string> listed;  // font ids of the pages so far
-    for (bool more = true; more && !stopRequested_; offset += 1000) {
+    for (bool more = true; more && !stopRequested(); offset += 1000) {
         ILog("Start Uninstallation removed fonts ");
         more = false;
         if (offset > kMaximumFontListOffset) {

@@ -370,7 +370,11 @@ int runSyncCommand(std::ostream& out, std::ostream& err, ApiClient& client,
         view.update(monitor->snapshot());
 
     Result result = Result::Completed;
-    if (monitor->failed)
+    // A stop cancels what is in flight: whatever the run then reported, the
+    // command was interrupted (unless the run had completed before).
+    if ((interrupted() || client.transfersStopped()) && !monitor->completed)
+        result = Result::Interrupted;
+    else if (monitor->failed)
         result = Result::Failed;
     else if (monitor->gaveUp)
         result = Result::GaveUp;
