@@ -1,6 +1,7 @@
 #include "foundation/FileUtil.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,6 +105,7 @@ bool FileUtil::writeFile(const std::string& path, std::string_view bytes, bool a
         fail(error, path);
         return false;
     }
+    ::flock(fd, LOCK_EX | LOCK_NB);  // in use: the clean-up of leftovers leaves it alone
     bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
     if (!ok)
         fail(error, path);

@@ -48,11 +48,11 @@ bool hasStoredValue(const std::optional<PlistDict>& config, const char* key) {
 void AppDelegate::setApiClient() {
     TAVO_DLOG("start");
     ApiClient& api = client();
-    api.inFontSynchroizing = false;
     api.setApiEndpoint(apiServerAddress());
     api.setSseEndpoint(sseServerAddress());
-    api.isFontDownloading = false;
-    TAVO_DLOG(": apiClient.isFontDownloading=%d", api.isFontDownloading ? 1 : 0);
+    auto& chain = env_.fontController->chainState();
+    chain.isFontDownloading = false;
+    TAVO_DLOG(": apiClient.isFontDownloading=%d", chain.isFontDownloading ? 1 : 0);
 
     const std::string swVers = platform::SystemInfo::osVersionText();
     ILog("sw_vers information below:\n%@", swVers);
@@ -165,22 +165,22 @@ void AppDelegate::applicationDidFinishLaunchingOrOnlineFirstDetection() {
 
 bool AppDelegate::startSynchronization(const char* skipLine, const char* startLine,
                                        const char* runLine) {
-    if (client().inFontSynchroizing) {
+    auto hold = std::make_shared<FontSyncGate::Hold>(env_.fontController->syncGate().tryAcquire());
+    if (!*hold) {
         ILog("%@", skipLine);
         return false;
     }
-    client().inFontSynchroizing = true;
     ILog("%@", startLine);
     const std::string run = runLine;
-    submitToSerialQueue([run](AppDelegate& self) {
+    submitToSerialQueue([run, hold](AppDelegate& self) {
         ILog("%@", run);
-        self.runSynchronization();
+        self.runSynchronization(std::move(*hold));
     });
     return true;
 }
 
-void AppDelegate::runSynchronization() {
-    env_.fontController->syncSettingedFontActiveDeactiveOnMembersSite();
+void AppDelegate::runSynchronization(FontSyncGate::Hold hold) {
+    env_.fontController->syncSettingedFontActiveDeactiveOnMembersSite(std::move(hold));
 }
 
 void AppDelegate::performLogout(bool forced) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fonts/FontSyncGate.h"
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Timer.h"
@@ -174,7 +175,7 @@ private:
     // Starts a full synchronization on the serial queue unless one is
     // queued or running; the log lines name the occasion.
     bool startSynchronization(const char* skipLine, const char* startLine, const char* runLine);
-    void runSynchronization();
+    void runSynchronization(FontSyncGate::Hold hold);
     bool isOwnDeviceRegistered(bool* fetched);
     void invalidateTimers();
     void startIconAnimation(std::shared_ptr<Timer>& timer);

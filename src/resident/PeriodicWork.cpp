@@ -90,13 +90,12 @@ void AppDelegate::updateHalfHourTimer() {
         }
         TAVO_DLOG("isOnlineStatus=%d", client.isOnlineStatus() ? 1 : 0);
         if (!preOnlineStatus && registered) {
-            if (client.inFontSynchroizing) {
+            if (auto hold = self.env_.fontController->syncGate().tryAcquire(); !hold) {
                 ILog("Skip regular performing font synchronization because of already running");
             } else {
-                client.inFontSynchroizing = true;
                 ILog("Perfroming font synchronization at regular process");
                 ILog("Regular performing font synchronization");
-                self.runSynchronization();
+                self.runSynchronization(std::move(hold));
             }
         }
         if (registered) {
@@ -157,7 +156,7 @@ void AppDelegate::updateTwentyFourHourTimer() {
 
 void AppDelegate::performRegularProcessing() {
     ILog("Start regular process for user license");
-    client().isDiskSpaceInsufficientNotified = false;
+    env_.fontController->chainState().isDiskSpaceInsufficientNotified = false;
     if (!client().isLoginStatus) {
         ILog("Perfrom regular process of logout status");
         env_.fontController->processPeriodicConfirmationFontDeactivationLogout();
@@ -310,18 +309,18 @@ void AppDelegate::reachabilityChanged(const Notification&) {
     }
     if (!client().isLoginStatus)
         return;
-    if (client().inFontSynchroizing) {
+    if (auto hold = env_.fontController->syncGate().tryAcquire(); !hold) {
         ILog("Skip reachable performing font synchronization because of already running");
     } else {
-        client().inFontSynchroizing = true;
         ILog("Perfroming font synchronization at reachability");
-        submitToSerialQueue([](AppDelegate& self) {
+        auto held = std::make_shared<FontSyncGate::Hold>(std::move(hold));
+        submitToSerialQueue([held](AppDelegate& self) {
             if (self.client().accessToken().value_or("").empty()) {
                 ILog("Detect empty access token with reachablity");
                 self.getAccessToken(2);
             }
             ILog("Reachable performing font synchronization");
-            self.runSynchronization();
+            self.runSynchronization(std::move(*held));
         });
     }
     ILog("Calling connectNotifications because of the reachability has been enabled");

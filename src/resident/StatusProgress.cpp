@@ -166,7 +166,7 @@ void AppDelegate::statusMenuFontDownload(const Notification& notification) {
         stopIconAnimation(statusMenuIconAnimationTimerP);
         ELog("code=%@, message=%@", "MSG_E2012", "failed font download");
         // "<font>: <failure>", so the name and the text read apart.
-        const std::string font = client().downloadFontName();
+        const std::string font = env_.fontController->chainState().downloadFontName();
         NotificationUtil::deliverNotificationWithSubtile(
             font.empty() ? localized("Failed font download")
                          : format("%@: %@", font, localized("Failed font download")));

@@ -42,7 +42,6 @@ ApiClient& ApiClient::defaultApiClient() {
 ApiClient::ApiClient() { init(); }
 
 void ApiClient::init() {
-    retryDownloadFont = 0;
     isLoginStatus = false;
     isOnlineStatusApi = false;
     isOnlineStatusSse = false;
@@ -70,7 +69,6 @@ TAVO_PROPERTY(std::optional<std::string>, accessToken, setAccessToken, accessTok
 TAVO_PROPERTY(std::optional<std::string>, refreshToken, setRefreshToken, refreshToken_)
 TAVO_PROPERTY(std::optional<std::string>, deviceId, setDeviceId, deviceId_)
 TAVO_PROPERTY(std::optional<std::string>, deviceKey, setDeviceKey, deviceKey_)
-TAVO_PROPERTY(std::string, downloadFontName, setDownloadFontName, downloadFontName_)
 #undef TAVO_PROPERTY
 
 std::shared_ptr<SerialQueue> ApiClient::serialDispatchQueue() const {
@@ -132,6 +130,7 @@ std::optional<HttpRequest> ApiClient::buildRequestAtPath(const std::string& path
         TAVO_DLOG("request header: %@ %@", name, SecretMasking::maskHeader(name, value));
     }
     request.timeoutInterval = timeoutIntervalForRequest;
+    request.stop = transferStop_;
     return request;
 }
 

@@ -5,6 +5,8 @@
 #include <set>
 
 #include "AppDelegateFixture.h"
+#include "foundation/Const.h"
+#include "foundation/FileUtil.h"
 #include "foundation/NotificationCenter.h"
 #include "service/OVError.h"
 
@@ -154,6 +156,50 @@ TEST_F(PeriodicWorkTest, WakingRenewsTheStreamOnlyWhenNoRetryIsAhead) {
     delegate->receiveAwakeNotification();
     settle();
     EXPECT_EQ(logCount("Calling connectNotifications because of the host awoken"), 1u);
+}
+
+// A signed-in user whose account holds three fonts under contract, active.
+class PeriodicSynchronizationTest : public AppDelegateFixture {
+protected:
+    nlohmann::json seed() const override { return contractedAccountSeed(); }
+};
+
+TEST_F(PeriodicSynchronizationTest, AFailedSynchronizationLeavesTheNextHalfHourCheckFree) {
+    signIn();
+    storeClientSignIn();
+    // Offline before the check: it synchronizes once the client is back.
+    client.isOnlineStatusApi = false;
+    addFault({{"path", "/api/v1/install-fonts"}, {"status", 500}, {"count", 1}});
+    delegate->updateHalfHourTimer();
+    settle();
+    ASSERT_EQ(requests("/api/v1/install-fonts").size(), 1u);
+    EXPECT_EQ(logCount("Regular performing font synchronization"), 1u);
+
+    // The service was down a while longer: the next check finds the client
+    // off line, and with the fault gone its synchronization installs the fonts.
+    client.isOnlineStatusApi = false;
+    delegate->updateHalfHourTimer();
+    const bool done = MainQueue::main().runUntil(
+        [&] {
+            queue->sync([] {});
+            return requests("/api/v1/install-fonts").size() == 2u &&
+                   !controller->syncGate().inFontSynchroizing();
+        },
+        20s);
+    settle();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(logCount("Skip regular performing font synchronization because of already running"),
+              0u);
+    const auto list = Config::fontList();
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->size(), 3u);
+    for (const auto& [id, value] : *list) {
+        const auto* record = value.get<PlistDict>();
+        ASSERT_TRUE(record);
+        EXPECT_EQ(*plistGet<std::string>(*record, kFontStatusType), kFontStatusInstalled) << id;
+        EXPECT_TRUE(FileUtil::exists(*Const::userFontDirectoryPath() + "/" +
+                                     *plistGet<std::string>(*record, kFontFileName)));
+    }
 }
 
 }  // namespace

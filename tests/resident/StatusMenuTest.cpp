@@ -192,11 +192,11 @@ TEST_F(StatusMenuTest, TheVersionEntryShowsTheShortVersion) {
 
 TEST_F(StatusMenuTest, ManualSynchronizationRunsOnceAtATime) {
     signInWithStoredName("Lovelace", "Ada");
-    client.inFontSynchroizing = true;
+    auto running = controller->syncGate().tryAcquire();  // a run of another starter
     delegate->menuItemActivated(kMenuTagSyncFont);
     EXPECT_EQ(logCount("Skip manual performing font synchronization because of already running"),
               1u);
-    client.inFontSynchroizing = false;
+    running.release();
     delegate->menuItemActivated(kMenuTagSyncFont);
     settle();
     EXPECT_EQ(logCount("Manual performing font synchronization"), 1u);

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "fonts/FontInstaller.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/Clock.h"
 #include "foundation/Const.h"
@@ -182,10 +183,17 @@ int main(int argc, char** argv) {
     environment.arguments = arguments;
     environment.terminate = [] { MainQueue::main().quit(); };
 
+    // What a run that was killed left in the download workspace.
+    FontInstaller::removeLeftovers();
     auto delegate = std::make_shared<AppDelegate>(std::move(environment));
     delegate->applicationDidFinishLaunching();
     MainQueue::main().run();
+    // The transfers in flight end first, at once, and take their files along.
+    FontManagementController::sharedInstance().stop();
+    ApiClient::defaultApiClient().stopTransfers();
     delegate->applicationWillTerminate();
+    if (!ApiClient::defaultApiClient().waitForDownloads(seconds(0.5)))
+        WLog("A download did not end in time; its file is removed");
     // Every change is on disk once the font list's pending write is. Work of
     // the download chain, the stream or the queues may still be finishing on
     // other threads, so the program leaves without destroying the objects
