@@ -509,9 +509,11 @@ TEST_F(LogindPowerEventsTest, NoCallbackAfterStop) {
 
 TEST_F(LogindPowerEventsTest, StopFromACallbackEndsTheWatch) {
     PowerRecord record, witness;
+    // Declared before the watches: a callback may still be running while
+    // they are destroyed.
+    const auto sleep = record.recorder("sleep");
     LogindPowerEvents events(address());
     LogindPowerEvents witnessEvents(address());
-    const auto sleep = record.recorder("sleep");
     ASSERT_TRUE(events.start(
         [&] {
             sleep();
@@ -521,6 +523,9 @@ TEST_F(LogindPowerEventsTest, StopFromACallbackEndsTheWatch) {
     ASSERT_TRUE(witnessEvents.start(witness.recorder("sleep"), witness.recorder("wake")));
 
     emitPrepareForSleep(true);
+    // Each watch has a thread of its own: the witness may hear both signals
+    // before the stopped watch hears the first, so wait for that one too.
+    ASSERT_TRUE(waitUntil([&] { return record.snapshot().size() == 1; }));
     emitPrepareForSleep(false);
     ASSERT_TRUE(waitUntil([&] { return witness.snapshot().size() == 2; }));
     EXPECT_EQ(record.snapshot(), (std::vector<std::string>{"sleep"}));
