@@ -14,12 +14,26 @@ target_compile_definitions(tavo_common INTERFACE
   TAVO_SSE_ENDPOINT="${TAVO_SSE_ENDPOINT}"
   TAVO_HELP_URL="${TAVO_HELP_URL}")
 
+# address is AddressSanitizer with UndefinedBehaviorSanitizer. Undefined
+# behaviour stops the program, so a test that meets it fails instead of
+# printing a line nobody reads.
 if(TAVO_SANITIZE STREQUAL "address")
-  target_compile_options(tavo_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
+  target_compile_options(tavo_common INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(tavo_common INTERFACE -fsanitize=address,undefined)
 elseif(TAVO_SANITIZE STREQUAL "thread")
   target_compile_options(tavo_common INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
   target_link_options(tavo_common INTERFACE -fsanitize=thread)
 elseif(NOT TAVO_SANITIZE STREQUAL "")
   message(FATAL_ERROR "TAVO_SANITIZE must be address, thread or empty")
+endif()
+
+# GCC's flow-sensitive warnings are unreliable once the sanitizers instrument
+# the code, and GCC's manual advises against -Werror with sanitizers: GCC 12
+# reports std::function members inside std::regex's compiler as
+# uninitialized (-Wmaybe-uninitialized) and std::string::assign of a literal
+# as an overlapping copy (-Wrestrict). The warnings stay visible, and stay
+# errors in the ordinary build, which sees the same code uninstrumented.
+if(NOT TAVO_SANITIZE STREQUAL "" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(tavo_common INTERFACE -Wno-error)
 endif()

@@ -59,6 +59,23 @@ nlohmann::json FaultInjector::toJson(const FaultRule& rule) {
             {"count", rule.count}};
 }
 
+std::string FaultInjector::expandBody(const std::string& body,
+                                      const std::function<std::string(const std::string&)>& param) {
+    std::string expanded;
+    std::size_t at = 0;
+    for (;;) {
+        const auto open = body.find("{{", at);
+        const auto close = open == std::string::npos ? open : body.find("}}", open + 2);
+        if (close == std::string::npos) {
+            expanded += body.substr(at);
+            return expanded;
+        }
+        expanded += body.substr(at, open - at);
+        expanded += param(body.substr(open + 2, close - open - 2));
+        at = close + 2;
+    }
+}
+
 void FaultInjector::add(FaultRule rule) {
     std::lock_guard lock(mutex_);
     rules_.push_back(std::move(rule));

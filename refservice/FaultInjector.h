@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -15,7 +16,8 @@ struct FaultRule {
     std::string path;
     std::string method;
     int status = 0;           // answer this status instead of the real answer
-    std::string body;         // with status: this body (default: an envelope)
+    std::string body;         // with status: this body (default: an envelope), in which
+                              // "{{name}}" stands for the request's parameter name
     bool emptyBody = false;   // with status: no body at all
     long delayMs = 0;         // wait before answering
     long cutAfterBytes = -1;  // promise the whole body, close after N bytes
@@ -33,6 +35,10 @@ public:
     void add(FaultRule rule);
     void clear();
     nlohmann::json list() const;
+    // The body of a fault for a request: each "{{name}}" replaced by the
+    // value of the request's parameter name (empty when it has none).
+    static std::string expandBody(const std::string& body,
+                                  const std::function<std::string(const std::string&)>& param);
     // The first rule that matches, its count taken down by one.
     std::optional<FaultRule> take(const std::string& method, const std::string& path);
 

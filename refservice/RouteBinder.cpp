@@ -52,7 +52,11 @@ RouteBinder::Handler RouteBinder::withFaults(Handler handler) const {
                     Envelope::text(Outcome::failure(kInternalServerError, "injected fault")),
                     "application/json");
             else
-                res.set_content(fault->body, "application/json");
+                res.set_content(FaultInjector::expandBody(fault->body,
+                                                          [&req](const std::string& name) {
+                                                              return req.get_param_value(name);
+                                                          }),
+                                "application/json");
         } else {
             handler(req, res);
         }

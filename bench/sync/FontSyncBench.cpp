@@ -461,10 +461,12 @@ struct Client {
         const bool done = MainQueue::main().runUntil(
             [&] {
                 // Cheap flags first: the serial queue is asked only near the end.
-                if (client.isFontDownloading || client.inFontSynchroizing)
+                if (controller->chainState().isFontDownloading ||
+                    controller->syncGate().inFontSynchroizing())
                     return false;
                 queue->sync([] {});
-                return !client.isFontDownloading && !client.inFontSynchroizing;
+                return !controller->chainState().isFontDownloading &&
+                       !controller->syncGate().inFontSynchroizing();
             },
             timeout);
         queue->sync([] {});

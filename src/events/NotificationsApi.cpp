@@ -8,7 +8,7 @@
 namespace tavo {
 
 SessionConfiguration NotificationsApi::sessionConfiguration(
-    const std::optional<long long>& lastEventId) const {
+    const std::optional<std::string>& lastEventId) const {
     SessionConfiguration configuration = SessionConfiguration::defaultSessionConfiguration();
     configuration.timeoutIntervalForRequest = kTimeoutInterval;
     configuration.timeoutIntervalForIdle = kStallInterval;
@@ -21,18 +21,18 @@ SessionConfiguration NotificationsApi::sessionConfiguration(
     headers.emplace_back(kHeaderAuthorization,
                          format("%@ %@", kPrefixBearer, apiClient.accessToken().value_or("")));
     if (lastEventId)
-        headers.emplace_back("Last-Event-ID", std::to_string(*lastEventId));
+        headers.emplace_back("Last-Event-ID", *lastEventId);
     return configuration;
 }
 
 std::shared_ptr<ServerSentEvent> NotificationsApi::getNotificationsAsyncWithLastEventId(
-    const std::optional<long long>& lastEventId, std::weak_ptr<ServerSentEventDelegate> delegate) {
+    const std::optional<std::string>& lastEventId,
+    std::weak_ptr<ServerSentEventDelegate> delegate) {
     const SessionConfiguration configuration = sessionConfiguration(lastEventId);
     for (const auto& [name, value] : configuration.HTTPAdditionalHeaders)
         TAVO_DLOG("request header: %@ %@", name, SecretMasking::maskHeader(name, value));
     const std::string url = apiClient.sseEndpoint() + kSSEPath;
-    ILog("Request %@, lastEventId: %@", url,
-         lastEventId ? std::to_string(*lastEventId) : std::string("(empty)"));
+    ILog("Request %@, lastEventId: %@", url, lastEventId.value_or("(empty)"));
     auto stream = ServerSentEvent::initWithURL(url, configuration);
     stream->setDelegate(std::move(delegate));
     stream->open();

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "events/ServerSentEvent.h"
 #include "events/ServerSentEventDelegate.h"
@@ -20,14 +21,15 @@ public:
     // that has carried nothing for this long has stalled.
     static constexpr double kStallInterval = 300;
 
-    // GET /notifications with "Last-Event-ID" when an id is known; the
-    // stream is open (its task running) when it comes back.
+    // GET /notifications with "Last-Event-ID" when an id is known (the text
+    // the server sent, as it stands); the stream is open (its task running)
+    // when it comes back.
     std::shared_ptr<ServerSentEvent> getNotificationsAsyncWithLastEventId(
-        const std::optional<long long>& lastEventId,
+        const std::optional<std::string>& lastEventId,
         std::weak_ptr<ServerSentEventDelegate> delegate);
 
     // The session configuration of that request.
-    SessionConfiguration sessionConfiguration(const std::optional<long long>& lastEventId) const;
+    SessionConfiguration sessionConfiguration(const std::optional<std::string>& lastEventId) const;
 };
 
 }  // namespace tavo

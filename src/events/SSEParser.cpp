@@ -74,7 +74,12 @@ std::vector<std::optional<SSEEvents>> SSEParser::parse(std::string_view chunk, s
         if (end == std::string::npos) {
             // The last byte may be the first half of the next blank line.
             searched_ = buffer_.empty() ? 0 : buffer_.size() - 1;
-            if (buffer_.size() - start <= maximumBlockSize_)
+            // A final line feed may be half of the blank line, not part of the
+            // block: a block of just the bound is kept however its end is cut.
+            std::size_t unfinished = buffer_.size() - start;
+            if (unfinished > 0 && buffer_.back() == '\n')
+                --unfinished;
+            if (unfinished <= maximumBlockSize_)
                 break;
             ELog("Dropped an event block of more than %ld bytes without a blank line",
                  static_cast<long>(maximumBlockSize_));

@@ -1,6 +1,7 @@
 #include "events/StreamTask.h"
 
 #include <curl/curl.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,7 +17,10 @@ namespace {
 constexpr long kMaximumRedirects = 5;
 constexpr long kTcpKeepIdleSeconds = 30;
 constexpr long kTcpKeepIntervalSeconds = 15;
-constexpr int kLongestPollMs = 1000;
+// The transfer's thread sleeps until data arrives, curl has a timer due, the
+// stall deadline passes or cancel() wakes it: an idle stream costs no
+// wake-ups. The longest wait is only a bound.
+constexpr int kLongestPollMs = 60 * 60 * 1000;
 
 void globalInit() {
     static std::once_flag once;
@@ -27,6 +31,18 @@ long long steadyNanos() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// How long the transfer may wait for the next data before it counts as
+// stalled; the longest wait without a stall limit.
+int pollMilliseconds(double idleTimeout, long long lastActivity) {
+    if (idleTimeout <= 0)
+        return kLongestPollMs;
+    const long long deadline = lastActivity + static_cast<long long>(idleTimeout * 1e9);
+    const long long left = deadline - steadyNanos();
+    if (left <= 0)
+        return 0;
+    return static_cast<int>(std::min<long long>(left / 1000000 + 1, kLongestPollMs));
 }
 
 // The platform's error codes for the failures callers and logs tell apart.
@@ -225,9 +241,7 @@ bool StreamTask::stalled() const {
 }
 
 void StreamTask::run() {
-    int pollMs = kLongestPollMs;
-    if (idleTimeout_ > 0)
-        pollMs = std::clamp(static_cast<int>(idleTimeout_ * 250), 10, kLongestPollMs);
+    pthread_setname_np(pthread_self(), "eventStream");
     CURLMcode multiCode = CURLM_OK;
     bool idle = false;
     int running = 1;
@@ -237,7 +251,8 @@ void StreamTask::run() {
             break;
         if ((idle = stalled()))
             break;
-        multiCode = curl_multi_poll(curl_->multi, nullptr, 0, pollMs, nullptr);
+        multiCode = curl_multi_poll(curl_->multi, nullptr, 0,
+                                    pollMilliseconds(idleTimeout_, lastActivity_), nullptr);
         if (multiCode != CURLM_OK)
             break;
     }

@@ -31,7 +31,7 @@ void FontManagementController::downloadFont() {
 }
 
 void FontManagementController::startNextDownload() {
-    if (client_.isFontDownloading || chainStopRequested_)
+    if (chainState_.isFontDownloading || stopRequested())
         return;
     ILog("Attempt to download font");
     const auto key = store_.firstDownloading();
@@ -42,9 +42,9 @@ void FontManagementController::startNextDownload() {
         return;
     }
     const PlistDict record = store_.record(*key).value_or(PlistDict{});
-    client_.setDownloadFontName(recordText(record, kFontDisplayFontName));
+    chainState_.setDownloadFontName(recordText(record, kFontDisplayFontName));
     // Set before the task starts: its end may be reported at once.
-    client_.isFontDownloading = true;
+    chainState_.isFontDownloading = true;
     FontsApi(client_).downloadFontsAsyncWithFontId(
         *key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
 }
@@ -124,8 +124,8 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome) {
     switch (outcome) {
         case DownloadOutcome::Next:
             onSerialQueue([self] {
-                self->client_.isFontDownloading = false;
-                self->client_.retryDownloadFont = 0;
+                self->chainState_.isFontDownloading = false;
+                self->chainState_.retryDownloadFont = 0;
                 self->startNextDownload();
             });
             checkFinishedSynchronizing();
@@ -134,11 +134,21 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome) {
             // The renewal is a network call: on the serial queue, not on the
             // main thread where it would freeze the menu.
             onSerialQueue([self] {
-                self->client_.isFontDownloading = false;
-                self->client_.retryDownloadFont = 1;
+                self->chainState_.isFontDownloading = false;
+                self->chainState_.retryDownloadFont = 1;
                 std::optional<Error> error;
                 FontsApi(self->client_).getScreensFontListUrlWithError(&error);
                 self->startNextDownload();
+            });
+            return;
+        case DownloadOutcome::Cancelled:
+            // The program ends: the chain stops without a notice; the fonts
+            // still "downloading" are fetched by the next synchronization.
+            onSerialQueue([self] {
+                self->chainState_.isFontDownloading = false;
+                self->chainState_.retryDownloadFont = 0;
+                self->chainStopped();
+                self->syncGate_.takeChainHold().release();
             });
             return;
         case DownloadOutcome::GiveUp:
@@ -148,9 +158,12 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome) {
                                                          {{kFMCopyErrorOccurred, std::string()}});
             });
             onSerialQueue([self] {
-                self->client_.isFontDownloading = false;
-                self->client_.retryDownloadFont = 0;
+                self->chainState_.isFontDownloading = false;
+                self->chainState_.retryDownloadFont = 0;
                 self->chainStopped();
+                // The synchronization is over; its fonts still "downloading"
+                // are fetched by the next one.
+                self->syncGate_.takeChainHold().release();
             });
             return;
     }

@@ -193,7 +193,7 @@ void FontDownloadDelegate::didCompleteWithError(const std::optional<Error>& task
     auto controller = controller_.lock();
     if (!controller)
         return;
-    ApiClient& client = controller->apiClient();
+    FontChainState& chain = controller->chainState();
     const std::string fontId =
         response ? lastPathComponent(response->url) : std::string("(unknown)");
     const long status = response ? response->statusCode : 0;
@@ -202,15 +202,20 @@ void FontDownloadDelegate::didCompleteWithError(const std::optional<Error>& task
         controller->downloadFinished(FontManagementController::DownloadOutcome::Next);
         return;
     }
+    if (taskError && taskError->code == kURLErrorCancelled) {
+        ILog("Download cancelled: fontId: %@: path: %@", fontId, FontsApi::fontPath(fontId));
+        controller->downloadFinished(FontManagementController::DownloadOutcome::Cancelled);
+        return;
+    }
     ILog(
         "Failed to download: taskError: %ld: fontId: %@: httpStatus: %ld: retry: %ld: path: %@: "
         "Description: [%@]",
         isDownloadTaskError ? 1L : 0L, fontId, status,
-        static_cast<long>(client.retryDownloadFont.load()), FontsApi::fontPath(fontId),
+        static_cast<long>(chain.retryDownloadFont.load()), FontsApi::fontPath(fontId),
         taskError ? format("%@", *taskError) : std::string("unknown"));
     std::string contentType;
     if (isSuspeciousExpiredToken(response, status, taskError ? taskError->code : 0, &contentType,
-                                 client.retryDownloadFont)) {
+                                 chain.retryDownloadFont)) {
         ILog(
             "Response /api/v1/fonts/%@ message=retrying by assumed that token "
             "expired(Content-Type: %@)",

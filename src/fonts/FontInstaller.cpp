@@ -1,18 +1,25 @@
 #include "fonts/FontInstaller.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <uuid/uuid.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
+#include "foundation/Config.h"
 #include "foundation/Const.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Format.h"
+#include "foundation/Log.h"
+#include "service/ApiClient.h"
 
 namespace tavo {
 
@@ -46,7 +53,68 @@ bool writeAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// The suffix mkstemp() puts after a name: "." and six letters or digits.
+bool endsInTemporarySuffix(const std::string& name, std::size_t stem) {
+    if (name.size() != stem + 7 || name[stem] != '.')
+        return false;
+    for (std::size_t i = stem + 1; i < name.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+// Removes the regular files of folder that match, unless another program
+// holds one locked.
+std::size_t removeUnlocked(const std::string& folder,
+                           const std::function<bool(const std::string&)>& matches) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    std::size_t removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == ".." || !matches(name))
+            continue;
+        const int fd =
+            ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::unlinkat(::dirfd(dir), name.c_str(), 0) == 0) {
+            ILog("Removed a leftover file: %@/%@", folder, name);
+            ++removed;
+        }
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return removed;
+}
+
 }  // namespace
+
+std::size_t FontInstaller::removeLeftovers() {
+    std::size_t removed = 0;
+    if (const auto workspace = ApiClient::downloadFolder())
+        removed += removeUnlocked(*workspace, [](const std::string&) { return true; });
+    if (const auto fonts = Const::userFontDirectoryPath())
+        removed += removeUnlocked(*fonts, [](const std::string& name) {
+            // ".<file name>.XXXXXX", as install() names them
+            return name.size() > 8 && name[0] == '.' &&
+                   endsInTemporarySuffix(name, name.size() - 7);
+        });
+    for (const auto& path :
+         {Config::fontListPath(), Config::userConfigPath(), Config::serverConfigPath()}) {
+        if (!path)
+            continue;
+        const std::string stem = path->substr(path->find_last_of('/') + 1);
+        removed += removeUnlocked(FileUtil::parentPath(*path), [&stem](const std::string& name) {
+            return name.compare(0, stem.size(), stem) == 0 &&
+                   endsInTemporarySuffix(name, stem.size());
+        });
+    }
+    return removed;
+}
 
 std::optional<std::string> FontInstaller::workspaceFolder(Error* error) {
     const auto base = Const::applicationDownloadFontTempolaryDirectoryPath();
@@ -101,6 +169,7 @@ bool FontInstaller::install(const std::string& bytes, const std::string& destina
             *error = posixError(errno, "create " + temporary);
         return false;
     }
+    ::flock(fd, LOCK_EX | LOCK_NB);  // in use: the clean-up of leftovers leaves it alone
     const bool written = writeAll(fd, bytes) && ::fchmod(fd, 0644) == 0;
     const int writeErrno = errno;
     if (::close(fd) != 0 || !written) {

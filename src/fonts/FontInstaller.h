@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,13 @@ public:
     // Flushes the file system of the user's font folder to disk when files
     // were installed since the last time.
     static void syncFontFolder();
+    // Removes what programs that ended abruptly left behind: the download
+    // bodies and temporary copies in the download workspace, the hidden
+    // temporaries of installations in the user's font folder, and the
+    // temporaries of the property lists of the user area. A file that a
+    // running program still writes (it holds it locked) stays. Returns how
+    // many files went.
+    static std::size_t removeLeftovers();
 };
 
 }  // namespace tavo

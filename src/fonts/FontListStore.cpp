@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "foundation/Clock.h"
 #include "foundation/Config.h"
 #include "foundation/ConfigKeys.h"
 #include "foundation/FileUtil.h"
@@ -13,11 +14,9 @@ namespace tavo {
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-// Coalesced writes come at most this often, and the writer never spends more
-// than a tenth of the time writing.
-constexpr auto kMinimumWriteInterval = std::chrono::seconds(2);
+// Coalesced writes come at most this often (as the clock counts it), and the
+// writer never spends more than a tenth of the time writing.
+constexpr Clock::Duration kMinimumWriteInterval = std::chrono::seconds(2);
 constexpr int kWriteDutyFactor = 10;
 
 bool isDownloading(const PlistValue& record) {
@@ -224,7 +223,8 @@ void FontListStore::writerLoop() {
     Lock lock(mutex_);
     for (;;) {
         const auto due = [&] {
-            return attempted_ != generation_ && (urgent_ || SteadyClock::now() >= nextWrite_);
+            return attempted_ != generation_ &&
+                   (urgent_ || Clock::current().steadyNow() >= nextWrite_);
         };
         if (attempted_ == generation_) {
             urgent_ = false;
@@ -234,7 +234,9 @@ void FontListStore::writerLoop() {
             continue;
         }
         if (!due()) {
-            wake_.wait_until(lock, nextWrite_, [&] { return urgent_ || stopping_; });
+            // A wait of the clock's time: the clock may be one of tests.
+            wake_.wait_for(lock, nextWrite_ - Clock::current().steadyNow(),
+                           [&] { return urgent_ || stopping_; });
             continue;
         }
         urgent_ = false;
@@ -249,7 +251,7 @@ void FontListStore::writerLoop() {
         lock.lock();
         const bool discarded = epoch != epoch_;
         lock.unlock();
-        const auto started = SteadyClock::now();
+        const auto started = Clock::current().steadyNow();
         if (hook && !discarded)
             hook();
         bool ok = false;
@@ -262,7 +264,7 @@ void FontListStore::writerLoop() {
             ok = Config::writeFontList(list);
         }
         file.unlock();
-        const auto took = SteadyClock::now() - started;
+        const Clock::Duration took = Clock::current().steadyNow() - started;
 
         if (!ok && snapshot && !discarded)
             ILog("code %ld: message: not write %@", -1L, path);
@@ -272,8 +274,9 @@ void FontListStore::writerLoop() {
             written_ = std::max(written_, generation);
             stamp_ = stampOf(path);
         }
-        nextWrite_ = SteadyClock::now() + std::max<SteadyClock::duration>(kMinimumWriteInterval,
-                                                                          took * kWriteDutyFactor);
+        Clock& clock = Clock::current();
+        nextWrite_ = clock.steadyNow() +
+                     std::max(clock.realDelay(kMinimumWriteInterval), took * kWriteDutyFactor);
         done_.notify_all();
     }
 }

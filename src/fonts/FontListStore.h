@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "foundation/Clock.h"
 #include "foundation/PlistValue.h"
 
 namespace tavo {
@@ -108,7 +109,7 @@ private:
     std::uint64_t written_ = 0;       // generation last written
     bool urgent_ = false;
     bool stopping_ = false;
-    std::chrono::steady_clock::time_point nextWrite_{};
+    Clock::SteadyTime nextWrite_{};  // of the clock seam
     std::function<void()> beforeWrite_;
     std::thread writer_;
 };

@@ -59,6 +59,10 @@ FontManagementController::~FontManagementController() {
     waitForActivationBatches();
 }
 
+bool FontManagementController::stopRequested() const {
+    return stopRequested_ || client_.transfersStopped();
+}
+
 std::shared_ptr<platform::FontManager> FontManagementController::fontManager() const {
     return fontManager_ ? fontManager_ : platform::FontManager::defaultManager();
 }
@@ -134,7 +138,7 @@ bool FontManagementController::existsDiskFreeSpaces(double fileSize) const {
 
 void FontManagementController::notifyDiskSpaceInsufficient() {
     ELog("code=%@, message=%@", kMsgE2011, kMsgE2011Text);
-    if (client_.isDiskSpaceInsufficientNotified.exchange(true))
+    if (chainState_.isDiskSpaceInsufficientNotified.exchange(true))
         return;
     NotificationUtil::deliverNotificationWithSubtile(localized("Insufficient disk space"));
 }
@@ -194,17 +198,19 @@ std::vector<std::string> FontManagementController::downloadDisplayFontNames() co
 // ---- end of a synchronization
 
 void FontManagementController::checkFinishedSynchronizing() {
-    if (!client_.inFontSynchroizing)
+    if (!syncGate_.chainHolds())
         return;
     auto queue = client_.serialDispatchQueue();
     auto self = shared_from_this();
     auto check = [self] {
+        if (!self->syncGate_.chainHolds())
+            return;  // another check ended the synchronization meanwhile
         if (logging::debugEnabled())
             for (const auto& key : self->store_.downloadingKeys())
                 TAVO_DLOG(": isDownloading=%d: fontId=%@", 1, key);
         if (self->store_.downloadingCount() != 0)
             return;
-        self->client_.inFontSynchroizing = false;
+        self->syncGate_.takeChainHold().release();
         NotificationCenter::defaultCenter().post(
             kFMCommonMessageNotification,
             {{kFMCommonMessageHeading, std::string("Font Synchronization Completed")},

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "fontid/FontRecord.h"
+#include "fonts/FontChainState.h"
 #include "fonts/FontListStore.h"
+#include "fonts/FontSyncGate.h"
 #include "fonts/FontVersionCache.h"
 #include "foundation/ConfigKeys.h"
 #include "foundation/NotificationCenter.h"
@@ -60,7 +62,12 @@ public:
     ~FontManagementController();
 
     // ---- synchronization
+    // Takes the synchronization gate itself; skips when a run is queued,
+    // running or its downloads are pending.
     void syncSettingedFontActiveDeactiveOnMembersSite(const std::any& sender = {});
+    // A run for a starter that took the gate: the run releases it when it
+    // ends, or hands it to the download chain when fonts are left to fetch.
+    void syncSettingedFontActiveDeactiveOnMembersSite(FontSyncGate::Hold hold);
     int getSyncFontAction(const PlistDict& oldFont, const PlistDict& newFont) const;
     bool fontVersionMatched(const std::string& path, const std::string& version);
     std::optional<std::string> getFontFileVersion(const std::string& path);
@@ -87,9 +94,12 @@ public:
 
     // ---- download chain
     void downloadFont();
-    // No further download starts from this controller (a tool that ends);
-    // the one in flight finishes.
-    void stopDownloadChain() { chainStopRequested_ = true; }
+    // The program ends: a run requests no further page and the chain starts
+    // no further download. The transfers in flight are the client's to end
+    // (ApiClient::stopTransfers); a client whose transfers were stopped
+    // stops the controller as well.
+    void stop() { stopRequested_ = true; }
+    bool stopRequested() const;
 
     // ---- activation and deactivation
     void fontActivate(const std::vector<std::string>& paths);
@@ -104,6 +114,10 @@ public:
     std::vector<std::string> activeFontPaths;
     std::vector<std::string> contents;
     std::vector<std::string> vendorFontPaths;
+
+    // ---- state shared with the starters and the status menu
+    FontSyncGate& syncGate() { return syncGate_; }
+    FontChainState& chainState() { return chainState_; }
 
     // ---- seams
     FontListStore& store() { return store_; }
@@ -125,9 +139,11 @@ private:
     struct SyncLists;
     bool syncAccountFont(const Fonts& font, PlistDict& list, SyncLists& lists,
                          const std::string& folder);
+    // The end of a run that wrote nothing: the failure notice, the gate free.
+    void synchronizationFailed(FontSyncGate::Hold& hold, const std::vector<std::string>& shown);
     void runActivationBatch(std::vector<std::string> paths, bool activate);
     // How a download task ended (on the downloads' delegate queue).
-    enum class DownloadOutcome { Next, RetryAfterRenewal, GiveUp };
+    enum class DownloadOutcome { Next, RetryAfterRenewal, GiveUp, Cancelled };
     void downloadFinished(DownloadOutcome outcome);
     // A file of the chain is in the font folder and its record says installed.
     void fontInstalled(const std::string& path, const PlistDict& record,
@@ -141,6 +157,8 @@ private:
 
     ApiClient& client_;
     std::shared_ptr<platform::FontManager> fontManager_;
+    FontSyncGate syncGate_;
+    FontChainState chainState_;
     FontListStore store_;
     mutable FontVersionCache versions_;  // a cache: filled by const lookups too
 
@@ -154,7 +172,7 @@ private:
     bool maintenancePending_ = false;
     bool maintenanceRunning_ = false;
     std::atomic<int> batchesInFlight_{0};
-    std::atomic<bool> chainStopRequested_{false};
+    std::atomic<bool> stopRequested_{false};
     std::condition_variable batchesDone_;
 };
 

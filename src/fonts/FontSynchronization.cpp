@@ -1,5 +1,6 @@
 // The synchronization run and the clean-up of fonts removed from the account.
 #include <chrono>
+#include <unordered_set>
 
 #include "fonts/FontFileName.h"
 #include "fonts/FontManagementController.h"
@@ -20,6 +21,9 @@ using Json = nlohmann::json;
 namespace {
 
 const char* const kSyncFontActionNames[] = {"Activate", "Deactivate", "Uninstall"};
+
+// Far beyond the fonts of any account: a list that pages further is broken.
+constexpr long kMaximumFontListOffset = 1000000;
 
 PlistValue plistFromJson(const Json& value) {
     if (value.is_string())
@@ -74,7 +78,20 @@ int FontManagementController::getSyncFontAction(const PlistDict& oldFont,
 }
 
 void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(const std::any&) {
-    client_.inFontSynchroizing = true;
+    FontSyncGate::Hold hold = syncGate_.tryAcquire();
+    if (!hold) {
+        ILog("Skip font synchronization because of already running");
+        return;
+    }
+    syncSettingedFontActiveDeactiveOnMembersSite(std::move(hold));
+}
+
+void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
+    FontSyncGate::Hold hold) {
+    if (!hold && !(hold = syncGate_.tryAcquire())) {
+        ILog("Skip font synchronization because of already running");
+        return;
+    }
     TAVO_DLOG("set font synchronization is active");
     const std::string since = DateUtil::getCurrentDate();
     ILog("Start Synchronizing Font-Active-Deactive: since: %@", since);
@@ -89,28 +106,65 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(cons
     const std::string folder = Const::userFontDirectoryPath().value_or("");
     FontsApi api(client_);
     bool pageProcessed = false;
+    std::unordered_set<std::string> listed;  // font ids of the pages so far
+    std::vector<std::string> shown;          // names this run put into the progress list
     for (;;) {
+        if (stopRequested()) {
+            ILog("Font synchronization stopped before the font list at %ld: nothing written",
+                 offset);
+            return;
+        }
+        if (offset > kMaximumFontListOffset) {
+            ELog("Broken font list: offset %ld is beyond any account (more than %ld)", offset,
+                 kMaximumFontListOffset);
+            synchronizationFailed(hold, shown);
+            ILog("End Synchronizing Font-Active-Deactive: since: %@", since);
+            return;
+        }
         ILog("Getting available font list at %ld, limit %ld", offset, limit);
         std::optional<Error> error;
         const FontsBase page =
             api.getFontsWithContains(kContainsAvailableFonts, limit, offset, &error);
+        if (stopRequested()) {
+            ILog("Font synchronization stopped at the font list at %ld: nothing written", offset);
+            return;
+        }
         if (!OVError::checkApiError(error, page.code, page.message)) {
             if (pageProcessed)
                 break;
-            NotificationCenter::defaultCenter().post(
-                kFMCommonMessageNotification,
-                {{kFMCommonMessageHeading, std::string("Font Synchronization Failed")},
-                 {kFMCommonMessageDetail, std::string("Failed the font synchronization")}});
+            synchronizationFailed(hold, shown);
+            ILog("End Synchronizing Font-Active-Deactive: since: %@", since);
+            return;
+        }
+        const bool hasNext = page.data && page.data->hasNext.value_or(false);
+        const std::vector<Fonts>* fonts =
+            page.data && page.data->fonts ? &*page.data->fonts : nullptr;
+        std::size_t added = 0;
+        if (fonts)
+            for (const Fonts& font : *fonts)
+                added += listed.insert(font.fontId.value_or("")).second;
+        // A page that says more follow but adds no font would be asked for
+        // again and again: the list is broken, and nothing of it is used.
+        if (hasNext && added == 0) {
+            ELog(
+                "Broken font list at offset %ld: the page says more fonts follow but adds none "
+                "(%@)",
+                offset,
+                !fonts           ? "no font entries"
+                : fonts->empty() ? "an empty font list"
+                                 : "only fonts listed already");
+            synchronizationFailed(hold, shown);
             ILog("End Synchronizing Font-Active-Deactive: since: %@", since);
             return;
         }
         pageProcessed = true;
         lists.now = DateUtil::getCurrentDate();
-        if (page.data && page.data->fonts)
-            for (const Fonts& font : *page.data->fonts)
+        if (fonts)
+            for (const Fonts& font : *fonts)
                 if (!syncAccountFont(font, list, lists, folder))
                     break;  // no room: the rest of this page keeps its records
         if (!lists.progress.empty()) {
+            shown.insert(shown.end(), lists.progress.begin(), lists.progress.end());
             auto self = shared_from_this();
             MainQueue::main().async([self, names = std::move(lists.progress)] {
                 self->appendDownloadDisplayFonts(names);
@@ -118,7 +172,7 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(cons
             lists.progress.clear();
         }
         offset += limit;
-        if (!page.data || !page.data->hasNext.value_or(false))
+        if (!hasNext)
             break;
     }
 
@@ -128,9 +182,29 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(cons
     ILog("Starting update fonts for font synchronization");
     fontActivate(lists.activate);
     fontDeactivate(std::vector<std::string>(lists.deactivate));
+    // The chain keeps the gate until no record is "downloading" (the finish
+    // check releases it at once when none is) or until it gives up.
+    syncGate_.handToChain(std::move(hold));
     checkFinishedSynchronizing();
     downloadFont();
     ILog("End Synchronizing Font-Active-Deactive: since: %@", since);
+}
+
+void FontManagementController::synchronizationFailed(FontSyncGate::Hold& hold,
+                                                     const std::vector<std::string>& shown) {
+    // The names of the pages read so far leave the progress list again.
+    if (!shown.empty()) {
+        auto self = shared_from_this();
+        MainQueue::main().async([self, shown] {
+            for (const auto& name : shown)
+                self->removeDownloadDisplayFont(name);
+        });
+    }
+    hold.release();  // before the notice: its observers may start the next run
+    NotificationCenter::defaultCenter().post(
+        kFMCommonMessageNotification,
+        {{kFMCommonMessageHeading, std::string("Font Synchronization Failed")},
+         {kFMCommonMessageDetail, std::string("Failed the font synchronization")}});
 }
 
 bool FontManagementController::syncAccountFont(const Fonts& font, PlistDict& list, SyncLists& lists,
@@ -224,16 +298,25 @@ bool FontManagementController::syncAccountFont(const Fonts& font, PlistDict& lis
 void FontManagementController::fontUninstallationRemovedServer(long limit, long offset) {
     const std::string folder = Const::userFontDirectoryPath().value_or("");
     FontsApi api(client_);
-    for (bool more = true; more; offset += 1000) {
+    std::unordered_set<std::string> listed;  // font ids of the pages so far
+    for (bool more = true; more && !stopRequested(); offset += 1000) {
         ILog("Start Uninstallation removed fonts ");
+        more = false;
+        if (offset > kMaximumFontListOffset) {
+            ELog("Broken list of removed fonts: offset %ld is beyond any account (more than %ld)",
+                 offset, kMaximumFontListOffset);
+            ILog("End Uninstallation removed fonts ");
+            break;
+        }
         std::optional<Error> error;
         const FontsBase page =
             api.getFontsWithContains(kContainsDeletedFonts, limit, offset, &error);
-        more = false;
         if (OVError::checkApiError(error, page.code, page.message)) {
             std::vector<std::string> paths;
+            std::size_t added = 0;
             if (page.data && page.data->fonts)
                 for (const Fonts& font : *page.data->fonts) {
+                    added += listed.insert(font.fontId.value_or("")).second;
                     const std::string fileName = font.fileName.value_or("");
                     ILog("The font removed on the server: id: %@: File: %@",
                          font.fontId.value_or(""), fileName);
@@ -245,6 +328,13 @@ void FontManagementController::fontUninstallationRemovedServer(long limit, long 
                 }
             fontRemove(checkDedicatedFont(paths));
             more = page.data && page.data->hasNext.value_or(false);
+            if (more && added == 0) {
+                ELog(
+                    "Broken list of removed fonts at offset %ld: the page says more fonts follow "
+                    "but adds none",
+                    offset);
+                more = false;
+            }
         }
         ILog("End Uninstallation removed fonts ");
     }

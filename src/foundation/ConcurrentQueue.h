@@ -1,19 +1,28 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
-#include <thread>
-#include <vector>
+#include <string>
 
 namespace tavo {
 
 // A small pool of worker threads for independent work (activation batches,
 // background copies). Items start in submission order and may overlap.
+// Workers start when work arrives, up to the pool's size, and end after a few
+// idle seconds, so an idle program holds no threads for its queues and no
+// worker wakes up while nothing is queued.
 class ConcurrentQueue {
 public:
-    explicit ConcurrentQueue(unsigned workers);
-    // Runs what is already queued, then stops the workers. Destroyed from one
-    // of its own workers, it does not wait for them.
+    // How long an idle worker waits for more work before it ends.
+    static constexpr std::chrono::milliseconds kIdleWorkerTime{5000};
+
+    // workers: at most this many items run at once. threadName: what the
+    // system's thread lists show for the workers (15 bytes at most are kept).
+    explicit ConcurrentQueue(unsigned workers, std::string threadName = {},
+                             std::chrono::milliseconds idleWorkerTime = kIdleWorkerTime);
+    // Runs what is already queued, then lets the workers end and waits for
+    // them. Destroyed from one of its own workers, it does not wait.
     ~ConcurrentQueue();
 
     ConcurrentQueue(const ConcurrentQueue&) = delete;
@@ -22,16 +31,17 @@ public:
     void async(std::function<void()> work);
     // Whether the calling thread is one of this queue's workers.
     bool isCurrent() const;
+    // Workers running now (busy or lingering idle); for tests and benchmarks.
+    unsigned liveWorkers() const;
 
 private:
     struct State;
 
-    std::shared_ptr<State> state_;  // shared with the workers
-    std::vector<std::thread> workers_;
+    std::shared_ptr<State> state_;  // shared with the workers, which may outlive the queue
 };
 
-// The process-wide pool (four workers). It is never destroyed, so work still
-// running when the program exits cannot meet a destroyed queue.
+// The process-wide pool (four workers at most). It is never destroyed, so
+// work still running when the program exits cannot meet a destroyed queue.
 ConcurrentQueue& globalQueue();
 
 }  // namespace tavo

@@ -1,5 +1,6 @@
 #include "foundation/Config.h"
 
+#include <cerrno>
 #include <mutex>
 
 #include "foundation/Const.h"
@@ -13,14 +14,37 @@ namespace {
 
 constexpr mode_t kUserConfigMode = 0600;
 constexpr mode_t kFontListMode = 0600;
+constexpr std::size_t kMaximumFileSize = 64u << 20;
 
-std::optional<PlistDict> readDict(const std::optional<std::string>& path) {
-    if (!path)
+std::optional<PlistDict> loadDict(const std::optional<std::string>& path, Error* failure) {
+    if (!path) {
+        *failure = Error{ENOENT, "NSPOSIXErrorDomain", "the user has no home folder"};
         return std::nullopt;
-    auto value = PlistValue::readFile(*path);
-    if (!value || !value->is<PlistDict>())
+    }
+    const auto bytes = FileUtil::readFile(*path, kMaximumFileSize, failure);
+    if (!bytes)
         return std::nullopt;
+    auto value = PlistValue::parse(*bytes);
+    if (!value || !value->is<PlistDict>()) {
+        *failure = Error{Config::kPropertyListReadCorruptError, "NSCocoaErrorDomain",
+                         *path + (value ? " holds a property list that is not a dictionary"
+                                        : " is not a property list")};
+        return std::nullopt;
+    }
     return std::move(*value->get<PlistDict>());
+}
+
+std::optional<PlistDict> readDict(const std::optional<std::string>& path, Error* error) {
+    Error failure;
+    auto dict = loadDict(path, &failure);
+    if (dict)
+        return dict;
+    if (failure.code != ENOENT)
+        ELog("code %ld: message: could not read %@: Description: [%@]", failure.code,
+             path.value_or(""), failure);
+    if (error)
+        *error = std::move(failure);
+    return std::nullopt;
 }
 
 std::string textOr(const PlistDict& dict, const char* key, const std::string& fallback) {
@@ -30,13 +54,25 @@ std::string textOr(const PlistDict& dict, const char* key, const std::string& fa
 
 }  // namespace
 
-std::optional<std::string> Config::userConfigPath() { return Const::applicationConfigPlistPath(); }
-std::optional<std::string> Config::serverConfigPath() { return Const::applicationServerPlistPath(); }
-std::optional<std::string> Config::fontListPath() { return Const::applicationFontPlistPath(); }
+std::optional<std::string> Config::userConfigPath() {
+    return Const::applicationConfigPlistPath();
+}
+std::optional<std::string> Config::serverConfigPath() {
+    return Const::applicationServerPlistPath();
+}
+std::optional<std::string> Config::fontListPath() {
+    return Const::applicationFontPlistPath();
+}
 
-std::optional<PlistDict> Config::userConfig() { return readDict(userConfigPath()); }
-std::optional<PlistDict> Config::serverConfig() { return readDict(serverConfigPath()); }
-std::optional<PlistDict> Config::fontList() { return readDict(fontListPath()); }
+std::optional<PlistDict> Config::userConfig(Error* error) {
+    return readDict(userConfigPath(), error);
+}
+std::optional<PlistDict> Config::serverConfig(Error* error) {
+    return readDict(serverConfigPath(), error);
+}
+std::optional<PlistDict> Config::fontList(Error* error) {
+    return readDict(fontListPath(), error);
+}
 
 void Config::createConfigPlist(const std::optional<PlistData>& deviceKey) {
     const auto folder = Const::applicationConfigDirectoryPath();
@@ -46,8 +82,9 @@ void Config::createConfigPlist(const std::optional<PlistData>& deviceKey) {
     Error folderError;
     if (!FileUtil::isDirectory(*folder)) {
         if (!FileUtil::createDirectories(*folder, &folderError)) {
-            ILog("code %ld: message: An error for creating directory occurs.: %@: Description: [%@]",
-                 folderError.code, *folder, folderError);
+            ILog(
+                "code %ld: message: An error for creating directory occurs.: %@: Description: [%@]",
+                folderError.code, *folder, folderError);
             return;
         }
         ILog("Created directory for configuration: %@", *folder);
@@ -70,14 +107,16 @@ void Config::createConfigPlist(const std::optional<PlistData>& deviceKey) {
     config[kConfigForcedUpdate] = forced ? *forced : false;
     config[kConfigGenerationLatestVersion] = "";
     config[kConfigGenerationCurrentVersion] = textOr(previous, kConfigGenerationCurrentVersion, "");
-    config[kConfigGenerationPreviousVersion] = textOr(previous, kConfigGenerationPreviousVersion, "");
+    config[kConfigGenerationPreviousVersion] =
+        textOr(previous, kConfigGenerationPreviousVersion, "");
     config[kConfigHelpPageURL] = TAVO_HELP_URL;
 
     Error writeError;
     if (PlistValue(config).writeToFile(*path, true, kUserConfigMode, &writeError))
         ILog("Saved initialized user configuration: %@", *path);
     else
-        ILog("code %ld: message: not write %@: Description: [%@]", writeError.code, *path, writeError);
+        ILog("code %ld: message: not write %@: Description: [%@]", writeError.code, *path,
+             writeError);
 }
 
 void Config::createFontPlist() {
@@ -120,7 +159,8 @@ bool Config::writeFontList(const PlistDict& fontList) {
     Error error;
     if (path && PlistValue(fontList).writeToFile(*path, true, kFontListMode, &error))
         return true;
-    ILog("code %ld: message: not write %@: Description: [%@]", error.code, path.value_or(""), error);
+    ILog("code %ld: message: not write %@: Description: [%@]", error.code, path.value_or(""),
+         error);
     return false;
 }
 
@@ -129,7 +169,8 @@ bool Config::setAppLogMode() {
     const auto marker = Const::getLogModeSettingFilePath();
     const std::string mode = marker && FileUtil::exists(*marker) ? kLogModeDebug : kLogModeNormal;
     const bool applied = Log::defaultLog().applyLogMode(mode);
-    ILog("The log mode has %@ %@.", applied ? "changed successfully into " : "failed in changing", mode);
+    ILog("The log mode has %@ %@.", applied ? "changed successfully into " : "failed in changing",
+         mode);
     return applied;
 }
 

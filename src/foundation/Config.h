@@ -13,13 +13,21 @@ namespace tavo {
 // Readers and writers of the three property-list files of a signed-in user.
 // Nothing is cached: a caller reads a whole file, changes keys and writes the
 // whole file back. A file that cannot be parsed reads as missing.
+//
+// Each reader can say why it has nothing: error then holds the system's
+// error (ENOENT for a missing file, EACCES, EISDIR...) or, for a file that is
+// no property-list dictionary, kPropertyListReadCorruptError; its description
+// names the file. A file that is there but cannot be used is also logged at
+// error level; a missing one is not (it is the state before a sign-in).
 class Config {
 public:
-    static std::optional<PlistDict> userConfig();
+    static constexpr long kPropertyListReadCorruptError = 3840;
+
+    static std::optional<PlistDict> userConfig(Error* error = nullptr);
     static std::optional<std::string> userConfigPath();
-    static std::optional<PlistDict> serverConfig();
+    static std::optional<PlistDict> serverConfig(Error* error = nullptr);
     static std::optional<std::string> serverConfigPath();
-    static std::optional<PlistDict> fontList();
+    static std::optional<PlistDict> fontList(Error* error = nullptr);
     static std::optional<std::string> fontListPath();
 
     // Writes a fresh user configuration that keeps the update state of the

@@ -1,6 +1,7 @@
 #include "foundation/FileUtil.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,16 +44,28 @@ bool FileUtil::isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::optional<std::string> FileUtil::readFile(const std::string& path, std::size_t maxSize) {
+std::optional<std::string> FileUtil::readFile(const std::string& path, std::size_t maxSize,
+                                              Error* error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::size_t>(st.st_size) > maxSize) {
-        ::close(fd);
+    if (fd < 0) {
+        fail(error, path);
         return std::nullopt;
     }
+    auto failWith = [&](int err) {
+        ::close(fd);
+        if (error)
+            *error = Error::posix(err, path);
+        return std::nullopt;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return failWith(errno);
+    if (S_ISDIR(st.st_mode))
+        return failWith(EISDIR);
+    if (!S_ISREG(st.st_mode))
+        return failWith(EINVAL);
+    if (static_cast<std::size_t>(st.st_size) > maxSize)
+        return failWith(EFBIG);
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
@@ -60,17 +73,13 @@ std::optional<std::string> FileUtil::readFile(const std::string& path, std::size
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
+        if (n < 0)
+            return failWith(errno);
         if (n == 0)
             break;
         bytes.append(buffer, static_cast<size_t>(n));
-        if (bytes.size() > maxSize) {
-            ::close(fd);
-            return std::nullopt;
-        }
+        if (bytes.size() > maxSize)
+            return failWith(EFBIG);
     }
     ::close(fd);
     return bytes;
@@ -96,6 +105,7 @@ bool FileUtil::writeFile(const std::string& path, std::string_view bytes, bool a
         fail(error, path);
         return false;
     }
+    ::flock(fd, LOCK_EX | LOCK_NB);  // in use: the clean-up of leftovers leaves it alone
     bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
     if (!ok)
         fail(error, path);

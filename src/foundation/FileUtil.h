@@ -18,9 +18,11 @@ class FileUtil {
 public:
     static bool exists(const std::string& path);
     static bool isDirectory(const std::string& path);
-    // None when missing, unreadable or larger than maxSize.
+    // None when missing, unreadable, no regular file or larger than maxSize;
+    // error then says why (the system's error number and the path).
     static std::optional<std::string> readFile(const std::string& path,
-                                               std::size_t maxSize = 64u << 20);
+                                               std::size_t maxSize = 64u << 20,
+                                               Error* error = nullptr);
     static bool writeFile(const std::string& path, std::string_view bytes, bool atomically,
                           mode_t mode, Error* error = nullptr);
     // Creates the folder and its parents; true when it exists afterwards.

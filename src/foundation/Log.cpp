@@ -13,6 +13,7 @@
 #include "foundation/Const.h"
 #include "foundation/DateUtil.h"
 #include "foundation/FileUtil.h"
+#include "foundation/LogText.h"
 #include "foundation/MainQueue.h"
 #include "platform/Bundle.h"
 #include "platform/SystemInfo.h"
@@ -25,10 +26,49 @@ std::string threadHex() {
     return format("%08x", static_cast<unsigned>(logging::threadNumber()));
 }
 
-std::string withLineFeed(std::string message) {
-    if (message.empty() || message.back() != '\n')
-        message += '\n';
-    return message;
+// The log holds the user's e-mail address: only the user may read it.
+constexpr mode_t kLogFileMode = 0600;
+constexpr mode_t kLogFolderMode = 0700;
+
+// Takes group and other access from a file or folder that this user owns.
+// A shared folder (sticky, like /tmp) is never changed.
+void tighten(const std::string& path, const struct stat& st, mode_t mode) {
+    if (st.st_uid != ::geteuid() || (st.st_mode & S_ISVTX) || (st.st_mode & 07777) == mode)
+        return;
+    ::chmod(path.c_str(), mode);
+}
+
+void tightenIfPresent(const std::string& path, mode_t mode) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+        tighten(path, st, mode);
+}
+
+// Creates the log's folder (its parents as the system makes them) for the
+// user only, and tightens one that an earlier version left open.
+void prepareFolder(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        FileUtil::createDirectories(FileUtil::parentPath(folder));
+        ::mkdir(folder.c_str(), kLogFolderMode);
+        if (::stat(folder.c_str(), &st) != 0)
+            return;
+    }
+    tighten(folder, st, kLogFolderMode);
+}
+
+// Opens the log for appending, created for the user only; an existing file
+// is tightened, and so is its older generation.
+int openLog(const std::string& path) {
+    prepareFolder(FileUtil::parentPath(path));
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 07777) != kLogFileMode)
+        ::fchmod(fd, kLogFileMode);
+    tightenIfPresent(format("%@_1", path), kLogFileMode);
+    return fd;
 }
 
 // The system console of this platform.
@@ -39,7 +79,7 @@ void console(std::string_view fmt, const A&... args) {
 }
 
 bool appendToFile(const std::string& path, const std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = openLog(path);
     if (fd < 0)
         return false;
     // One write call per line: the kernel appends it whole.
@@ -124,7 +164,7 @@ bool Log::debugEnabled() const {
 
 void Log::write(const char* level, std::string message) {
     std::string thread = threadHex();
-    queue_->async([this, level = std::string(level), message = withLineFeed(std::move(message)),
+    queue_->async([this, level = std::string(level), message = std::move(message),
                    thread = std::move(thread)] { _Log(level, message, thread); });
 }
 
@@ -132,8 +172,7 @@ void Log::writePrimitive(std::string message) {
     const std::string path = logFilePath();
     if (path.empty())
         return;
-    FileUtil::createDirectories(FileUtil::parentPath(path));
-    appendToFile(path, formatLine(kLogLevelInfo, withLineFeed(std::move(message)), threadHex()));
+    appendToFile(path, formatLine(kLogLevelInfo, message, threadHex()));
 }
 
 void Log::flush() {
@@ -160,8 +199,7 @@ bool Log::append(const std::string& path, const struct stat* current, const std:
         if (open_.fd >= 0)
             ::close(open_.fd);
         open_ = OpenFile{};
-        FileUtil::createDirectories(FileUtil::parentPath(path));
-        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        const int fd = openLog(path);
         if (fd < 0)
             return false;
         struct stat st {};
@@ -204,15 +242,18 @@ bool Log::logObservation(const std::string& path, struct stat* out) {
                 format("failed to rotate the log file: %@", path), path, std::strerror(errno));
         return ::stat(path.c_str(), out ? out : &st) == 0;
     }
+    tightenIfPresent(first, kLogFileMode);
     ::unlink(last.c_str());
     return false;
 }
 
 std::string Log::formatLine(const std::string& level, const std::string& message,
                             const std::string& thread) const {
-    static const std::string login = platform::SystemInfo::loginName();
-    return format("%@ %@[%d:%@] [%@] %@ %@", DateUtil::getCurrentDate(kLogDateFormat), appName(),
-                  static_cast<int>(::getpid()), thread, level, login, message);
+    static const std::string login = LogText::escaped(platform::SystemInfo::loginName());
+    // The one place where a message becomes a line: whatever it holds, the
+    // line it makes is one line, ended here.
+    return format("%@ %@[%d:%@] [%@] %@ %@\n", DateUtil::getCurrentDate(kLogDateFormat), appName(),
+                  static_cast<int>(::getpid()), thread, level, login, LogText::escaped(message));
 }
 
 namespace logging {

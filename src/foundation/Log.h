@@ -43,7 +43,8 @@ public:
     std::string inquireLogMode() const;  // empty when unset
     bool debugEnabled() const;
 
-    // Queues one line; the caller does not wait.
+    // Queues one line; the caller does not wait. The message is content
+    // only: the writer escapes what it holds (LogText) and ends the line.
     void write(const char* level, std::string message);
     // Writes one INFO line at once on the calling thread, without the queue.
     void writePrimitive(std::string message);
@@ -57,6 +58,7 @@ private:
     bool logObservation(const std::string& path, struct stat* st = nullptr);
     // Appends one line through the file kept open, reopened when the file at
     // path is another one (rotated, removed, renamed) or the path changed.
+    // The file and its folder are the user's only (0600, 0700).
     bool append(const std::string& path, const struct stat* current, const std::string& line);
     std::string formatLine(const std::string& level, const std::string& message,
                            const std::string& thread) const;
@@ -77,6 +79,11 @@ private:
 };
 
 namespace logging {
+// The format without the line feed that ends it: every line is ended by the
+// writer, and what the arguments hold is content, never a line of its own.
+constexpr std::string_view withoutTerminator(std::string_view fmt) {
+    return !fmt.empty() && fmt.back() == '\n' ? fmt.substr(0, fmt.size() - 1) : fmt;
+}
 void emit(const char* level, std::string message);
 void emitPrimitive(std::string message);
 bool debugEnabled();
@@ -87,30 +94,30 @@ long threadNumber();
 
 template <typename... A>
 void ILog(std::string_view fmt, const A&... args) {
-    logging::emit(kLogLevelInfo, format(fmt, args...));
+    logging::emit(kLogLevelInfo, format(logging::withoutTerminator(fmt), args...));
 }
 template <typename... A>
 void WLog(std::string_view fmt, const A&... args) {
-    logging::emit(kLogLevelWarn, format(fmt, args...));
+    logging::emit(kLogLevelWarn, format(logging::withoutTerminator(fmt), args...));
 }
 template <typename... A>
 void ELog(std::string_view fmt, const A&... args) {
-    logging::emit(kLogLevelError, format(fmt, args...));
+    logging::emit(kLogLevelError, format(logging::withoutTerminator(fmt), args...));
 }
 template <typename... A>
 void FLog(std::string_view fmt, const A&... args) {
-    logging::emit(kLogLevelFatal, format(fmt, args...));
+    logging::emit(kLogLevelFatal, format(logging::withoutTerminator(fmt), args...));
 }
 // Written only while the log mode is DEBUG; the message is not even
 // formatted otherwise.
 template <typename... A>
 void DLog(std::string_view fmt, const A&... args) {
     if (logging::debugEnabled())
-        logging::emit(kLogLevelDebug, format(fmt, args...));
+        logging::emit(kLogLevelDebug, format(logging::withoutTerminator(fmt), args...));
 }
 template <typename... A>
 void primitiveILog(std::string_view fmt, const A&... args) {
-    logging::emitPrimitive(format(fmt, args...));
+    logging::emitPrimitive(format(logging::withoutTerminator(fmt), args...));
 }
 
 }  // namespace tavo

@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "foundation/DateUtil.h"
@@ -21,6 +22,20 @@ struct NodeDeleter {
 using Node = std::unique_ptr<void, NodeDeleter>;
 
 std::optional<PlistValue> fromNode(plist_t node, int depth);
+
+// Whether a string or a key of the document holds a NUL byte (a binary list
+// may, and so may an XML one through a character reference). libplist aborts
+// the program on an assertion when such a text is read as a C string, so
+// these documents are refused before anything is read. Its XML text carries
+// the NUL as it is, everything else there being text.
+bool holdsNul(plist_t root) {
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root, &xml, &length);
+    const bool found = xml && std::memchr(xml, 0, length) != nullptr;
+    plist_to_xml_free(xml);
+    return found;
+}
 
 std::optional<PlistValue> fromDict(plist_t node, int depth) {
     PlistDict dict;
@@ -86,7 +101,8 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
         case PLIST_DATE: {
             int32_t sec = 0, usec = 0;
             plist_get_date_val(node, &sec, &usec);
-            const auto since1970 = std::chrono::seconds(kPlistEpoch + sec) + std::chrono::microseconds(usec);
+            const auto since1970 =
+                std::chrono::seconds(kPlistEpoch + sec) + std::chrono::microseconds(usec);
             return PlistDate(std::chrono::duration_cast<PlistDate::duration>(since1970));
         }
         case PLIST_ARRAY: {
@@ -100,8 +116,10 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
             }
             return array;
         }
-        case PLIST_DICT: return fromDict(node, depth);
-        default: return std::nullopt;
+        case PLIST_DICT:
+            return fromDict(node, depth);
+        default:
+            return std::nullopt;
     }
 }
 
@@ -112,7 +130,9 @@ plist_t toNode(const PlistValue& value) {
             return plist_new_data(reinterpret_cast<const char*>(d.data()), d.size());
         }
         plist_t operator()(bool b) const { return plist_new_bool(b); }
-        plist_t operator()(std::int64_t i) const { return plist_new_uint(static_cast<uint64_t>(i)); }
+        plist_t operator()(std::int64_t i) const {
+            return plist_new_uint(static_cast<uint64_t>(i));
+        }
         plist_t operator()(double d) const { return plist_new_real(d); }
         plist_t operator()(const PlistDate& date) const {
             using namespace std::chrono;
@@ -150,6 +170,8 @@ std::optional<PlistValue> PlistValue::parse(std::string_view bytes) {
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     Node node(root);
+    if (!node || holdsNul(node.get()))
+        return std::nullopt;
     return fromNode(node.get(), 0);
 }
 

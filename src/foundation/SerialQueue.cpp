@@ -5,7 +5,19 @@
 
 namespace tavo {
 
-SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {}
+namespace {
+
+// "TAVO.SerialDispatchQueue" shows as "SerialDispatchQ": the system keeps
+// 15 bytes of a thread's name, and the first part is the same for most.
+std::string threadNameOf(const std::string& label) {
+    const auto dot = label.find('.');
+    return dot == std::string::npos || dot + 1 == label.size() ? label : label.substr(dot + 1);
+}
+
+}  // namespace
+
+SerialQueue::SerialQueue(std::string label, std::chrono::milliseconds idleWorkerTime)
+    : label_(std::move(label)), queue_(1, threadNameOf(label_), idleWorkerTime) {}
 
 // The worker pool drains what is queued, and does not wait when it is
 // destroyed from its own worker.
@@ -36,6 +48,8 @@ void SerialQueue::sync(const std::function<void()>& work) {
     doneWake.wait(lock, [&] { return done; });
 }
 
-bool SerialQueue::isCurrent() const { return queue_.isCurrent(); }
+bool SerialQueue::isCurrent() const {
+    return queue_.isCurrent();
+}
 
 }  // namespace tavo

@@ -8,10 +8,13 @@
 namespace tavo {
 
 // A named queue with one worker thread: work runs one item at a time, in the
-// order it was submitted.
+// order it was submitted. The worker starts with the first item and ends when
+// the queue has been idle for a few seconds; the thread lists of the system
+// show it under the label (without its first dotted part).
 class SerialQueue {
 public:
-    explicit SerialQueue(std::string label);
+    explicit SerialQueue(std::string label, std::chrono::milliseconds idleWorkerTime =
+                                                ConcurrentQueue::kIdleWorkerTime);
     // Runs what is already queued, then stops the worker. Destroyed from its
     // own worker (the last owner let go inside a work item), it does not wait:
     // the worker finishes the queued work on its own and ends.
@@ -28,10 +31,12 @@ public:
 
     const std::string& label() const { return label_; }
     bool isCurrent() const;
+    // Whether the worker thread runs now (busy, or idle for a moment).
+    bool hasWorker() const { return queue_.liveWorkers() > 0; }
 
 private:
     std::string label_;
-    ConcurrentQueue queue_{1};  // one worker: items run one at a time, in order
+    ConcurrentQueue queue_;  // one worker: items run one at a time, in order
 };
 
 }  // namespace tavo

@@ -174,16 +174,35 @@ std::string SystemInfo::hostName() {
     return name;
 }
 
+namespace {
+
+// A value of /etc/os-release, or the fallback when it has none.
+std::string releaseValue(const std::map<std::string, std::string>& release, const char* key,
+                         const char* fallback) {
+    const auto it = release.find(key);
+    return it != release.end() && !it->second.empty() ? it->second : std::string(fallback);
+}
+
+std::string kernelRelease() {
+    utsname u{};
+    return uname(&u) == 0 ? u.release : "0";
+}
+
+}  // namespace
+
 std::string SystemInfo::osVersionText() {
     const auto release = osRelease();
-    auto value = [&](const char* key, const char* fallback) {
-        const auto it = release.find(key);
-        return it != release.end() && !it->second.empty() ? it->second : std::string(fallback);
-    };
-    utsname u{};
-    const std::string kernel = uname(&u) == 0 ? u.release : "0";
-    return "ProductName:\t" + value("NAME", "Linux") + "\nProductVersion:\t" +
-           value("VERSION_ID", "0") + "\nBuildVersion:\t" + kernel + "\n";
+    return "ProductName:\t" + releaseValue(release, "NAME", "Linux") + "\nProductVersion:\t" +
+           releaseValue(release, "VERSION_ID", "0") + "\nBuildVersion:\t" + kernelRelease() + "\n";
+}
+
+std::string SystemInfo::operatingSystemVersionString() {
+    const auto release = osRelease();
+    std::string product = releaseValue(release, "NAME", "Linux");
+    const std::string version = releaseValue(release, "VERSION_ID", "");
+    if (!version.empty())
+        product += " " + version;
+    return "Version " + product + " (Build " + kernelRelease() + ")";
 }
 
 OsVersion SystemInfo::osVersion() {

@@ -41,6 +41,9 @@ public:
     // The version report in the shape of sw_vers' output:
     // "ProductName:\t...\nProductVersion:\t...\nBuildVersion:\t...\n".
     static std::string osVersionText();
+    // The same facts on one line, for the start-up report:
+    // "Version <product> <version> (Build <kernel release>)".
+    static std::string operatingSystemVersionString();
 
     // Kernel version (uname); the gate compares it with the minimum.
     static OsVersion osVersion();

@@ -61,11 +61,11 @@ void AccountState::setApiClient(const std::string& apiServerAddress,
                                 const std::string& sseServerAddress) {
     TAVO_DLOG("start");
     ApiClient& api = client_;
-    api.inFontSynchroizing = false;
     api.setApiEndpoint(apiServerAddress);
     api.setSseEndpoint(sseServerAddress);
-    api.isFontDownloading = false;
-    TAVO_DLOG(": apiClient.isFontDownloading=%d", api.isFontDownloading ? 1 : 0);
+    auto& chain = fontController_->chainState();
+    chain.isFontDownloading = false;
+    TAVO_DLOG(": apiClient.isFontDownloading=%d", chain.isFontDownloading ? 1 : 0);
 
     const std::string swVers = platform::SystemInfo::osVersionText();
     ILog("sw_vers information below:\n%@", swVers);
@@ -178,22 +178,22 @@ void AccountState::applicationDidFinishLaunchingOrOnlineFirstDetection() {
 
 bool AccountState::startSynchronization(const char* skipLine, const char* startLine,
                                         const char* runLine) {
-    if (client_.inFontSynchroizing) {
+    auto hold = std::make_shared<FontSyncGate::Hold>(fontController_->syncGate().tryAcquire());
+    if (!*hold) {
         ILog("%@", skipLine);
         return false;
     }
-    client_.inFontSynchroizing = true;
     ILog("%@", startLine);
     const std::string run = runLine;
-    submitToSerialQueue(client_, shared_from_this(), [run](AccountState& self) {
+    submitToSerialQueue(client_, shared_from_this(), [run, hold](AccountState& self) {
         ILog("%@", run);
-        self.runSynchronization();
+        self.runSynchronization(std::move(*hold));
     });
     return true;
 }
 
-void AccountState::runSynchronization() {
-    fontController_->syncSettingedFontActiveDeactiveOnMembersSite();
+void AccountState::runSynchronization(FontSyncGate::Hold hold) {
+    fontController_->syncSettingedFontActiveDeactiveOnMembersSite(std::move(hold));
 }
 
 void AccountState::performLogout(bool forced) {

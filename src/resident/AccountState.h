@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "fonts/FontSyncGate.h"
+
 namespace tavo {
 
 class ApiClient;
@@ -54,7 +56,7 @@ public:
     bool startSynchronization(const char* skipLine, const char* startLine, const char* runLine);
 
 private:
-    void runSynchronization();
+    void runSynchronization(FontSyncGate::Hold hold);
 
     ApiClient& client_;
     SessionState& sessionState_;

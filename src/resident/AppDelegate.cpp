@@ -59,7 +59,8 @@ bool isDirectory(const std::string& path) {
 }  // namespace
 
 AppDelegate::AppDelegate(AppEnvironment environment) : env_(std::move(environment)) {
-    statusProgress_ = std::make_shared<StatusProgress>(client(), env_.statusItem);
+    statusProgress_ = std::make_shared<StatusProgress>(client(), env_.fontController->chainState(),
+                                                       env_.statusItem);
     statusMenu_ = std::make_shared<StatusMenuController>(
         StatusMenuController::Context{client(), session(), env_.programController, env_.statusItem,
                                       env_.windows, env_.workspace, statusProgress_});

@@ -75,8 +75,8 @@ void PeriodicWork::invalidateTimers() {
     }
 }
 
-void PeriodicWork::runSynchronization() {
-    fontController_->syncSettingedFontActiveDeactiveOnMembersSite();
+void PeriodicWork::runSynchronization(FontSyncGate::Hold hold) {
+    fontController_->syncSettingedFontActiveDeactiveOnMembersSite(std::move(hold));
 }
 
 std::optional<Clock::SystemTime> PeriodicWork::updateTwentyFourHourTimerDate() const {
@@ -124,13 +124,12 @@ void PeriodicWork::updateHalfHourTimer() {
         }
         TAVO_DLOG("isOnlineStatus=%d", client.isOnlineStatus() ? 1 : 0);
         if (!preOnlineStatus && registered) {
-            if (client.inFontSynchroizing) {
+            if (auto hold = self.fontController_->syncGate().tryAcquire(); !hold) {
                 ILog("Skip regular performing font synchronization because of already running");
             } else {
-                client.inFontSynchroizing = true;
                 ILog("Perfroming font synchronization at regular process");
                 ILog("Regular performing font synchronization");
-                self.runSynchronization();
+                self.runSynchronization(std::move(hold));
             }
         }
         if (registered) {
@@ -192,7 +191,7 @@ void PeriodicWork::updateTwentyFourHourTimer() {
 
 void PeriodicWork::performRegularProcessing() {
     ILog("Start regular process for user license");
-    client_.isDiskSpaceInsufficientNotified = false;
+    fontController_->chainState().isDiskSpaceInsufficientNotified = false;
     if (!client_.isLoginStatus) {
         ILog("Perfrom regular process of logout status");
         fontController_->processPeriodicConfirmationFontDeactivationLogout();
@@ -340,18 +339,18 @@ void PeriodicWork::reachabilityChanged(const Notification&) {
     }
     if (!client_.isLoginStatus)
         return;
-    if (client_.inFontSynchroizing) {
+    if (auto hold = fontController_->syncGate().tryAcquire(); !hold) {
         ILog("Skip reachable performing font synchronization because of already running");
     } else {
-        client_.inFontSynchroizing = true;
         ILog("Perfroming font synchronization at reachability");
-        submitToSerialQueue(client_, shared_from_this(), [](PeriodicWork& self) {
+        auto held = std::make_shared<FontSyncGate::Hold>(std::move(hold));
+        submitToSerialQueue(client_, shared_from_this(), [held](PeriodicWork& self) {
             if (self.client_.accessToken().value_or("").empty()) {
                 ILog("Detect empty access token with reachablity");
                 callIfSet(self.links_.getAccessToken, 2);
             }
             ILog("Reachable performing font synchronization");
-            self.runSynchronization();
+            self.runSynchronization(std::move(*held));
         });
     }
     ILog("Calling connectNotifications because of the reachability has been enabled");

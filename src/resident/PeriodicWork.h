@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "fonts/FontSyncGate.h"
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Timer.h"
@@ -71,7 +72,7 @@ public:
 
 private:
     bool isOwnDeviceRegistered(bool* fetched);
-    void runSynchronization();
+    void runSynchronization(FontSyncGate::Hold hold);
 
     ApiClient& client_;
     SessionState& sessionState_;

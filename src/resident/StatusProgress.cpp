@@ -76,8 +76,11 @@ std::string joined(const std::vector<std::string>& parts, const std::string& sep
 
 }  // namespace
 
-StatusProgress::StatusProgress(ApiClient& client, std::shared_ptr<platform::StatusItem> statusItem)
-    : client_(client), statusItem_(std::move(statusItem)), customerItem_(client) {}
+StatusProgress::StatusProgress(ApiClient& client, const FontChainState& chainState,
+                               std::shared_ptr<platform::StatusItem> statusItem)
+    : client_(client),
+      chainState_(chainState),
+      statusItem_(std::move(statusItem)), customerItem_(client) {}
 
 StatusProgress::~StatusProgress() {
     // Timers hold this weakly; a destroyed batch needs no more frames.
@@ -202,7 +205,7 @@ void StatusProgress::statusMenuFontDownload(const Notification& notification) {
         stopIconAnimation(statusMenuIconAnimationTimerP_);
         ELog("code=%@, message=%@", "MSG_E2012", "failed font download");
         // "<font>: <failure>", so the name and the text read apart.
-        const std::string font = client_.downloadFontName();
+        const std::string font = chainState_.downloadFontName();
         NotificationUtil::deliverNotificationWithSubtile(
             font.empty() ? localized("Failed font download")
                          : format("%@: %@", font, localized("Failed font download")));

@@ -13,6 +13,7 @@
 namespace tavo {
 
 class ApiClient;
+class FontChainState;
 namespace platform {
 class StatusItem;
 }
@@ -24,7 +25,8 @@ class StatusItem;
 // through a shared_ptr: timers and queued work hold it weakly.
 class StatusProgress : public std::enable_shared_from_this<StatusProgress> {
 public:
-    StatusProgress(ApiClient& client, std::shared_ptr<platform::StatusItem> statusItem);
+    StatusProgress(ApiClient& client, const FontChainState& chainState,
+                   std::shared_ptr<platform::StatusItem> statusItem);
     ~StatusProgress();
     StatusProgress(const StatusProgress&) = delete;
     StatusProgress& operator=(const StatusProgress&) = delete;
@@ -64,6 +66,7 @@ private:
     void setFontDownloadComplateList(std::vector<std::string> names);
 
     ApiClient& client_;
+    const FontChainState& chainState_;
     std::shared_ptr<platform::StatusItem> statusItem_;
     CustomerItem customerItem_;
 

@@ -46,7 +46,6 @@ ApiClient::ApiClient() {
 }
 
 void ApiClient::init() {
-    retryDownloadFont = 0;
     isLoginStatus = false;
     isOnlineStatusApi = false;
     isOnlineStatusSse = false;
@@ -71,7 +70,6 @@ TAVO_PROPERTY(std::optional<std::string>, accessToken, setAccessToken, accessTok
 TAVO_PROPERTY(std::optional<std::string>, refreshToken, setRefreshToken, refreshToken_)
 TAVO_PROPERTY(std::optional<std::string>, deviceId, setDeviceId, deviceId_)
 TAVO_PROPERTY(std::optional<std::string>, deviceKey, setDeviceKey, deviceKey_)
-TAVO_PROPERTY(std::string, downloadFontName, setDownloadFontName, downloadFontName_)
 #undef TAVO_PROPERTY
 
 std::shared_ptr<SerialQueue> ApiClient::serialDispatchQueue() const {
@@ -119,6 +117,7 @@ std::optional<HttpRequest> ApiClient::buildRequestAtPath(
         TAVO_DLOG("request header: %@ %@", name, SecretMasking::maskHeader(name, value));
     }
     request.timeoutInterval = timeoutIntervalForRequest;
+    request.stop = transferStop_;
     return request;
 }
 

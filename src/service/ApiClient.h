@@ -62,17 +62,11 @@ public:
     void setDeviceId(const std::optional<std::string>& value);
     std::optional<std::string> deviceKey() const;
     void setDeviceKey(const std::optional<std::string>& value);
-    std::string downloadFontName() const;
-    void setDownloadFontName(const std::string& value);
 
     std::atomic<double> timeoutIntervalForRequest{0};
     std::atomic<bool> isLoginStatus{false};
     std::atomic<bool> isOnlineStatusApi{false};
     std::atomic<bool> isOnlineStatusSse{false};
-    std::atomic<bool> inFontSynchroizing{false};
-    std::atomic<bool> isFontDownloading{false};
-    std::atomic<bool> isDiskSpaceInsufficientNotified{false};
-    std::atomic<int> retryDownloadFont{0};
     bool isOnlineStatus() const { return isOnlineStatusSse && isOnlineStatusApi; }
 
     std::shared_ptr<SerialQueue> serialDispatchQueue() const;
@@ -114,11 +108,28 @@ public:
     std::shared_ptr<DownloadTask> asyncDownloadWithURL(const std::string& url,
                                                        std::shared_ptr<DownloadDelegate> delegate);
 
+    // Ends every exchange of this client in progress at once and refuses
+    // later ones (a cancellation error, kURLErrorCancelled): for a program
+    // that is ending. Downloads end with their file removed.
+    void stopTransfers();
+    bool transfersStopped() const { return transferStop_->stopped(); }
+    // Waits until no download of this client is in flight (its file removed
+    // and its delegate told), at most timeout; then removes the files of the
+    // downloads still running. True when every one ended in time.
+    bool waitForDownloads(Clock::Duration timeout);
+    // Where download bodies are written: the "Font" folder of the user
+    // area's download folder, so they never leave the user's own places.
+    static std::optional<std::string> downloadFolder();
+
     // POST /token with the refresh token; the transport error goes to error.
     TokenBase updateTokenPrivate(const std::optional<std::string>& refreshToken,
                                  std::optional<Error>* error);
 
 private:
+    struct Downloads;  // the downloads in flight and their files
+    std::shared_ptr<Downloads> downloads();
+    std::shared_ptr<DownloadTask> startDownload(const std::optional<HttpRequest>& request,
+                                                std::shared_ptr<DownloadDelegate> delegate);
     void updateOnlineState(const Response& response, const std::string& path);
 
     mutable std::mutex mutex_;
@@ -129,8 +140,9 @@ private:
     std::optional<std::string> refreshToken_;
     std::optional<std::string> deviceId_;
     std::optional<std::string> deviceKey_;
-    std::string downloadFontName_;
     std::shared_ptr<SerialQueue> serialDispatchQueue_;
+    std::shared_ptr<TransferStop> transferStop_ = std::make_shared<TransferStop>();
+    std::shared_ptr<Downloads> downloads_;
 };
 
 }  // namespace tavo

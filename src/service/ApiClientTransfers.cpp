@@ -1,11 +1,17 @@
 // The asynchronous exchanges and the file downloads of ApiClient.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "foundation/ConcurrentQueue.h"
+#include "foundation/Const.h"
+#include "foundation/FileUtil.h"
 #include "foundation/Log.h"
 #include "service/ApiClient.h"
 
@@ -19,15 +25,6 @@ ConcurrentQueue& transferQueue() {
     return *queue;
 }
 
-std::optional<std::string> temporaryFile() {
-    std::string path = (std::filesystem::temp_directory_path() / "tavo-download-XXXXXX").string();
-    const int fd = ::mkstemp(path.data());
-    if (fd < 0)
-        return std::nullopt;
-    ::close(fd);
-    return path;
-}
-
 Response failure(long code, const std::string& description) {
     Response response;
     response.error = Error{code, "NSURLErrorDomain", description};
@@ -38,22 +35,113 @@ Response unsupported(const std::string& method) {
     return failure(-1002, "unsupported method " + method);
 }
 
-// Downloads into a fresh temporary file, whose path goes to file.
-Response downloadToTemporaryFile(const std::optional<HttpRequest>& request,
-                                 const std::string& method, std::optional<std::string>& file,
-                                 const TransferObserver& observer = {}) {
+}  // namespace
+
+// The downloads in flight: each one's file, created locked (flock) so that
+// the clean-up of another program's start leaves it alone while this
+// process lives, and removed when the download is over.
+struct ApiClient::Downloads {
+    std::mutex mutex;
+    std::condition_variable idle;
+    std::map<std::string, int> files;  // path -> the descriptor holding its lock
+    int inFlight = 0;
+
+    // A fresh, locked file in the download folder; none on failure.
+    std::optional<std::string> createFile() {
+        const auto folder = ApiClient::downloadFolder();
+        Error error;
+        if (!folder || !FileUtil::createDirectories(*folder, &error)) {
+            ELog("Cannot create the download folder: %@: %@", folder.value_or("(no user area)"),
+                 error);
+            return std::nullopt;
+        }
+        std::string path = *folder + "/tavo-download-XXXXXX";
+        const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+        if (fd < 0)
+            return std::nullopt;
+        ::flock(fd, LOCK_EX | LOCK_NB);
+        std::lock_guard lock(mutex);
+        files[path] = fd;
+        return path;
+    }
+
+    void removeFile(const std::string& path) {
+        std::lock_guard lock(mutex);
+        removeLocked(path);
+    }
+
+    void removeLocked(const std::string& path) {
+        const auto it = files.find(path);
+        if (it == files.end())
+            return;
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+        ::close(it->second);
+        files.erase(it);
+    }
+
+    void begin() {
+        std::lock_guard lock(mutex);
+        ++inFlight;
+    }
+
+    void end() {
+        std::lock_guard lock(mutex);
+        --inFlight;
+        idle.notify_all();
+    }
+};
+
+std::shared_ptr<ApiClient::Downloads> ApiClient::downloads() {
+    std::lock_guard lock(mutex_);
+    if (!downloads_)
+        downloads_ = std::make_shared<Downloads>();
+    return downloads_;
+}
+
+std::optional<std::string> ApiClient::downloadFolder() {
+    const auto base = Const::applicationDownloadFontTempolaryDirectoryPath();
+    if (!base)
+        return std::nullopt;
+    return *base + "/Font";
+}
+
+void ApiClient::stopTransfers() {
+    transferStop_->stop();
+}
+
+bool ApiClient::waitForDownloads(Clock::Duration timeout) {
+    auto state = downloads();
+    std::unique_lock lock(state->mutex);
+    const bool ended = state->idle.wait_for(lock, timeout, [&] { return state->inFlight == 0; });
+    // What is still running writes on into a file without a name.
+    while (!state->files.empty())
+        state->removeLocked(state->files.begin()->first);
+    return ended;
+}
+
+namespace {
+
+// Downloads into a fresh file of the download folder, whose path goes to file.
+Response downloadToFile(const std::optional<HttpRequest>& request, const std::string& method,
+                        const std::function<std::optional<std::string>()>& createFile,
+                        std::optional<std::string>& file, const TransferObserver& observer = {}) {
     if (!request)
         return unsupported(method);
-    file = temporaryFile();
+    if (request->stop && request->stop->stopped())
+        return failure(kURLErrorCancelled, "cancelled");
+    file = createFile();
     if (!file)
         return failure(-3000, "no temporary file for the download");
     return HttpTransport::performToFile(*request, *file, observer);
 }
 
-// Runs one download into a temporary file and reports to the delegate on
-// the downloads' delegate queue.
-std::shared_ptr<DownloadTask> startDownload(const std::optional<HttpRequest>& request,
-                                            std::shared_ptr<DownloadDelegate> delegate) {
+}  // namespace
+
+// Runs one download into a file of the download folder and reports to the
+// delegate on the downloads' delegate queue.
+std::shared_ptr<DownloadTask> ApiClient::startDownload(const std::optional<HttpRequest>& request,
+                                                       std::shared_ptr<DownloadDelegate> delegate) {
     auto task = std::make_shared<DownloadTask>();
     // One delegate queue for every download (a thread per download would
     // cost more than a small file's transfer); never destroyed, as transfers
@@ -61,7 +149,9 @@ std::shared_ptr<DownloadTask> startDownload(const std::optional<HttpRequest>& re
     static auto* sharedQueue = new std::shared_ptr<SerialQueue>(
         std::make_shared<SerialQueue>("TAVO.downloadDelegateQueue"));
     const std::shared_ptr<SerialQueue> queue = *sharedQueue;
-    transferQueue().async([request, delegate, task, queue] {
+    auto state = downloads();
+    state->begin();
+    transferQueue().async([request, delegate, task, queue, state] {
         // Progress is handed over coalesced: at most one report waits on the
         // delegate queue, and it carries the latest figures.
         struct Progress {
@@ -84,28 +174,29 @@ std::shared_ptr<DownloadTask> startDownload(const std::optional<HttpRequest>& re
         };
         observer.cancelled = [task] { return task->isCancelled(); };
         std::optional<std::string> file;
-        Response response = downloadToTemporaryFile(request, "", file, observer);
+        Response response = downloadToFile(
+            request, "", [state] { return state->createFile(); }, file, observer);
         // An answer without a body leaves no file to hand over.
         std::error_code sizeError;
         if (!response.error && file && std::filesystem::file_size(*file, sizeError) == 0)
             response.error =
                 Error{kURLErrorFileDoesNotExist, "NSURLErrorDomain", "the answer has no body"};
+        // A stopped download leaves nothing behind, whoever handles its end.
+        if (response.error && file)
+            state->removeFile(*file);
         // The end of the transfer in one item of the delegate queue: the file,
         // its removal, the completion.
-        queue->async([delegate, response = std::move(response), file = std::move(file)] {
+        queue->async([delegate, state, response = std::move(response), file = std::move(file)] {
             if (!response.error && response.httpUrlResponse)
                 delegate->didFinishDownloadingToURL(*file, *response.httpUrlResponse);
-            if (file) {
-                std::error_code ignored;
-                std::filesystem::remove(*file, ignored);
-            }
+            if (file)
+                state->removeFile(*file);
             delegate->didCompleteWithError(response.error, response.httpUrlResponse);
+            state->end();
         });
     });
     return task;
 }
-
-}  // namespace
 
 void ApiClient::asyncRequestAtPath(const std::string& path, const std::string& method,
                                    const std::optional<ApiParams>& param,
@@ -140,15 +231,19 @@ void ApiClient::asyncDownloadAtPath(const std::string& path, const std::string& 
                                     const std::optional<ApiHeaders>& header,
                                     DownloadCompletionHandler completionHandler) {
     auto request = buildRequestAtPath(path, method, param, header);
+    auto state = downloads();
+    state->begin();
     transferQueue().async(
-        [request = std::move(request), method, handler = std::move(completionHandler)] {
+        [request = std::move(request), method, state, handler = std::move(completionHandler)] {
             std::optional<std::string> file;
-            const Response response = downloadToTemporaryFile(request, method, file);
+            const Response response = downloadToFile(
+                request, method, [state] { return state->createFile(); }, file);
             const bool complete = !response.error && response.httpUrlResponse;
             if (handler)
                 handler(complete ? file : std::nullopt, response.httpUrlResponse, response.error);
             if (file)
-                std::filesystem::remove(*file);
+                state->removeFile(*file);
+            state->end();
         });
 }
 
@@ -163,6 +258,7 @@ std::shared_ptr<DownloadTask> ApiClient::asyncDownloadWithURL(
     HttpRequest request;
     request.url = url;
     request.timeoutInterval = timeoutIntervalForRequest;
+    request.stop = transferStop_;
     return startDownload(request, std::move(delegate));
 }
 

@@ -97,8 +97,50 @@ std::string memberText(const Json& dictionary, const char* name) {
     return it->dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-const char* kindName(const Json& value) {
-    return value.type_name();
+// The kind of a JSON value, as the warnings name it.
+const char* kindText(const Json& value) {
+    switch (value.type()) {
+        case Json::value_t::null:
+            return "null";
+        case Json::value_t::boolean:
+            return "a boolean";
+        case Json::value_t::string:
+            return "a string";
+        case Json::value_t::array:
+            return "an array";
+        case Json::value_t::object:
+            return "an object";
+        case Json::value_t::number_float:
+            return std::trunc(value.get<double>()) == value.get<double>() ? "a number"
+                                                                          : "a fractional number";
+        case Json::value_t::number_unsigned:
+            return value.get<std::uint64_t>() >
+                           static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+                       ? "a number beyond 64 bits"
+                       : "a number";
+        case Json::value_t::number_integer:
+            return "a number";
+        default:
+            return "a value of another kind";
+    }
+}
+
+// Parses a text as JSON; the parser's reason in error when it is none.
+std::optional<Json> parse(const std::string& text, std::string* error) {
+    DepthLimitedBuilder builder;
+    bool parsed = false;
+    try {
+        parsed = Json::sax_parse(text, &builder);
+    } catch (const Json::exception& failure) {
+        parsed = false;
+        if (builder.error().empty())
+            builder.parse_error(0, "", failure);
+    }
+    if (!parsed) {
+        *error = builder.error().empty() ? std::string("unknown") : builder.error();
+        return std::nullopt;
+    }
+    return std::move(builder.root());
 }
 
 }  // namespace
@@ -111,22 +153,23 @@ std::optional<Json> BaseModel::parseJson(const std::optional<std::string>& body,
         ILog("Response %@: empty json string", path);
         return std::nullopt;
     }
-    DepthLimitedBuilder builder;
-    bool parsed = false;
-    try {
-        parsed = Json::sax_parse(*body, &builder);
-    } catch (const Json::exception& error) {
-        parsed = false;
-        if (builder.error().empty())
-            builder.parse_error(0, "", error);
-    }
-    if (!parsed) {
-        ILog("Response %@: Failed serialization of json string: Description: [%@]", path,
-             builder.error().empty() ? std::string("unknown") : builder.error());
+    std::string error;
+    auto json = parse(*body, &error);
+    if (!json) {
+        ILog("Response %@: Failed serialization of json string: Description: [%@]", path, error);
         DLog("Received raw json: [%@]", *body);
-        return std::nullopt;
     }
-    return std::move(builder.root());
+    return json;
+}
+
+std::string BaseModel::jsonObjectProblem(const std::string& text) {
+    std::string error;
+    const auto json = parse(text, &error);
+    if (!json)
+        return "is not valid JSON: " + error;
+    if (!json->is_object())
+        return std::string("is ") + kindText(*json) + ", not a JSON object";
+    return {};
 }
 
 const Json* BaseModel::member(const Json& dictionary, const char* name) {
@@ -136,8 +179,10 @@ const Json* BaseModel::member(const Json& dictionary, const char* name) {
     return &*it;
 }
 
-void BaseModel::logNotHeld(const char* name, const Json& value, const std::string& path) {
-    TAVO_DLOG("Response %@: %@ left out: a %@ value does not fit", path, name, kindName(value));
+void BaseModel::logNotHeld(const char* name, const Json& value, const char* expected,
+                           const std::string& path) {
+    WLog("Response %@: member %@ left out: %@ where %@ is expected", path, name, kindText(value),
+         expected);
 }
 
 void BaseModel::inject(const Json& dictionary, const char* name, std::optional<std::string>& field,
@@ -146,7 +191,7 @@ void BaseModel::inject(const Json& dictionary, const char* name, std::optional<s
     if (!value)
         return;
     if (!value->is_string())
-        return logNotHeld(name, *value, path);
+        return logNotHeld(name, *value, "a string", path);
     field = value->get<std::string>();
 }
 
@@ -184,7 +229,7 @@ void BaseModel::inject(const Json& dictionary, const char* name, std::optional<s
         default:
             break;
     }
-    logNotHeld(name, *value, path);
+    logNotHeld(name, *value, "an integer", path);
 }
 
 void BaseModel::inject(const Json& dictionary, const char* name, std::optional<bool>& field,
@@ -206,7 +251,7 @@ void BaseModel::inject(const Json& dictionary, const char* name, std::optional<b
             field = value->get<double>() != 0.0;
             return;
         default:
-            logNotHeld(name, *value, path);
+            logNotHeld(name, *value, "a boolean", path);
     }
 }
 
@@ -216,7 +261,7 @@ void BaseModel::injectRawArray(const Json& dictionary, const char* name, std::op
     if (!value)
         return;
     if (!value->is_array())
-        return logNotHeld(name, *value, path);
+        return logNotHeld(name, *value, "an array", path);
     field = *value;
 }
 

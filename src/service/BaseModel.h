@@ -50,6 +50,9 @@ public:
     // nested deeper than kMaximumJsonDepth. Never throws.
     static std::optional<Json> parseJson(const std::optional<std::string>& body,
                                          const std::string& path);
+    // Why a text is no JSON object ("is not valid JSON: ...", "is an array,
+    // not a JSON object"); empty when it is one. Logs nothing.
+    static std::string jsonObjectProblem(const std::string& text);
 
     // A T filled from the body; every field unset unless the body is a JSON
     // object. The path only names the exchange in log lines.
@@ -103,7 +106,10 @@ protected:
 private:
     // The member of that name; null when absent or JSON null.
     static const Json* member(const Json& dictionary, const char* name);
-    static void logNotHeld(const char* name, const Json& value, const std::string& path);
+    // The warning for a member the server sent in a kind its field cannot
+    // hold: which member, what it was and what it should have been.
+    static void logNotHeld(const char* name, const Json& value, const char* expected,
+                           const std::string& path);
 };
 
 template <Model T>
@@ -122,7 +128,7 @@ void BaseModel::inject(const Json& dictionary, const char* name, std::optional<T
     if (!value)
         return;
     if (!value->is_object())
-        return logNotHeld(name, *value, path);
+        return logNotHeld(name, *value, "an object", path);
     T model;
     model.propertyInjection(*value, path);
     field = std::move(model);
@@ -135,12 +141,12 @@ void BaseModel::inject(const Json& dictionary, const char* name,
     if (!value)
         return;
     if (!value->is_array())
-        return logNotHeld(name, *value, path);
+        return logNotHeld(name, *value, "an array", path);
     std::vector<T> elements;
     elements.reserve(value->size());
     for (const Json& element : *value) {
         if (!element.is_object()) {
-            logNotHeld(name, element, path);
+            logNotHeld(name, element, "an object", path);
             continue;
         }
         T model;

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,8 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <mutex>
+#include <set>
 
 #include "service/CurlPolicy.h"
 #include "service/Utf8.h"
@@ -32,6 +33,33 @@ struct HandleDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+// The exchanges of a thread run on a multi handle of its own, so a stop
+// from another thread can wake the wait at once (curl_multi_wakeup). The
+// connections the thread keeps alive live in it.
+CURLM* threadMulti() {
+    thread_local std::unique_ptr<CURLM, MultiDeleter> multi;
+    if (!multi) {
+        globalInit();
+        multi.reset(curl_multi_init());
+    }
+    return multi.get();
+}
+
+// The exchanges waiting now, and the stop each one carries.
+struct RunningExchanges {
+    std::mutex mutex;
+    std::set<std::pair<CURLM*, const TransferStop*>> entries;
+};
+
+RunningExchanges& runningExchanges() {
+    static auto* running = new RunningExchanges;  // transfers may outlive main
+    return *running;
+}
+
 CURL* threadHandle() {
     thread_local std::unique_ptr<CURL, HandleDeleter> handle;
     if (!handle) {
@@ -45,6 +73,7 @@ CURL* threadHandle() {
 
 struct Transfer {
     const TransferObserver* observer = nullptr;
+    const TransferStop* stop = nullptr;
     std::string body;
     int fd = -1;
     bool tooLarge = false;
@@ -106,7 +135,53 @@ int onProgress(void* user, curl_off_t total, curl_off_t, curl_off_t, curl_off_t)
     auto* transfer = static_cast<Transfer*>(user);
     if (total > 0)
         transfer->expected = total;
+    if (transfer->stop && transfer->stop->stopped())
+        return 1;
     return transfer->observer && transfer->observer->cancelled && transfer->observer->cancelled() ? 1 : 0;
+}
+
+// Runs the transfer of the thread's handle to its end, or until its stop.
+CURLcode performStoppably(CURL* curl, const TransferStop* stop) {
+    CURLM* multi = threadMulti();
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    if (curl_multi_add_handle(multi, curl) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    auto& running = runningExchanges();
+    if (stop) {
+        std::lock_guard lock(running.mutex);
+        running.entries.emplace(multi, stop);
+    }
+    CURLcode code = CURLE_OK;
+    for (;;) {
+        // Stopped before the first step: no connection is made.
+        if (stop && stop->stopped()) {
+            code = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        int active = 0;
+        if (curl_multi_perform(multi, &active) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        bool done = false;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued))
+            if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
+                code = message->data.result;
+                done = true;
+            }
+        if (done)
+            break;
+        // libcurl's own timeouts shorten the wait; a stop ends it.
+        curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    if (stop) {
+        std::lock_guard lock(running.mutex);
+        running.entries.erase({multi, stop});
+    }
+    curl_multi_remove_handle(multi, curl);
+    return code;
 }
 
 // The platform's error codes for the failures callers and logs tell apart.
@@ -174,7 +249,8 @@ Response run(const HttpRequest& request, Transfer& transfer) {
         }
     }
 
-    const CURLcode code = curl_easy_perform(curl);
+    transfer.stop = request.stop.get();
+    const CURLcode code = performStoppably(curl, transfer.stop);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     char* effectiveUrl = nullptr;
@@ -201,6 +277,15 @@ Response run(const HttpRequest& request, Transfer& transfer) {
 }
 
 }  // namespace
+
+void TransferStop::stop() {
+    stopped_ = true;
+    auto& running = runningExchanges();
+    std::lock_guard lock(running.mutex);
+    for (const auto& [multi, stop] : running.entries)
+        if (stop == this)
+            curl_multi_wakeup(multi);
+}
 
 std::string HttpRequest::header(const std::string& name) const {
     for (const auto& [key, value] : headers)

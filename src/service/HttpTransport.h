@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,6 +12,21 @@
 
 namespace tavo {
 
+// The error code of an exchange that was cancelled or stopped.
+inline constexpr long kURLErrorCancelled = -999;
+
+// Stops the exchanges whose requests carry it: those in progress end at
+// once (within a poll, not at the next transfer callback), later ones end
+// before they connect. For a program that is ending. Any thread.
+class TransferStop {
+public:
+    void stop();
+    bool stopped() const { return stopped_; }
+
+private:
+    std::atomic<bool> stopped_{false};
+};
+
 struct HttpRequest {
     std::string method = "GET";
     std::string url;
@@ -20,6 +36,7 @@ struct HttpRequest {
     // No bytes for this long ends the exchange with a timeout error; a long
     // transfer that keeps moving is never cut.
     double timeoutInterval = 10;
+    std::shared_ptr<TransferStop> stop;  // none: runs to its end
 
     std::string header(const std::string& name) const;  // empty when absent
 };

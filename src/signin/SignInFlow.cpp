@@ -91,13 +91,9 @@ StepOutcome SignInFlow::login(const std::string& mailAddress, const std::string&
         storeDeviceId(*registeredId);
 
     LoginApi api(client_);
-    std::optional<Error> error;
-    const auto config = Config::userConfig();
-    const auto storedId = config ? Config::decryptedValue(*config, kConfigDeviceId) : std::nullopt;
-    if (isHeaderSafe(storedId)) {
-        client_.setDeviceId(storedId);
-    } else {
+    const auto registerDevice = [&]() -> std::optional<StepOutcome> {
         ILog("Login with user: %@: on the host: %@", osUserName, hostname);
+        std::optional<Error> error;
         const auto answer = api.deviceIdWithMailAddress(mailAddress, password, hostname, osUserName,
                                                         deviceKey, &error);
         if (!OVError::checkApiError(error, answer.code, answer.message))
@@ -112,26 +108,56 @@ StepOutcome SignInFlow::login(const std::string& mailAddress, const std::string&
         client_.setDeviceId(deviceId);
         TAVO_DLOG("received deviceId=[%@]", *deviceId);
         storeDeviceId(*deviceId);
+        return std::nullopt;
+    };
+
+    const auto config = Config::userConfig();
+    const auto storedId = config ? Config::decryptedValue(*config, kConfigDeviceId) : std::nullopt;
+    bool registeredNow = !isHeaderSafe(storedId);
+    if (registeredNow) {
+        if (auto refusal = registerDevice())
+            return *refusal;
+    } else {
+        client_.setDeviceId(storedId);
     }
 
-    const auto answer = api.loginWithMailAddress(mailAddress, password, &error);
-    const std::int64_t code = answer.resultCode();
-    const auto refresh = answer.data ? answer.data->refreshToken : std::nullopt;
-    const auto access = answer.data ? answer.data->accessToken : std::nullopt;
-    if (OVError::checkApiError(error, answer.code, answer.message)) {
-        if (code == kHttpResponceCodeTwoFARequired)
-            return segueTo(kSegueTwoAuthorization);
-        // Without a stored refresh token the next start would not be signed in.
-        if (!takeTokens(client_, refresh, access, "Login"))
-            return showErrorText(kNetworkErrorText);
-        return segueTo(kSegueLoginCompletion);
+    for (;;) {
+        std::optional<Error> error;
+        const auto answer = api.loginWithMailAddress(mailAddress, password, &error);
+        const std::int64_t code = answer.resultCode();
+        const auto refresh = answer.data ? answer.data->refreshToken : std::nullopt;
+        const auto access = answer.data ? answer.data->accessToken : std::nullopt;
+        if (OVError::checkApiError(error, answer.code, answer.message)) {
+            if (code == kHttpResponceCodeTwoFARequired)
+                return segueTo(kSegueTwoAuthorization);
+            // Without a stored refresh token the next start would not be signed in.
+            if (!takeTokens(client_, refresh, access, "Login"))
+                return showErrorText(kNetworkErrorText);
+            return segueTo(kSegueLoginCompletion);
+        }
+        if (!error && answer.message && code == kHttpResponceCodeMaximumNumberDevicesUse) {
+            // The tokens open the device list, so another device can be
+            // logged out; they are stored once this device is taken into use.
+            holdTokens(client_, refresh, access, "Login with ThirdUnit");
+            return segueTo(kSegueThirdUnitNgDialog);
+        }
+        if (!error && answer.message && code == kHttpResponceCodeInvalidArgument &&
+            !registeredNow) {
+            // The service no longer knows the stored device id (it was
+            // removed on the service's side): register the device again, once.
+            WLog(
+                "The service refused the stored device id: code=%ld, message=%@: registering the "
+                "device again",
+                code, printable(*answer.message));
+            dropDeviceId();
+            client_.setDeviceId(std::nullopt);
+            registeredNow = true;
+            if (auto refusal = registerDevice())
+                return *refusal;
+            continue;
+        }
+        return credentialRefusal(CredentialStep::Login, error, code, answer.message);
     }
-    if (!error && answer.message && code == kHttpResponceCodeMaximumNumberDevicesUse) {
-        // The tokens open the device list, so another device can be logged out.
-        takeTokens(client_, refresh, access, "Login with ThirdUnit");
-        return segueTo(kSegueThirdUnitNgDialog);
-    }
-    return credentialRefusal(CredentialStep::Login, error, code, answer.message);
 }
 
 StepOutcome SignInFlow::submitCode(const std::string& code) {
@@ -158,7 +184,7 @@ StepOutcome SignInFlow::submitCode(const std::string& code) {
             ELog("code=%@, message=%@", kMsgE2006, kMsgE2006Text);
             return showErrorText(kCodeExpiredText);
         case kHttpResponceCodeMaximumNumberDevicesUse:
-            takeTokens(client_, refresh, access, "TwoAuthorization with ThirdUnit");
+            holdTokens(client_, refresh, access, "TwoAuthorization with ThirdUnit");
             return segueTo(kSegueThirdUnitNgDialog);
         case kHttpResponceCodeAccountLocked:
             return showErrorText(kAccountLockedText);

@@ -88,6 +88,10 @@ bool storeDeviceId(const std::string& deviceId) {
            Config::updateUserConfig([&](PlistDict& dict) { dict[kConfigDeviceId] = *encrypted; });
 }
 
+bool dropDeviceId() {
+    return Config::updateUserConfig([](PlistDict& dict) { dict[kConfigDeviceId] = std::string(); });
+}
+
 namespace {
 
 bool storeRefreshToken(const std::string& refreshToken) {
@@ -107,10 +111,9 @@ std::string usable(const std::optional<std::string>& token) {
     return isHeaderSafe(token) ? *token : std::string();
 }
 
-}  // namespace
-
-bool takeTokens(ApiClient& client, const std::optional<std::string>& refreshToken,
-                const std::optional<std::string>& accessToken, const std::string& logPrefix) {
+// Sets the usable tokens in the client with their log lines; the refresh token.
+std::string setTokens(ApiClient& client, const std::optional<std::string>& refreshToken,
+                      const std::optional<std::string>& accessToken, const std::string& logPrefix) {
     const std::string refresh = usable(refreshToken);
     const std::string access = usable(accessToken);
     client.setRefreshToken(refresh);
@@ -118,8 +121,24 @@ bool takeTokens(ApiClient& client, const std::optional<std::string>& refreshToke
     client.setAccessToken(access);
     ILog(access.empty() ? "%@ has empty access token" : "%@ set access token", logPrefix);
     TAVO_DLOG("refresh token %@, access token %@", secretShape(refresh), secretShape(access));
+    return refresh;
+}
+
+}  // namespace
+
+bool takeTokens(ApiClient& client, const std::optional<std::string>& refreshToken,
+                const std::optional<std::string>& accessToken, const std::string& logPrefix) {
+    const std::string refresh = setTokens(client, refreshToken, accessToken, logPrefix);
     const bool stored = storeRefreshToken(refresh);
     return stored && !refresh.empty();
+}
+
+void holdTokens(ApiClient& client, const std::optional<std::string>& refreshToken,
+                const std::optional<std::string>& accessToken, const std::string& logPrefix) {
+    setTokens(client, refreshToken, accessToken, logPrefix);
+    const auto config = Config::userConfig();
+    if (config && !Config::decryptedValue(*config, kConfigRefreshTokens).value_or("").empty())
+        storeRefreshToken(std::string());
 }
 
 StepOutcome segueTo(const char* segue) {

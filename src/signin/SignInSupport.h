@@ -39,6 +39,9 @@ std::string currentHostName();
 std::optional<std::string> storedDeviceId(const std::string& deviceKey);
 // Stores the device id encrypted and writes the configuration atomically.
 bool storeDeviceId(const std::string& deviceId);
+// Forgets the stored device id (written atomically), so that the next
+// attempt registers the device again.
+bool dropDeviceId();
 
 // Takes the tokens of an answer into the client, logging "<prefix> set
 // refresh token" or "<prefix> has empty refresh token" (and the same for the
@@ -46,6 +49,12 @@ bool storeDeviceId(const std::string& deviceId);
 // not be sent back in a header counts as missing. True when a refresh token
 // was there and stored.
 bool takeTokens(ApiClient& client, const std::optional<std::string>& refreshToken,
+                const std::optional<std::string>& accessToken, const std::string& logPrefix);
+// The same for the tokens issued at the device limit, which only open the
+// device page: they are held by the client and never stored, so a sign-in
+// abandoned there leaves this machine signed out. Whatever an earlier
+// attempt stored is removed.
+void holdTokens(ApiClient& client, const std::optional<std::string>& refreshToken,
                 const std::optional<std::string>& accessToken, const std::string& logPrefix);
 
 // Outcomes of a step.

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <string>
 
 #include "events/SSERetryPolicy.h"
 #include "events/ServerSentEvent.h"
@@ -50,7 +51,8 @@ public:
     void serverSentEventDidClose(const std::shared_ptr<ServerSentEvent>& sse) override;
 
     std::shared_ptr<ServerSentEvent> serverSentEvent() const;
-    std::optional<long long> lastEventId() const;
+    // The id of the last event received, as the server sent it.
+    std::optional<std::string> lastEventId() const;
     std::shared_ptr<Timer> sseRetryThereafterTimer() const;
     bool ssrClosing() const { return ssrClosing_.load(); }
 
@@ -79,7 +81,7 @@ public:
 private:
     void connectOnSerialQueue();
     void setServerSentEvent(std::shared_ptr<ServerSentEvent> stream);
-    void storeLastEventId(long long identifier);
+    void storeLastEventId(const std::string& identifier);
     void scheduleRetry(int delay, const std::string& reason, Clock::SystemTime next);
     void logRetryRule(const SSERetryDecision& decision, bool hasError);
     // Waits until a connection attempt in progress has its stream in place,
@@ -94,7 +96,7 @@ private:
 
     mutable std::mutex streamMutex_;
     std::shared_ptr<ServerSentEvent> serverSentEvent_;
-    std::optional<long long> lastEventId_;
+    std::optional<std::string> lastEventId_;
     std::shared_ptr<Timer> sseRetryThereafterTimer_;
     std::optional<Clock::SystemTime> awakeRetryUsedFor_;  // the wake whose quick retry was used
     std::mt19937 random_;

@@ -3,6 +3,7 @@
 // re-posts each event, and reconnects after a loss.
 #include <string>
 
+#include "events/LastEventId.h"
 #include "events/NotificationsApi.h"
 #include "events/SSEConstants.h"
 #include "foundation/Config.h"
@@ -10,6 +11,7 @@
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
 #include "foundation/NotificationCenter.h"
+#include "service/BaseModel.h"
 #include "update/ProgramController.h"
 
 namespace tavo {
@@ -29,22 +31,17 @@ void postServerSentEvent(UserInfo userInfo) {
                                              std::move(userInfo));
 }
 
-// "Last Event ID" of the user configuration: a number (or, from older
-// files, its decimal text).
-std::optional<long long> storedLastEventId() {
+// "Last Event ID" of the user configuration, as the server sent it.
+std::optional<std::string> storedLastEventId() {
     const auto config = Config::userConfig();
-    if (!config)
-        return std::nullopt;
-    const auto it = config->find(kConfigLastEventID);
-    if (it == config->end())
-        return std::nullopt;
-    if (const auto* number = it->second.get<std::int64_t>())
-        return *number;
-    if (const auto* real = it->second.get<double>())
-        return static_cast<long long>(*real);
-    if (const auto* text = it->second.get<std::string>(); text && hasIntegerValue(*text))
-        return integerValue(*text);
-    return std::nullopt;
+    return config ? LastEventId::fromConfig(*config) : std::nullopt;
+}
+
+// Why the data of a font event cannot be acted upon; empty when it can.
+std::string fontEventDataProblem(const SSEEvents& event) {
+    if (!event.data() || event.data()->empty())
+        return "holds no data";
+    return BaseModel::jsonObjectProblem(*event.data());
 }
 
 }  // namespace
@@ -61,7 +58,7 @@ void ProgramController::setServerSentEvent(std::shared_ptr<ServerSentEvent> stre
     serverSentEvent_ = std::move(stream);
 }
 
-std::optional<long long> ProgramController::lastEventId() const {
+std::optional<std::string> ProgramController::lastEventId() const {
     std::lock_guard lock(streamMutex_);
     return lastEventId_;
 }
@@ -109,7 +106,7 @@ void ProgramController::connectOnSerialQueue() {
     terminateSSERetryTimer();
     ssrClosing_ = false;
     disconnectNotifications();
-    const std::optional<long long> lastEventId = storedLastEventId();
+    const std::optional<std::string> lastEventId = storedLastEventId();
     {
         std::lock_guard lock(streamMutex_);
         lastEventId_ = lastEventId;
@@ -200,12 +197,19 @@ void ProgramController::serverSentEvent(const std::shared_ptr<ServerSentEvent>&,
     ILog("Received an event: lastEventId=[%@]", identifier.value_or("(empty)"));
     TAVO_DLOG("jsonData=[%@]", dataText);
     // Recorded before anything acts on it, so it is not delivered again
-    // after a reconnection. An event without a numeric id leaves the stored
-    // id alone: storing 0 would make the server send its whole history again.
-    if (identifier && hasIntegerValue(*identifier))
-        storeLastEventId(integerValue(*identifier));
+    // after a reconnection. An id that could not go back exactly as it came
+    // leaves the stored one alone: another id would resume elsewhere, and
+    // storing 0 would make the server send its whole history again.
+    if (const auto kept = LastEventId::fromEvent(identifier))
+        storeLastEventId(*kept);
+    else if (identifier)
+        WLog("Keeping the last event id: the event's id [%@] is no id to send back", *identifier);
     else
-        ILog("Keeping the last event id for an event without a numeric id");
+        ILog("Keeping the last event id for an event without an id");
+    if (name == kEventFontActivate || name == kEventFontDeactivate) {
+        if (const std::string problem = fontEventDataProblem(event); !problem.empty())
+            WLog("Event %@ (id %@): the data %@", name, identifier.value_or("(empty)"), problem);
+    }
     if (name == kPCUserInfoKeyOpen || name == kPCUserInfoKeyClose ||
         name == kFMUserInfoKeyJsonData) {
         // Such a name would read as the stream's own open or close.
@@ -216,16 +220,16 @@ void ProgramController::serverSentEvent(const std::shared_ptr<ServerSentEvent>&,
     TAVO_DLOG("end");
 }
 
-void ProgramController::storeLastEventId(long long identifier) {
+void ProgramController::storeLastEventId(const std::string& identifier) {
     {
         std::lock_guard lock(streamMutex_);
         lastEventId_ = identifier;
     }
-    const bool stored = Config::updateUserConfig([identifier](PlistDict& config) {
-        config[kConfigLastEventID] = static_cast<std::int64_t>(identifier);
+    const bool stored = Config::updateUserConfig([&identifier](PlistDict& config) {
+        config[kConfigLastEventID] = LastEventId::toConfigValue(identifier);
     });
     if (!stored)
-        ILog("The last event id %lld was not kept in the user configuration", identifier);
+        ILog("The last event id %@ was not kept in the user configuration", identifier);
 }
 
 void ProgramController::serverSentEvent(const std::shared_ptr<ServerSentEvent>& sse,

@@ -112,6 +112,41 @@ TEST_F(TavoctlLoginTest, AtTheDeviceLimitWithoutAChoiceNothingIsTakenIntoUse) {
     EXPECT_EQ(login(std::string(kLimitMail) + "\n" + kPassword + "\n"), 1);
     EXPECT_NE(err.str().find("maximum number of devices"), std::string::npos) << err.str();
     EXPECT_EQ(requestCount("/api/v1/device/in-use"), 1u);
+    EXPECT_FALSE(signedIn());
+    EXPECT_NE(login(std::string(kMail) + "\n" + kPassword + "\n"), 2);
+    EXPECT_EQ(out.str().find("Already signed in"), std::string::npos) << out.str();
+}
+
+// Answers the e-mail address and the password, then ends the program (as
+// Ctrl-C would) at the question which device to log out.
+class InterruptedAtTheDeviceChoice : public ctl::LoginPrompter {
+public:
+    struct Interrupted {};
+    InterruptedAtTheDeviceChoice(std::string mail, std::string password)
+        : mail_(std::move(mail)), password_(std::move(password)) {}
+    std::optional<std::string> ask(const std::string& prompt, bool) override {
+        if (prompt.find("E-mail") != std::string::npos)
+            return mail_;
+        if (prompt.find("Password") != std::string::npos)
+            return password_;
+        throw Interrupted{};
+    }
+
+private:
+    std::string mail_, password_;
+};
+
+TEST_F(TavoctlLoginTest, AnInterruptedDeviceChoiceLeavesTheMachineSignedOut) {
+    ApiClient tool;
+    ctl::configureClientForSignIn(tool);
+    InterruptedAtTheDeviceChoice prompter(kLimitMail, kPassword);
+    EXPECT_THROW(ctl::runLoginCommand({}, prompter, tool, out, err),
+                 InterruptedAtTheDeviceChoice::Interrupted);
+    EXPECT_EQ(requestCount("/api/v1/devices"), 1u);  // the device page was shown
+    EXPECT_FALSE(signedIn());
+    // The next run signs in again instead of taking the limited sign-in.
+    ASSERT_EQ(login(std::string(kLimitMail) + "\n" + kPassword + "\n1\n\n"), 0) << err.str();
+    EXPECT_TRUE(signedIn());
 }
 
 TEST_F(TavoctlLoginTest, RefusalsPrintTheTextAndExit1) {

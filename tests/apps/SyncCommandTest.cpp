@@ -23,6 +23,7 @@
 #include "foundation/Process.h"
 #include "foundation/SerialQueue.h"
 #include "platform/FontManager.h"
+#include "service/ApiClient.h"
 #include "service/FontsApi.h"
 #include "service/ServiceFixture.h"
 
@@ -231,22 +232,45 @@ TEST_F(TavoctlSyncTest, FailsWhenTheAccountsFontListCannotBeFetched) {
     EXPECT_EQ(fontFileRequests(), 0u);
 }
 
-TEST_F(TavoctlSyncTest, StopsAfterTheDownloadInFlightWhenInterrupted) {
-    addFault({{"path", "/api/v1/fonts/*"}, {"delayMs", 300}});
+TEST_F(TavoctlSyncTest, AnInterruptionCancelsTheDownloadInFlight) {
+    addFault({{"path", "/api/v1/fonts/*"}, {"delayMs", 20000}});
     ctl::SyncOptions options;
     options.interrupted = [this] { return fontFileRequests() >= 1; };
+    const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(sync(options), 1);
-    EXPECT_NE(out.str().find("Font Synchronization interrupted (2 left to download"),
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s) << "did not wait for the answer";
+    EXPECT_NE(out.str().find("Font Synchronization interrupted (3 left to download"),
               std::string::npos)
-        << out.str();
-    EXPECT_NE(out.str().find("fonts installed: 1 of 3"), std::string::npos) << out.str();
-    // The chain started nothing more, and the list on disk says so.
+        << out.str() << err.str();
+    EXPECT_NE(out.str().find("fonts installed: 0 of 3"), std::string::npos) << out.str();
+    // The chain started nothing more, its file is gone, and the list on disk says so.
     tools.back()->serialDispatchQueue()->sync([] {});
     EXPECT_FALSE(MainQueue::main().runUntil([this] { return fontFileRequests() > 1; }, 300ms));
-    std::size_t downloading = 0;
-    for (const auto& font : fonts)
-        downloading += status(*font.fontId) == kFontStatusDownloading;
-    EXPECT_EQ(downloading, 2u);
+    EXPECT_TRUE(std::filesystem::is_empty(*ApiClient::downloadFolder()));
+    for (const auto& font : fonts) {
+        EXPECT_EQ(status(*font.fontId), kFontStatusDownloading);
+        EXPECT_FALSE(FileUtil::exists(fontPath(*font.fileName)));
+    }
+}
+
+TEST_F(TavoctlSyncTest, AnInterruptionWhilePagingEndsTheRunAndWritesNothing) {
+    addFault({{"path", "/api/v1/install-fonts"}, {"delayMs", 20000}});
+    ctl::SyncOptions options;
+    options.interrupted = [this] { return !requests("/api/v1/install-fonts").empty(); };
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(sync(options), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s) << "did not wait for the answer";
+    EXPECT_NE(out.str().find("Font Synchronization interrupted"), std::string::npos) << out.str();
+    EXPECT_EQ(fontFileRequests(), 0u);
+    const auto list = Config::fontList();
+    EXPECT_TRUE(!list || list->empty());
+}
+
+TEST_F(TavoctlSyncTest, AKilledRunsLeftoversAreRemovedAtTheStart) {
+    const std::string leftover = *ApiClient::downloadFolder() + "/tavo-download-Kill9x";
+    Sandbox::writeFile(leftover, "half a font");
+    ASSERT_EQ(sync(), 0) << out.str() << err.str();
+    EXPECT_FALSE(FileUtil::exists(leftover));
 }
 
 TEST_F(TavoctlSyncTest, RefusesWithoutAUsableSignIn) {

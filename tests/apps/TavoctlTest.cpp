@@ -6,6 +6,7 @@
 #include "ApiCommand.h"
 #include "ConfigCommand.h"
 #include "PathsCommand.h"
+#include "SyncCommand.h"
 #include "foundation/Config.h"
 #include "foundation/CryptorUtil.h"
 #include "foundation/Process.h"
@@ -41,7 +42,19 @@ TEST_F(TavoctlTest, ConfigShowsSecretsMaskedUnlessRevealed) {
 
     std::ostringstream revealed;
     ASSERT_EQ(ctl::runConfigCommand(revealed, true), 0);
-    EXPECT_EQ(json::parse(revealed.str())["userConfig"]["contents"][kConfigRefreshTokens], "rt-secret-token");
+    EXPECT_EQ(json::parse(revealed.str())["userConfig"]["contents"][kConfigRefreshTokens],
+              "rt-secret-token");
+}
+
+// "no signed-in user" alone does not help when the file is there but
+// cannot be read: the message names the file and the reason.
+TEST_F(TavoctlTest, SyncNamesTheUnreadableUserConfigurationAndWhy) {
+    const std::string path = *Config::userConfigPath();
+    test::Sandbox::writeFile(path, "<plist><dict>");
+    std::ostringstream out, err;
+    EXPECT_EQ(ctl::runSyncCommand(out, err), 2);
+    EXPECT_NE(err.str().find("no signed-in user"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find(path + " is not a property list"), std::string::npos) << err.str();
 }
 
 TEST_F(TavoctlTest, PathsFollowTheSandboxRoot) {
@@ -51,7 +64,8 @@ TEST_F(TavoctlTest, PathsFollowTheSandboxRoot) {
                              "/.local/share/Oskavelle/TAVO/TAVO.config.plist\n"),
               std::string::npos)
         << out.str();
-    EXPECT_NE(out.str().find("appBaseDir: " + sandbox.path("/opt/Oskavelle") + "\n"), std::string::npos);
+    EXPECT_NE(out.str().find("appBaseDir: " + sandbox.path("/opt/Oskavelle") + "\n"),
+              std::string::npos);
 }
 
 TEST(TavoctlProgram, RunsInsideTheSandboxRootOfItsEnvironment) {
@@ -61,10 +75,12 @@ TEST(TavoctlProgram, RunsInsideTheSandboxRootOfItsEnvironment) {
     ASSERT_TRUE(result.started);
     EXPECT_EQ(result.exitStatus, 0);
     const std::string root = std::getenv("TAVO_ROOT");
-    EXPECT_NE(result.standardOutput.find("appBaseDir: " + root + "/opt/Oskavelle\n"), std::string::npos)
+    EXPECT_NE(result.standardOutput.find("appBaseDir: " + root + "/opt/Oskavelle\n"),
+              std::string::npos)
         << result.standardOutput;
     // The program reads its version from the bundle it lives in.
-    EXPECT_NE(result.standardOutput.find(std::string("getCurrentAppVersion: ") + TAVO_VERSION), std::string::npos);
+    EXPECT_NE(result.standardOutput.find(std::string("getCurrentAppVersion: ") + TAVO_VERSION),
+              std::string::npos);
 
     EXPECT_EQ(Process::run(tool, {"nonsense"}).exitStatus, 2);
     EXPECT_EQ(Process::run(tool, {}).exitStatus, 2);
@@ -75,7 +91,8 @@ protected:
     void SetUp() override {
         refservice::ServiceOptions options;
         options.connectionKeepAliveSeconds = 1;  // stops sooner with a client connection open
-        options.seed = nlohmann::json{{"accounts", {{{"mailAddress", "a@example.com"}, {"password", "pw"}}}}};
+        options.seed =
+            nlohmann::json{{"accounts", {{{"mailAddress", "a@example.com"}, {"password", "pw"}}}}};
         std::string error;
         ASSERT_TRUE(service.start(options, &error)) << error;
         // The server configuration points the tool at this service.
@@ -101,8 +118,8 @@ TEST_F(TavoctlApiTest, CallsOperationsAndPrintsTheDecodedEnvelope) {
     ctl::configureClientFromUserConfig(client);
     EXPECT_EQ(client.apiEndpoint(), service.apiUrl());
 
-    ASSERT_EQ(run({"deviceId", "mailAddress=a@example.com", "password=pw", "hostname=h", "osUserName=u",
-                   "deviceKey=k"},
+    ASSERT_EQ(run({"deviceId", "mailAddress=a@example.com", "password=pw", "hostname=h",
+                   "osUserName=u", "deviceKey=k"},
                   client),
               0)
         << err.str();

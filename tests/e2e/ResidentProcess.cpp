@@ -49,6 +49,10 @@ std::string ResidentProcess::executablePath() {
     return bundlesDirectory() + "/TAVO.app/Contents/MacOS/TAVO";
 }
 
+std::string ResidentProcess::tavoctlPath() {
+    return bundlesDirectory() + "/TAVO.app/Contents/MacOS/tavoctl";
+}
+
 std::vector<std::string> ResidentProcess::environment() const {
     std::vector<std::string> env;
     for (char** entry = environ; *entry; ++entry)
@@ -67,7 +71,7 @@ std::vector<std::string> ResidentProcess::environment() const {
 }
 
 bool ResidentProcess::start(const std::vector<std::string>& arguments) {
-    const std::string program = executablePath();
+    const std::string program = executable_.empty() ? executablePath() : executable_;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const std::vector<std::string> env = environment();

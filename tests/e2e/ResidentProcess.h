@@ -22,6 +22,8 @@ public:
 
     // Every timer and pause of the program takes this share of its length.
     void setTimeScale(double factor) { timeScale_ = factor; }
+    // Another program of the bundle in the same environment (tavoctl).
+    void setExecutable(std::string path) { executable_ = std::move(path); }
     bool start(const std::vector<std::string>& arguments = {"--headless"});
     // SIGTERM, then waits for the end (SIGKILL after the timeout). The exit
     // status, or 128 + signal.
@@ -34,6 +36,7 @@ public:
     std::string output() const;
 
     static std::string executablePath();
+    static std::string tavoctlPath();
 
 private:
     std::vector<std::string> environment() const;
@@ -42,6 +45,7 @@ private:
     std::string home_;
     std::string outputPath_;
     double timeScale_ = 0.001;
+    std::string executable_;
     pid_t pid_ = -1;
 };
 

@@ -3,6 +3,7 @@
 // server ends it, leaves the stored id alone, and gives up on a refusal.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <sstream>
@@ -106,6 +107,31 @@ TEST_F(EventsCommandTest, WithoutASignedInUserThereIsNothingToOpen) {
     std::ostringstream text;
     EXPECT_EQ(ctl::runEventsCommand(text, signedOut, [] { return false; }), 1);
     EXPECT_NE(text.str().find("no signed-in user"), std::string::npos);
+}
+
+// Without a usable sign-in the command says what is missing and, for a file
+// it could not read, which file and why.
+TEST_F(EventsCommandTest, WithoutASignInItSaysWhatFailedAndWhy) {
+    const std::string path = *Config::userConfigPath();
+    auto run = [] {
+        ApiClient signedOut;
+        std::ostringstream text;
+        EXPECT_EQ(ctl::runEventsCommand(text, signedOut, [] { return false; }), 1);
+        return text.str();
+    };
+    std::string text = run();  // a configuration without credentials
+    EXPECT_NE(text.find("no signed-in user"), std::string::npos) << text;
+    EXPECT_NE(text.find(path + " holds no device id"), std::string::npos) << text;
+
+    test::Sandbox::writeFile(path, "this is no property list");
+    text = run();
+    EXPECT_NE(text.find("no signed-in user"), std::string::npos) << text;
+    EXPECT_NE(text.find("could not be read"), std::string::npos) << text;
+    EXPECT_NE(text.find(path + " is not a property list"), std::string::npos) << text;
+
+    std::filesystem::remove(path);
+    text = run();
+    EXPECT_NE(text.find("there is no user configuration (" + path), std::string::npos) << text;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <sstream>
 
 #include "StreamServiceFixture.h"
 #include "events/SSEConstants.h"
@@ -79,10 +80,26 @@ protected:
         const auto* id = config ? plistGet<std::int64_t>(*config, kConfigLastEventID) : nullptr;
         return id ? std::optional<std::int64_t>(*id) : std::nullopt;
     }
-    static void storeLastEventId(std::int64_t id) {
+    static void storeLastEventId(const PlistValue& id) {
         auto config = Config::userConfig().value();
         config[kConfigLastEventID] = id;
         ASSERT_TRUE(Config::writeToUserConfig(config, true, nullptr));
+    }
+    static std::optional<PlistValue> storedLastEventIdValue() {
+        const auto config = Config::userConfig();
+        const auto it = config ? config->find(kConfigLastEventID) : PlistDict::const_iterator{};
+        return config && it != config->end() ? std::optional<PlistValue>(it->second) : std::nullopt;
+    }
+    // One stream answer of the service that carries the given text, once.
+    void answerOnceWith(const std::string& text) {
+        admin("/admin/faults", {{"path", "/notifications"},
+                                {"status", 200},
+                                {"contentType", "text/event-stream"},
+                                {"body", text},
+                                {"count", 1}});
+    }
+    void receive(const SSEEvents::Fields& fields) {
+        controller->serverSentEvent(nullptr, *SSEEvents::eventWithFields(fields));
     }
     // (delay, reason) of every "Retrying to connect notification" line.
     static std::vector<std::pair<int, std::string>> retries(const std::string& log) {
@@ -125,7 +142,7 @@ TEST_F(ProgramControllerTest, EventsArriveInOrderAndTheLastIdIsStored) {
     EXPECT_EQ(nlohmann::json::parse(std::get<2>(received[1]))["fontId"], "1002");
     EXPECT_EQ(std::get<2>(received[1]), *std::get<1>(received[1]).data());
     EXPECT_EQ(storedLastEventId(), third);
-    EXPECT_EQ(controller->lastEventId(), third);
+    EXPECT_EQ(controller->lastEventId(), std::to_string(third));
 }
 
 TEST_F(ProgramControllerTest, TheStoredIdGoesOutWithTheFirstConnection) {
@@ -245,9 +262,6 @@ TEST_F(ProgramControllerTest, ConnectingWhileSignedOutDoesNothing) {
 
 TEST_F(ProgramControllerTest, OnlyNamedEventsWithNumericIdsMoveTheStoredId) {
     storeLastEventId(42);
-    auto receive = [this](SSEEvents::Fields fields) {
-        controller->serverSentEvent(nullptr, *SSEEvents::eventWithFields(fields));
-    };
     receive({{"event", "font-activate"}, {"data", "{}"}});  // no id
     EXPECT_EQ(storedLastEventId(), 42);
     receive({{"id", "abc"}, {"event", "font-activate"}});  // no numeric id
@@ -256,7 +270,7 @@ TEST_F(ProgramControllerTest, OnlyNamedEventsWithNumericIdsMoveTheStoredId) {
     EXPECT_EQ(storedLastEventId(), 42);
     receive({{"id", "43"}, {"event", "font-deactivate"}});
     EXPECT_EQ(storedLastEventId(), 43);
-    EXPECT_EQ(controller->lastEventId(), 43);
+    EXPECT_EQ(controller->lastEventId(), "43");
 
     const auto received = events();
     ASSERT_EQ(received.size(), 3u);
@@ -267,6 +281,93 @@ TEST_F(ProgramControllerTest, OnlyNamedEventsWithNumericIdsMoveTheStoredId) {
     receive({{"id", "44"}, {"event", "open"}});
     EXPECT_EQ(count(kPCUserInfoKeyOpen), 0u);
     EXPECT_EQ(storedLastEventId(), 44);
+}
+
+// An id no 64-bit integer holds goes back to the server as it came, and
+// survives a restart: it is kept as its text.
+TEST_F(ProgramControllerTest, AnIdBeyondSixtyFourBitsIsSentBackExactly) {
+    scaleTime();
+    const std::string huge = "99999999999999999999";
+    answerOnceWith("id: " + huge + "\nevent: font-all-uninstall\ndata: {}\n\n");
+    controller->connectNotifications();
+    // The answer ends after the event, and the stream reconnects from it.
+    ASSERT_TRUE(waitUntil([this] { return streamOpen(2); }));
+    EXPECT_EQ(streamRequests()[1]["headers"]["Last-Event-ID"], huge);
+    EXPECT_EQ(controller->lastEventId(), huge);
+    EXPECT_EQ(storedLastEventIdValue(), PlistValue(huge));
+
+    // The next process reads it back and sends it again.
+    controller->finish();
+    queue->sync([] {});
+    auto next = std::make_shared<ProgramController>(client, sessionState);
+    next->connectNotifications();
+    ASSERT_TRUE(waitUntil([&] { return streamRequests().size() == 3; }));
+    EXPECT_EQ(streamRequests()[2]["headers"]["Last-Event-ID"], huge);
+    client.isLoginStatus = false;
+    queue->sync([] {});
+    next->finish();
+    queue->sync([] {});
+}
+
+// Only an id made of decimal digits is kept, exactly as sent (leading zeros
+// too); anything else would come back as another id, so the stored one stays.
+TEST_F(ProgramControllerTest, AnIdIsKeptExactlyOrNotAtAll) {
+    test::LogCapture log(sandbox.path("/events.log"));
+    storeLastEventId(42);
+    for (const char* changed : {"-5", " 43", "43abc", "4.3e1", "+43", "0x2b"}) {
+        receive({{"id", changed}, {"event", "font-all-uninstall"}});
+        EXPECT_EQ(storedLastEventIdValue(), PlistValue(42)) << changed;
+        EXPECT_EQ(controller->lastEventId(), std::nullopt) << changed;
+    }
+    const std::string tooLong(300, '7');
+    receive({{"id", tooLong}, {"event", "font-all-uninstall"}});
+    EXPECT_EQ(storedLastEventIdValue(), PlistValue(42));
+    EXPECT_NE(log.text().find("Keeping the last event id"), std::string::npos) << log.text();
+
+    receive({{"id", "007"}, {"event", "font-all-uninstall"}});
+    EXPECT_EQ(storedLastEventIdValue(), PlistValue("007"));
+    // Ids an integer holds are stored as integers, as they always were.
+    receive({{"id", "9223372036854775807"}, {"event", "font-all-uninstall"}});
+    EXPECT_EQ(storedLastEventIdValue(), PlistValue(std::int64_t{9223372036854775807}));
+    receive({{"id", "9223372036854775808"}, {"event", "font-all-uninstall"}});
+    EXPECT_EQ(storedLastEventIdValue(), PlistValue("9223372036854775808"));
+    EXPECT_EQ(controller->lastEventId(), "9223372036854775808");
+}
+
+TEST_F(ProgramControllerTest, AStoredTextIdGoesOutAsItStands) {
+    const long seen = activate("1001", false);
+    storeLastEventId(std::string("000") + std::to_string(seen));
+    controller->connectNotifications();
+    ASSERT_TRUE(waitUntil([this] { return streamOpen(1); }));
+    EXPECT_EQ(streamRequests()[0]["headers"]["Last-Event-ID"], "000" + std::to_string(seen));
+
+    // A stored value that is no id the server could have sent is not sent.
+    storeLastEventId("not an id");
+    controller->connectNotifications();
+    ASSERT_TRUE(waitUntil([this] { return streamOpen(2); }));
+    EXPECT_FALSE(streamRequests()[1]["headers"].contains("Last-Event-ID"));
+}
+
+// The data of a font event is acted upon as a JSON object; when it is none,
+// the log says so and why.
+TEST_F(ProgramControllerTest, EventDataThatIsNoJsonObjectIsNamedInTheLog) {
+    test::LogCapture log(sandbox.path("/events.log"));
+    receive({{"id", "7"}, {"event", "font-activate"}, {"data", "{\"fontId\": 1001"}});
+    receive({{"id", "8"}, {"event", "font-deactivate"}, {"data", "[1001]"}});
+    receive({{"id", "9"}, {"event", "font-activate"}});
+    receive({{"id", "10"}, {"event", "font-activate"}, {"data", "{\"fontId\":\"1001\"}"}});
+    std::vector<std::string> warnings;
+    std::istringstream in(log.text());
+    for (std::string line; std::getline(in, line);)
+        if (line.find("[WARN]") != std::string::npos)
+            warnings.push_back(line);
+    ASSERT_EQ(warnings.size(), 3u) << log.text();
+    EXPECT_NE(warnings[0].find("font-activate"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("id 7"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("not valid JSON"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[1].find("an array"), std::string::npos) << warnings[1];
+    EXPECT_NE(warnings[2].find("no data"), std::string::npos) << warnings[2];
+    EXPECT_EQ(events().size(), 4u);  // handled as before all the same
 }
 
 }  // namespace

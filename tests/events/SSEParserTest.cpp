@@ -190,6 +190,17 @@ TEST(SSEParserTest, AWholeBlockLargerThanTheBoundInOneChunkIsDroppedToo) {
     EXPECT_EQ(blocks[0]->event(), "small");
 }
 
+TEST(SSEParserTest, ABlockOfJustTheBoundIsKeptWhenItsBlankLineIsSplit) {
+    const std::string block = "event: e\ndata: " + std::string(48, 'b');
+    SSEParser parser(block.size());
+    EXPECT_TRUE(parser.parse(block + "\n").empty());
+    const auto blocks = parser.parse("\nevent: next\n\n");
+    ASSERT_EQ(blocks.size(), 2u);
+    ASSERT_TRUE(blocks[0] && blocks[1]);
+    EXPECT_EQ(blocks[0]->data()->size(), 48u);
+    EXPECT_EQ(blocks[1]->event(), "next");
+}
+
 TEST(SSEParserTest, TheDefaultBoundIsOneMebibyte) {
     SSEParser parser;
     const std::string big(SSEParser::kMaximumBlockSize - 20, 'z');

@@ -56,7 +56,8 @@ private:
 
 class ServerSentEventTest : public test::StreamServiceFixture {
 protected:
-    std::shared_ptr<ServerSentEvent> connect(std::optional<long long> lastEventId = std::nullopt) {
+    std::shared_ptr<ServerSentEvent> connect(
+        std::optional<std::string> lastEventId = std::nullopt) {
         return NotificationsApi(client).getNotificationsAsyncWithLastEventId(lastEventId, delegate);
     }
     bool ended() {
@@ -105,7 +106,7 @@ TEST_F(ServerSentEventTest, EventsArriveInOrderOnARequestWithTheStreamHeaders) {
 TEST_F(ServerSentEventTest, TheLastEventIdResumesAfterIt) {
     const long seen = activate("1001", false);
     const long missed = activate("1001", true);
-    auto stream = connect(seen);
+    auto stream = connect(std::to_string(seen));
     ASSERT_TRUE(delegate->waitFor([this] { return delegate->events.size() == 1; }));
     EXPECT_EQ(delegate->events[0].identifier(), std::to_string(missed));
     EXPECT_EQ(streamRequests()[0]["headers"]["Last-Event-ID"], std::to_string(seen));

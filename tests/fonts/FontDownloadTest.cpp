@@ -57,7 +57,7 @@ TEST_F(FontDownloadTest, SuspectedTokenExpiryIsRetriedOnce) {
     EXPECT_EQ(fontFileRequests(*font.fontId), 2u);
     EXPECT_FALSE(gaveUp());
     EXPECT_EQ(text(*record(*font.fontId), kFontStatusType), kFontStatusInstalled);
-    EXPECT_EQ(client.retryDownloadFont, 0) << "reset by the success";
+    EXPECT_EQ(controller->chainState().retryDownloadFont, 0) << "reset by the success";
 }
 
 TEST_F(FontDownloadTest, SecondSuspectedTokenExpiryGivesUpAndClearsTheProgressList) {
@@ -68,8 +68,8 @@ TEST_F(FontDownloadTest, SecondSuspectedTokenExpiryGivesUpAndClearsTheProgressLi
     EXPECT_EQ(fontFileRequests(*font.fontId), 2u);
     EXPECT_TRUE(gaveUp());
     EXPECT_TRUE(controller->downloadDisplayFontNames().empty());
-    EXPECT_EQ(client.retryDownloadFont, 0);
-    EXPECT_FALSE(client.isFontDownloading);
+    EXPECT_EQ(controller->chainState().retryDownloadFont, 0);
+    EXPECT_FALSE(controller->chainState().isFontDownloading);
 }
 
 TEST_F(FontDownloadTest, ExpiredAccessTokenIsRenewedAndTheFontFetchedAgain) {
@@ -124,6 +124,35 @@ TEST_F(FontDownloadTest, RecordNamingAFileOutsideTheFolderIsNotInstalled) {
     EXPECT_TRUE(gaveUp());
     EXPECT_FALSE(FileUtil::exists(fontFolder() + "/../../escape.ttf"));
     EXPECT_EQ(workspaceFiles(), 0u);
+}
+
+TEST_F(FontDownloadTest, TheBodyArrivesInTheDownloadFolderOfTheUserArea) {
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)}});
+    addFault({{"path", "/api/v1/fonts/*"}, {"delayMs", 300}, {"count", 1}});
+    controller->downloadFont();
+    // While the server holds the answer back, the body's file waits in the folder.
+    ASSERT_TRUE(MainQueue::main().runUntil([&] { return workspaceFiles() == 1; }, 5s));
+    const auto entry = *std::filesystem::directory_iterator(*ApiClient::downloadFolder());
+    EXPECT_EQ(entry.path().string().rfind(sandbox.root() + "/", 0), 0u) << entry.path();
+    ASSERT_TRUE(waitForChain());
+    EXPECT_EQ(text(*record(*font.fontId), kFontStatusType), kFontStatusInstalled);
+    EXPECT_EQ(workspaceFiles(), 0u);
+}
+
+TEST_F(FontDownloadTest, AStoppedTransferEndsTheChainQuietlyAndLeavesNoFile) {
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)},
+               {*other.fontId, downloadingRecord(*other.fileName)}});
+    addFault({{"path", "/api/v1/fonts/*"}, {"delayMs", 20000}, {"count", 1}});
+    controller->downloadFont();
+    ASSERT_TRUE(MainQueue::main().runUntil([&] { return fontFileRequests() == 1; }, 5s));
+    controller->stop();
+    client.stopTransfers();
+    EXPECT_TRUE(client.waitForDownloads(seconds(5)));
+    ASSERT_TRUE(waitForChain(5s));
+    EXPECT_EQ(workspaceFiles(), 0u);
+    EXPECT_FALSE(gaveUp()) << "an ending program tells the user nothing";
+    EXPECT_EQ(fontFileRequests(), 1u) << "nothing more starts";
+    EXPECT_EQ(controller->store().downloadingCount(), 2u) << "fetched by the next run";
 }
 
 TEST_F(FontDownloadTest, MissingFontFolderIsCreated) {

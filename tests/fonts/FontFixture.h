@@ -78,10 +78,11 @@ protected:
     bool waitForChain(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         const bool done = MainQueue::main().runUntil(
             [&] {
-                if (client.isFontDownloading)
+                if (controller->chainState().isFontDownloading)
                     return false;
                 queue->sync([] {});
-                return !client.isFontDownloading && !client.inFontSynchroizing;
+                return !controller->chainState().isFontDownloading &&
+                       !controller->syncGate().inFontSynchroizing();
             },
             timeout);
         settle();

@@ -1,10 +1,14 @@
 // The in-memory font list and its writes to "TAVO.font.plist".
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "fonts/FontListStore.h"
+#include "foundation/Clock.h"
 #include "foundation/Config.h"
 #include "foundation/FileUtil.h"
 #include "support/Sandbox.h"
@@ -59,6 +63,43 @@ TEST_F(FontListStoreTest, CoalescedWritesReachTheDiskSoonAndAtFlush) {
     while (!onDisk()->count("last") && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(20ms);
     EXPECT_EQ(onDisk()->count("last"), 1u) << "written without a flush";
+}
+
+// A clock that makes every pause nothing and remembers what was asked of it.
+class RecordingClock : public Clock {
+public:
+    Duration realDelay(Duration duration) const override {
+        std::lock_guard lock(mutex_);
+        asked_.push_back(duration);
+        return Duration::zero();
+    }
+    std::vector<Duration> asked() const {
+        std::lock_guard lock(mutex_);
+        return asked_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::vector<Duration> asked_;
+};
+
+TEST_F(FontListStoreTest, TheIntervalBetweenCoalescedWritesIsTheClocks) {
+    auto clock = std::make_shared<RecordingClock>();
+    Clock::setCurrent(clock);
+    store.create();
+    // Two coalesced changes, one after the other's write: the second waits
+    // the interval of the clock, which here takes no time at all.
+    store.setRecord("1", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Coalesced);
+    const auto deadline = std::chrono::steady_clock::now() + 1500ms;
+    while (!onDisk()->count("1") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    store.setRecord("2", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Coalesced);
+    while (!onDisk()->count("2") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    Clock::setCurrent(nullptr);
+    EXPECT_EQ(onDisk()->count("2"), 1u) << "not held back two real seconds";
+    const auto asked = clock->asked();
+    EXPECT_NE(std::find(asked.begin(), asked.end(), std::chrono::seconds(2)), asked.end());
 }
 
 TEST_F(FontListStoreTest, PendingChangesAreWrittenWhenTheStoreEnds) {

@@ -41,9 +41,9 @@ TEST_F(FontRulesTest, FreeSpaceIsMeasuredEvenBeforeTheFontFolderExists) {
 
 TEST_F(FontRulesTest, InsufficientSpaceIsShownOnceUntilTheFlagIsCleared) {
     controller->notifyDiskSpaceInsufficient();
-    EXPECT_TRUE(client.isDiskSpaceInsufficientNotified);
+    EXPECT_TRUE(controller->chainState().isDiskSpaceInsufficientNotified);
     controller->notifyDiskSpaceInsufficient();
-    EXPECT_TRUE(client.isDiskSpaceInsufficientNotified);
+    EXPECT_TRUE(controller->chainState().isDiskSpaceInsufficientNotified);
 }
 
 TEST_F(FontRulesTest, FontWithoutContractOrFreemiumIsDeactivated) {
@@ -91,15 +91,16 @@ TEST_F(FontRulesTest, FinishCheckReportsTheEndOnlyWithoutDownloadingRecords) {
         kFMCommonMessageNotification, [&](const Notification&) { ++completed; });
     controller->store().replace(
         {{"1", PlistValue(PlistDict{{kFontStatusType, kFontStatusDownloading}})}});
-    client.inFontSynchroizing = true;
+    // A run that left a font "downloading" handed the gate to the chain.
+    controller->syncGate().handToChain(controller->syncGate().tryAcquire());
     controller->checkFinishedSynchronizing();
-    EXPECT_TRUE(client.inFontSynchroizing);
+    EXPECT_TRUE(controller->syncGate().inFontSynchroizing());
     EXPECT_EQ(completed, 0);
 
     controller->store().setRecord("1", {{kFontStatusType, kFontStatusInstalled}},
                                   FontListStore::Write::Now);
     controller->checkFinishedSynchronizing();
-    EXPECT_FALSE(client.inFontSynchroizing);
+    EXPECT_FALSE(controller->syncGate().inFontSynchroizing());
     EXPECT_EQ(completed, 1);
     controller->checkFinishedSynchronizing();  // not synchronizing: nothing more
     NotificationCenter::defaultCenter().removeObserver(token);

@@ -134,15 +134,128 @@ TEST_F(FontSyncTest, FirstPageRefusedReportsFailureAndWritesNothing) {
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(std::any_cast<std::string>(failed[0].userInfo.at(kFMCommonMessageHeading)),
               "Font Synchronization Failed");
-    EXPECT_TRUE(client.inFontSynchroizing) << "stays set until a later run finishes";
+    EXPECT_FALSE(controller->syncGate().inFontSynchroizing()) << "a later starter may run";
     EXPECT_TRUE(Config::fontList()->empty());
+}
+
+TEST_F(FontSyncTest, ARunAfterARefusedOneInstallsTheFonts) {
+    addFault({{"path", "/api/v1/install-fonts"}, {"status", 500}, {"count", 1}});
+    // A starter takes the gate and hands it to the run, as the resident ones do.
+    auto hold = std::make_shared<FontSyncGate::Hold>(controller->syncGate().tryAcquire());
+    ASSERT_TRUE(*hold);
+    auto c = controller;
+    queue->sync([c, hold] { c->syncSettingedFontActiveDeactiveOnMembersSite(std::move(*hold)); });
+    ASSERT_EQ(posted(kFMCommonMessageNotification).size(), 1u);
+
+    auto next = controller->syncGate().tryAcquire();
+    ASSERT_TRUE(next) << "the failed run released the gate";
+    next.release();
+    ASSERT_TRUE(synchronize());
+    for (const auto& font : accountFonts())
+        EXPECT_TRUE(FileUtil::exists(fontPath(*font.fileName))) << *font.fileName;
+}
+
+TEST_F(FontSyncTest, AChainThatGaveUpLeavesTheNextRunFree) {
+    const auto fonts = accountFonts();
+    addFault({{"path", "/api/v1/fonts/*"}, {"status", 500}, {"count", 1}});
+    ASSERT_TRUE(synchronize());
+    ASSERT_FALSE(posted(kFMUpdateProgressNotification, kFMCopyErrorOccurred).empty());
+    EXPECT_FALSE(controller->syncGate().inFontSynchroizing());
+
+    ASSERT_TRUE(synchronize());
+    for (const auto& font : fonts)
+        EXPECT_EQ(text(*record(*font.fontId), kFontStatusType), kFontStatusInstalled)
+            << *font.fontId;
+}
+
+TEST_F(FontSyncTest, ARunWhileTheGateIsTakenSkips) {
+    auto hold = controller->syncGate().tryAcquire();
+    auto c = controller;
+    queue->sync([c] { c->syncSettingedFontActiveDeactiveOnMembersSite(); });
+    EXPECT_TRUE(requests("/api/v1/install-fonts").empty());
+    EXPECT_TRUE(controller->syncGate().inFontSynchroizing()) << "the starter's hold is kept";
+}
+
+// Font lists that would page for ever: each run ends as a failure after a
+// few requests, writes nothing and leaves the gate free.
+class BrokenFontListTest : public FontFixture {
+protected:
+    void SetUp() override {
+        FontFixture::SetUp();
+        if (HasFatalFailure())
+            return;
+        // What an earlier run left: the three fonts installed.
+        ASSERT_TRUE(synchronize());
+        before = *Config::fontList();
+        std::lock_guard lock(notificationsMutex);
+        notifications.clear();
+        service.context()->requests.clear();
+    }
+
+    void answerFontListWith(const std::string& data) {
+        addFault({{"path", "/api/v1/install-fonts"},
+                  {"status", 200},
+                  {"body", R"({"code":0,"message":"","data":)" + data + "}"}});
+    }
+
+    void expectFailedRunAfter(std::size_t pages) {
+        auto c = controller;
+        queue->sync([c] { c->syncSettingedFontActiveDeactiveOnMembersSite(); });
+        settle();
+        EXPECT_EQ(requests("/api/v1/install-fonts").size(), pages);
+        const auto messages = posted(kFMCommonMessageNotification);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(std::any_cast<std::string>(messages[0].userInfo.at(kFMCommonMessageHeading)),
+                  "Font Synchronization Failed");
+        EXPECT_FALSE(controller->syncGate().inFontSynchroizing());
+        EXPECT_EQ(*Config::fontList(), before) << "nothing of the broken list is written";
+        EXPECT_EQ(fontFileRequests(), 0u);
+        EXPECT_TRUE(controller->downloadDisplayFontNames().empty());
+    }
+
+    PlistDict before;
+};
+
+TEST_F(BrokenFontListTest, AnEmptyPageThatClaimsMoreEndsTheRun) {
+    answerFontListWith(R"({"fonts":[],"hasNext":true})");
+    expectFailedRunAfter(1);
+}
+
+TEST_F(BrokenFontListTest, FontsThatAreNoListEndTheRun) {
+    answerFontListWith(R"({"fonts":"many","hasNext":true})");
+    expectFailedRunAfter(1);
+}
+
+TEST_F(BrokenFontListTest, APageRepeatingTheFontsOfTheLastEndsTheRun) {
+    answerFontListWith(R"({"fonts":[{"fontId":"77","fileName":"Repeat.ttf","activateFlg":true,)"
+                       R"("isFreemium":true,"fileSize":10}],"hasNext":true})");
+    expectFailedRunAfter(2);
+    EXPECT_FALSE(record("77"));
+}
+
+TEST_F(BrokenFontListTest, AnOffsetBeyondAnyAccountEndsTheRun) {
+    // Every page a fresh font: the list goes on until the offset is absurd.
+    answerFontListWith(
+        R"({"fonts":[{"fontId":"9{{offset}}","fileName":"F{{offset}}.ttf","activateFlg":false}],)"
+        R"("hasNext":true})");
+    expectFailedRunAfter(1001);  // offsets 0 to 1,000,000
+}
+
+TEST_F(BrokenFontListTest, TheRemovedFontsListEndsAsWell) {
+    answerFontListWith(R"({"fonts":[],"hasNext":true})");
+    auto c = controller;
+    queue->sync([c] { c->fontUninstallationRemovedServer(1000, 0); });
+    EXPECT_EQ(requests("/api/v1/install-fonts").size(), 1u);
+    EXPECT_EQ(before.size(), 3u);
+    for (const auto& [id, value] : before)
+        EXPECT_TRUE(FileUtil::exists(fontPath(text(*value.get<PlistDict>(), kFontFileName)))) << id;
 }
 
 TEST_F(FontSyncTest, NoRoomSkipsThePageAndNotifiesOnce) {
     controller->setDiskFreeSizeProvider([] { return 0.0; });
     ASSERT_TRUE(synchronize());
     EXPECT_EQ(fontFileRequests(), 0u);
-    EXPECT_TRUE(client.isDiskSpaceInsufficientNotified);
+    EXPECT_TRUE(controller->chainState().isDiskSpaceInsufficientNotified);
     // Only the first font of the page was looked at.
     EXPECT_EQ(Config::fontList()->size(), 1u);
 }

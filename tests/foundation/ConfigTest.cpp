@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "foundation/Config.h"
 #include "foundation/Const.h"
 #include "foundation/CryptorUtil.h"
+#include "foundation/Log.h"
 #include "support/Sandbox.h"
 
 namespace fs = std::filesystem;
@@ -94,8 +97,10 @@ TEST_F(ConfigTest, WriteFailureIsReported) {
 }
 
 TEST_F(ConfigTest, EncryptedAndPlainValues) {
-    PlistDict dict{{"plain", ""}, {"secret", *CryptorUtil::encryptString("tok")},
-                   {"broken", PlistData(16, 7)}, {"number", 3}};
+    PlistDict dict{{"plain", ""},
+                   {"secret", *CryptorUtil::encryptString("tok")},
+                   {"broken", PlistData(16, 7)},
+                   {"number", 3}};
     EXPECT_EQ(Config::decryptedValue(dict, "plain"), "");
     EXPECT_EQ(Config::decryptedValue(dict, "secret"), "tok");
     EXPECT_FALSE(Config::decryptedValue(dict, "broken"));
@@ -105,14 +110,16 @@ TEST_F(ConfigTest, EncryptedAndPlainValues) {
 
 TEST_F(ConfigTest, ServerAddressesFromTheServerConfiguration) {
     EXPECT_EQ(Config::deliveServerName(), TAVO_API_ENDPOINT);
-    Sandbox::writeFile(*Config::serverConfigPath(),
-                       PlistValue(PlistDict{{kServerDeliveServerName, "https://api.example.com"}}).toXml());
+    Sandbox::writeFile(
+        *Config::serverConfigPath(),
+        PlistValue(PlistDict{{kServerDeliveServerName, "https://api.example.com"}}).toXml());
     EXPECT_EQ(Config::deliveServerName(), "https://api.example.com");
     EXPECT_EQ(Config::noticeServerName(), TAVO_SSE_ENDPOINT);
 }
 
 TEST_F(ConfigTest, ConcurrentUpdatesOfDifferentKeysAreNeverLost) {
-    EXPECT_FALSE(Config::updateUserConfig([](PlistDict&) {}));  // nothing to update, nothing created
+    EXPECT_FALSE(
+        Config::updateUserConfig([](PlistDict&) {}));  // nothing to update, nothing created
     EXPECT_FALSE(Config::userConfig());
     Config::createConfigPlist(std::nullopt);
     constexpr int kRounds = 100;
@@ -129,4 +136,64 @@ TEST_F(ConfigTest, ConcurrentUpdatesOfDifferentKeysAreNeverLost) {
     const auto config = *Config::userConfig();
     EXPECT_EQ(*plistGet<std::int64_t>(config, "A"), kRounds);
     EXPECT_EQ(*plistGet<std::int64_t>(config, "B"), kRounds);
+}
+
+// A reader that finds no usable file says why: missing (the normal state
+// before a sign-in, not logged), unreadable or no property list (an error
+// line naming the file). What the callers get is unchanged: none.
+TEST_F(ConfigTest, AFailedReadSaysWhichFileAndWhy) {
+    tavo::test::LogCapture log(sandbox.path("/config.log"));
+    const std::string path = *Config::userConfigPath();
+    Error error;
+    EXPECT_FALSE(Config::userConfig(&error));
+    EXPECT_EQ(error.code, ENOENT);
+    EXPECT_NE(error.description.find(path), std::string::npos) << error.text();
+
+    Sandbox::writeFile(path, "this is no property list");
+    error = Error{};
+    EXPECT_FALSE(Config::userConfig(&error));
+    EXPECT_NE(error.description.find(path), std::string::npos) << error.text();
+    EXPECT_NE(error.description.find("not a property list"), std::string::npos) << error.text();
+    EXPECT_FALSE(Config::userConfig());
+
+    Sandbox::writeFile(path, PlistValue(PlistArray{PlistValue("a")}).toXml());
+    EXPECT_FALSE(Config::userConfig(&error));
+    EXPECT_NE(error.description.find("not a dictionary"), std::string::npos) << error.text();
+
+    fs::remove(path);
+    fs::create_directories(path);  // a folder where the file should be
+    EXPECT_FALSE(Config::userConfig(&error));
+    EXPECT_EQ(error.code, EISDIR) << error.text();
+    fs::remove(path);
+
+    const std::string font = *Config::fontListPath();
+    Sandbox::writeFile(font, "<plist><dict><key>1</key>");
+    EXPECT_FALSE(Config::fontList(&error));
+    EXPECT_NE(error.description.find(font), std::string::npos) << error.text();
+    EXPECT_FALSE(Config::serverConfig(&error));  // absent: no line
+    EXPECT_EQ(error.code, ENOENT);
+
+    std::vector<std::string> errors;
+    std::istringstream in(log.text());
+    for (std::string line; std::getline(in, line);)
+        if (line.find("[ERROR]") != std::string::npos)
+            errors.push_back(line);
+    ASSERT_EQ(errors.size(), 5u) << log.text();
+    EXPECT_NE(errors[0].find(path), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("not a property list"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[3].find("Is a directory"), std::string::npos) << errors[3];
+    EXPECT_NE(errors[4].find(font), std::string::npos) << errors[4];
+    EXPECT_EQ(log.text().find("No such file"), std::string::npos) << log.text();
+}
+
+TEST_F(ConfigTest, AFileTheUserMayNotReadIsReportedWithTheSystemsReason) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    Config::createConfigPlist(std::nullopt);
+    const std::string path = *Config::userConfigPath();
+    ::chmod(path.c_str(), 0);
+    Error error;
+    EXPECT_FALSE(Config::userConfig(&error));
+    EXPECT_EQ(error.code, EACCES) << error.text();
+    EXPECT_NE(error.text().find("Permission denied"), std::string::npos) << error.text();
 }

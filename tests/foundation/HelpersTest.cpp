@@ -7,6 +7,7 @@
 #include "foundation/Localization.h"
 #include "foundation/NotificationUtil.h"
 #include "platform/UserNotificationCenter.h"
+#include "support/ScopedEnvironment.h"
 
 using namespace tavo;
 
@@ -21,7 +22,8 @@ Clock::SystemTime localTime(int y, int mo, int d, int h, int mi, int s, int micr
     tm.tm_min = mi;
     tm.tm_sec = s;
     tm.tm_isdst = -1;
-    return std::chrono::system_clock::from_time_t(std::mktime(&tm)) + std::chrono::microseconds(micros);
+    return std::chrono::system_clock::from_time_t(std::mktime(&tm)) +
+           std::chrono::microseconds(micros);
 }
 
 class RecordingCenter : public platform::UserNotificationCenter {
@@ -42,6 +44,31 @@ TEST(DateUtil, PatternsOfTheSystem) {
     EXPECT_EQ(DateUtil::dateFromString("2024-05-01 09:15:02"), localTime(2024, 5, 1, 9, 15, 2, 0));
     EXPECT_FALSE(DateUtil::dateFromString("2024-05-01"));
     EXPECT_FALSE(DateUtil::dateFromString("yesterday"));
+}
+
+// The letter Z is the zone, never a literal "Z".
+TEST(DateUtil, ZoneLettersGiveTheOffset) {
+    const auto date =
+        std::chrono::system_clock::from_time_t(1714554902);  // 2024-05-01 09:15:02 UTC
+    const struct {
+        const char* zone;
+        const char* pattern;
+        const char* expected;
+    } cases[] = {
+        {"UTC0", "yyyy-MM-dd HH:mm:ss Z", "2024-05-01 09:15:02 +0000"},
+        {"IST-5:30", "yyyy-MM-dd HH:mm:ss Z", "2024-05-01 14:45:02 +0530"},
+        {"EST5EDT,M3.2.0,M11.1.0", "HH:mm Z", "05:15 -0400"},
+        {"UTC0", "ZZZZ|ZZZZZ", "GMT|Z"},
+        {"IST-5:30", "ZZZZ|ZZZZZ", "GMT+05:30|+05:30"},
+        {"UTC0", "'Z' Z", "Z +0000"},
+    };
+    for (const auto& c : cases) {
+        test::ScopedEnvironment zone("TZ", c.zone);
+        ::tzset();
+        EXPECT_EQ(DateUtil::getFormatStringFromDate(date, c.pattern), c.expected)
+            << c.zone << " " << c.pattern;
+    }
+    ::tzset();
 }
 
 TEST(DateUtil, IntervalToNowIsPositiveForThePast) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <regex>
@@ -156,6 +157,90 @@ TEST_F(LogTest, LinesFromManyThreadsStayWholeAndInOrder) {
         const int t = std::stoi(m[1]);
         EXPECT_EQ(std::stoi(m[2]), next[t]++);
     }
+}
+
+// What a server or a font file hands us is logged as text, never as lines
+// of its own: every control character is escaped, and so is the backslash, so
+// that an escape in the file always stands for one character of the message.
+TEST_F(LogTest, ControlCharactersAreEscapedSoAMessageIsOneLine) {
+    const std::string hostile("font a\nb\rc", 10);
+    const std::string forged = "x\n2024-05-01 09:15:02.1230 TAVO[1:00000001] [INFO] alice forged";
+    tavo::ILog("Name: %@", hostile + std::string("\0d\x1b[31me\tf\\g\x7f", 13));
+    tavo::WLog("Message: %@", forged);
+    Log::defaultLog().flush();  // the direct line does not wait for queued ones
+    tavo::primitiveILog("Message: %@", forged);
+    const auto all = lines(contents());
+    ASSERT_EQ(all.size(), 3u) << contents();
+    for (const auto& line : all)
+        EXPECT_TRUE(std::regex_match(line, kLineShape)) << line;
+    EXPECT_TRUE(all[0].ends_with(R"( Name: font a\nb\rc\0d\x1b[31me\tf\\g\x7f)")) << all[0];
+    EXPECT_TRUE(all[1].ends_with(
+        R"( Message: x\n2024-05-01 09:15:02.1230 TAVO[1:00000001] [INFO] alice forged)"))
+        << all[1];
+    EXPECT_TRUE(all[2].ends_with(R"(alice forged)")) << all[2];
+    EXPECT_EQ(contents().find('\0'), std::string::npos);
+}
+
+TEST_F(LogTest, OnlyTheFormatsLineFeedEndsTheLine) {
+    tavo::ILog("value=%@\n", "kept\n");  // the argument's line feed is content
+    tavo::ILog("%@", "\n\n");
+    const auto all = lines(contents());
+    ASSERT_EQ(all.size(), 2u) << contents();
+    EXPECT_TRUE(all[0].ends_with(R"( value=kept\n)")) << all[0];
+    EXPECT_TRUE(all[1].ends_with(R"( \n\n)")) << all[1];
+}
+
+// The file stays valid UTF-8 whatever the message holds: a byte that is no
+// part of a character is written as \xNN, and the control characters beyond
+// ASCII (C1, the Unicode line and paragraph separators) as \uNNNN.
+TEST_F(LogTest, InvalidUtf8AndUnicodeLineBreaksAreEscaped) {
+    tavo::ILog(
+        "%@",
+        "caf\xc3\xa9 \xff\xfe \xc3 \xe2\x82 \xc2\x85 \xe2\x80\xa8 \xe2\x80\xa9 \xf0\x9f\x98\x80 "
+        "\xc0\xaf \xed\xa0\x80 end");
+    const auto all = lines(contents());
+    ASSERT_EQ(all.size(), 1u) << contents();
+    EXPECT_TRUE(all[0].ends_with(
+        "caf\xc3\xa9 \\xff\\xfe \\xc3 \\xe2\\x82 \\u0085 \\u2028 \\u2029 \xf0\x9f\x98\x80 "
+        "\\xc0\\xaf \\xed\\xa0\\x80 end"))
+        << all[0];
+}
+
+// The log holds the user's e-mail address: only the user may read it.
+TEST_F(LogTest, LogFilesAndTheirFolderAreTheUsersOnly) {
+    auto mode = [](const std::string& p) {
+        struct stat st {};
+        EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+        return st.st_mode & 07777;
+    };
+    const std::string folder = fs::path(path).parent_path().string();
+    tavo::primitiveILog("first");
+    EXPECT_EQ(mode(path), 0600u);
+    EXPECT_EQ(mode(folder), 0700u);
+    tavo::ILog("second");
+    Log::defaultLog().flush();
+    EXPECT_EQ(mode(path), 0600u);
+
+    // Files and a folder left readable by an earlier version are tightened.
+    fs::remove_all(folder);
+    Sandbox::writeFile(path, "old line\n");
+    Sandbox::writeFile(path + "_1", "older generation\n");
+    ::chmod(folder.c_str(), 0755);
+    ::chmod(path.c_str(), 0644);
+    ::chmod((path + "_1").c_str(), 0644);
+    tavo::ILog("third");
+    Log::defaultLog().flush();
+    EXPECT_EQ(mode(path), 0600u);
+    EXPECT_EQ(mode(path + "_1"), 0600u);
+    EXPECT_EQ(mode(folder), 0700u);
+
+    // A rotated generation keeps the mode.
+    ::chmod(path.c_str(), 0644);
+    fs::resize_file(path, tavo::kLogMaximumSize + 1);
+    tavo::ILog("after the rotation");
+    Log::defaultLog().flush();
+    EXPECT_EQ(mode(path + "_1"), 0600u);
+    EXPECT_EQ(mode(path), 0600u);
 }
 
 TEST(LogPaths, ProgramNameChoosesTheFile) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
+
+#include <string>
+#include <vector>
 
 #include "foundation/PlistValue.h"
 #include "support/Sandbox.h"
@@ -91,6 +93,53 @@ TEST(PlistValue, FilesAreWrittenWithTheirModeAndReplacedWhole) {
     EXPECT_EQ(*PlistValue::readFile(path), PlistValue(PlistDict{{"k", "v"}}));
 
     tavo::Error error;
-    EXPECT_FALSE(PlistValue(PlistDict{}).writeToFile(sandbox.home() + "/missing/x.plist", true, 0600, &error));
+    EXPECT_FALSE(PlistValue(PlistDict{})
+                     .writeToFile(sandbox.home() + "/missing/x.plist", true, 0600, &error));
     EXPECT_NE(error.code, 0);
+}
+
+// A binary list of one dictionary entry whose key and value are UTF-16
+// strings of the given code units.
+std::string binaryListOfOneEntry(const std::u16string& key, const std::u16string& value) {
+    std::string out = "bplist00";
+    std::vector<std::size_t> offsets;
+    auto object = [&](const std::string& bytes) {
+        offsets.push_back(out.size());
+        out += bytes;
+    };
+    auto utf16 = [](const std::u16string& text) {
+        std::string bytes(1, static_cast<char>(0x60 | text.size()));
+        for (char16_t unit : text) {
+            bytes.push_back(static_cast<char>(unit >> 8));
+            bytes.push_back(static_cast<char>(unit & 0xff));
+        }
+        return bytes;
+    };
+    object(std::string("\xd1\x01\x02", 3));  // a dictionary: key object 1, value object 2
+    object(utf16(key));
+    object(utf16(value));
+    const std::size_t table = out.size();
+    for (std::size_t offset : offsets)
+        out.push_back(static_cast<char>(offset));
+    std::string trailer(32, '\0');
+    trailer[6] = 1;   // offset size
+    trailer[7] = 1;   // object reference size
+    trailer[15] = 3;  // objects
+    trailer[31] = static_cast<char>(table);
+    return out + trailer;
+}
+
+TEST(PlistValue, ABinaryListWithANulInsideAStringOrKeyIsRefusedNotACrash) {
+    // Reading such a text made libplist abort the program.
+    const std::u16string withNul(u"\u00e9\0b", 3);
+    EXPECT_FALSE(PlistValue::parse(binaryListOfOneEntry(u"k", withNul)));
+    EXPECT_FALSE(PlistValue::parse(binaryListOfOneEntry(withNul, u"v")));
+
+    // The same lists without the NUL read as usual.
+    const auto value = PlistValue::parse(binaryListOfOneEntry(u"k", u"\u00e9-b"));
+    ASSERT_TRUE(value);
+    EXPECT_EQ(*value, PlistValue(PlistDict{{"k", "\u00e9-b"}}));
+    const auto key = PlistValue::parse(binaryListOfOneEntry(u"\u00e9-b", u"v"));
+    ASSERT_TRUE(key);
+    EXPECT_EQ(*key, PlistValue(PlistDict{{"\u00e9-b", "v"}}));
 }

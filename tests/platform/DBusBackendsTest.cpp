@@ -1,5 +1,6 @@
 // The D-Bus backends against a private dbus-daemon of each test, with fake
 // services registered on it by the test itself.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -24,6 +26,7 @@
 #include <thread>
 
 #include "platform/linux/LoggingUserNotificationCenter.h"
+#include "platform/qt/BusConnection.h"
 #include "platform/qt/DBusUserNotificationCenter.h"
 #include "platform/qt/LogindPowerEvents.h"
 #include "support/Sandbox.h"
@@ -293,6 +296,31 @@ TEST_F(DBusBackendsWithoutBusTest, DesktopCenterFallsBackToTheLog) {
         << text;
 }
 
+// Threads of this process with that name.
+size_t threadsNamed(const std::string& name) {
+    size_t count = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return 0;
+    while (dirent* entry = readdir(tasks)) {
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string each;
+        if (entry->d_name[0] != '.' && std::getline(comm, each) && each == name)
+            ++count;
+    }
+    closedir(tasks);
+    return count;
+}
+
+TEST_F(DBusBackendsWithoutBusTest, AMissingBusSocketIsToldWithoutStartingQtsBusThread) {
+    const size_t busThreads = threadsNamed("QDBusConnection");
+    std::string why;
+    const std::string socket = sandbox.path("/no-such-socket");
+    EXPECT_FALSE(BusConnection::open("unix:path=" + socket + ",guid=0", "test", &why));
+    EXPECT_EQ(why, "no bus listens at " + socket);
+    EXPECT_EQ(threadsNamed("QDBusConnection"), busThreads);
+}
+
 TEST_F(DBusBackendsWithoutBusTest, PowerEventsDoNotStartWithoutASystemBus) {
     const ScopedEnvironment bus("DBUS_SYSTEM_BUS_ADDRESS",
                                 "unix:path=" + sandbox.path("/no-such-socket"));
@@ -481,9 +509,11 @@ TEST_F(LogindPowerEventsTest, NoCallbackAfterStop) {
 
 TEST_F(LogindPowerEventsTest, StopFromACallbackEndsTheWatch) {
     PowerRecord record, witness;
+    // Declared before the watches: a callback may still be running while
+    // they are destroyed.
+    const auto sleep = record.recorder("sleep");
     LogindPowerEvents events(address());
     LogindPowerEvents witnessEvents(address());
-    const auto sleep = record.recorder("sleep");
     ASSERT_TRUE(events.start(
         [&] {
             sleep();
@@ -493,6 +523,9 @@ TEST_F(LogindPowerEventsTest, StopFromACallbackEndsTheWatch) {
     ASSERT_TRUE(witnessEvents.start(witness.recorder("sleep"), witness.recorder("wake")));
 
     emitPrepareForSleep(true);
+    // Each watch has a thread of its own: the witness may hear both signals
+    // before the stopped watch hears the first, so wait for that one too.
+    ASSERT_TRUE(waitUntil([&] { return record.snapshot().size() == 1; }));
     emitPrepareForSleep(false);
     ASSERT_TRUE(waitUntil([&] { return witness.snapshot().size() == 2; }));
     EXPECT_EQ(record.snapshot(), (std::vector<std::string>{"sleep"}));

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/utsname.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -103,6 +104,18 @@ TEST_F(SystemInfoTest, OsVersionTextHasTheShapeOfSwVers) {
         << text;
     EXPECT_GT(SystemInfo::osVersion().major, 0);
     EXPECT_TRUE(SystemInfo::isSupportedOs());
+}
+
+// The start-up report of the system: one line, the product, its version and
+// the kernel, like the platform's own "Version 10.15.7 (Build 19H2)".
+TEST_F(SystemInfoTest, OsVersionStringIsOneLine) {
+    const std::string line = SystemInfo::operatingSystemVersionString();
+    EXPECT_TRUE(
+        std::regex_match(line, std::regex(R"(Version [^\x00-\x1f]+ \(Build [^\x00-\x1f]+\))")))
+        << line;
+    utsname u{};
+    ASSERT_EQ(uname(&u), 0);
+    EXPECT_NE(line.find(std::string("(Build ") + u.release + ")"), std::string::npos) << line;
 }
 
 TEST_F(SystemInfoTest, FreeBytesOfExistingAndMissingPaths) {

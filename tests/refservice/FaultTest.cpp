@@ -49,6 +49,18 @@ TEST_F(FaultTest, FaultsMatchPathPrefixAndMethod) {
     EXPECT_EQ(get("/api/v1/screens/help/url", headers(session))->status, 200);
 }
 
+TEST_F(FaultTest, AFaultBodyTakesTheRequestsParameters) {
+    inject({{"path", "/api/v1/install-fonts"},
+            {"status", 200},
+            {"body", R"({"code":0,"data":{"fonts":[{"fontId":"x{{offset}}"}],"hasNext":true},)"
+                     R"("other":"{{missing}}"})"}});
+    auto page = get("/api/v1/install-fonts?contains=availableFonts&limit=1000&offset=2000",
+                    headers(session));
+    ASSERT_EQ(page->status, 200);
+    EXPECT_EQ(json(page)["data"]["fonts"][0]["fontId"], "x2000");
+    EXPECT_EQ(json(page)["other"], "");
+}
+
 TEST_F(FaultTest, DelayHoldsTheAnswerBack) {
     inject({{"path", "/api/v1/notice"}, {"delayMs", 300}, {"count", 1}});
     const auto started = std::chrono::steady_clock::now();

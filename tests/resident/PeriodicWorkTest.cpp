@@ -6,6 +6,9 @@
 #include <set>
 
 #include "ResidentFixture.h"
+#include "foundation/Const.h"
+#include "foundation/FileUtil.h"
+#include "foundation/MainQueue.h"
 #include "resident/PeriodicWork.h"
 #include "service/Reachability.h"
 
@@ -280,6 +283,47 @@ TEST_F(PeriodicWorkTest, WakingRecordsTheMomentAndRunsTheDailyGate) {
     // The daily gate ran: the first regular processing of this process.
     EXPECT_EQ(work->updateTwentyFourHourTimerDate(), clock->systemNow());
     EXPECT_EQ(requestCount("/api/v1/notice"), 1u);
+}
+
+// A signed-in user whose account holds three fonts under contract, active.
+class PeriodicSynchronizationTest : public PeriodicWorkTest {
+protected:
+    nlohmann::json seed() const override { return contractedAccountSeed(); }
+};
+
+TEST_F(PeriodicSynchronizationTest, AFailedSynchronizationLeavesTheNextHalfHourCheckFree) {
+    signInAndStore();
+    // Offline before the check: it synchronizes once the client is back.
+    client.isOnlineStatusApi = false;
+    addFault({{"path", "/api/v1/install-fonts"}, {"status", 500}, {"count", 1}});
+    work->updateHalfHourTimer();
+    settle();
+    ASSERT_EQ(requestCount("/api/v1/install-fonts"), 1u);
+    EXPECT_FALSE(controller->syncGate().inFontSynchroizing()) << "the failed run let go";
+
+    // The service was down a while longer: the next check finds the client
+    // off line, and with the fault gone its synchronization installs the fonts.
+    client.isOnlineStatusApi = false;
+    work->updateHalfHourTimer();
+    const bool done = MainQueue::main().runUntil(
+        [&] {
+            queue->sync([] {});
+            return requestCount("/api/v1/install-fonts") == 2u &&
+                   !controller->syncGate().inFontSynchroizing();
+        },
+        20s);
+    settle();
+    ASSERT_TRUE(done);
+    const auto list = Config::fontList();
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->size(), 3u);
+    for (const auto& [id, value] : *list) {
+        const auto* record = value.get<PlistDict>();
+        ASSERT_TRUE(record);
+        EXPECT_EQ(*plistGet<std::string>(*record, kFontStatusType), kFontStatusInstalled) << id;
+        EXPECT_TRUE(FileUtil::exists(*Const::userFontDirectoryPath() + "/" +
+                                     *plistGet<std::string>(*record, kFontFileName)));
+    }
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ protected:
         ResidentFixture::SetUp();
         if (HasFatalFailure())
             return;
-        progress = std::make_shared<StatusProgress>(client, statusItem);
+        progress = std::make_shared<StatusProgress>(client, controller->chainState(), statusItem);
         menu = std::make_shared<StatusMenuController>(StatusMenuController::Context{
             client, sessionState, program, statusItem, windows, workspace, progress});
         menu->setLinks({

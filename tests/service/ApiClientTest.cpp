@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "RawHttpCapture.h"
 #include "ServiceFixture.h"
 #include "foundation/MainQueue.h"
@@ -215,6 +217,29 @@ TEST_F(ApiClientTest, StalledExchangeEndsAfterTheTimeout) {
     NoticeApi(client).getNoticeWithError(&error);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, -1001);
+}
+
+TEST_F(ApiClientTest, StoppedTransfersEndAtOnceAndLaterOnesDoNotStart) {
+    signIn();
+    addFault({{"path", "/api/v1/notice"}, {"delayMs", 20000}, {"count", 1}});
+    std::thread stopper([this] {
+        // Once the server holds the request back, the program ends.
+        for (int i = 0; i < 1000 && requests("/api/v1/notice").empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        client.stopTransfers();
+    });
+    std::optional<Error> error;
+    NoticeApi(client).getNoticeWithError(&error);
+    stopper.join();
+    ASSERT_TRUE(error) << "ended before the server answered";
+    EXPECT_EQ(error->code, kURLErrorCancelled);
+    EXPECT_TRUE(client.transfersStopped());
+
+    service.context()->requests.clear();
+    NoticeApi(client).getNoticeWithError(&error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, kURLErrorCancelled);
+    EXPECT_TRUE(requests("/api/v1/notice").empty()) << "never sent";
 }
 
 TEST_F(ApiClientTest, SecretsNeverReachTheLog) {

@@ -161,13 +161,63 @@ TEST_F(SignInLoginTest, TwoFactorAccountGoesToTheCodePageAndStoresNothing) {
     EXPECT_FALSE(stored(kConfigDeviceId).value_or("").empty());
 }
 
-TEST_F(SignInLoginTest, DeviceLimitStoresBothTokensAndGoesToTheDevicePage) {
+TEST_F(SignInLoginTest, DeviceLimitHoldsTheTokensUnstoredAndGoesToTheDevicePage) {
+    storeSignIn("OLD-DEVICE", "old-refresh-token");
     const StepOutcome outcome = flow.login(kLimitMail, kPassword);
     EXPECT_EQ(outcome.segue, std::optional<std::string>(signin::kSegueThirdUnitNgDialog));
     EXPECT_FALSE(outcome.showError);
     EXPECT_FALSE(client.accessToken().value_or("").empty());
     EXPECT_FALSE(client.refreshToken().value_or("").empty());
-    EXPECT_EQ(stored(kConfigRefreshTokens), client.refreshToken());
+    // Abandoned here, the sign-in leaves this machine signed out: neither the
+    // limited tokens nor an earlier sign-in's are stored.
+    EXPECT_EQ(stored(kConfigRefreshTokens), std::optional<std::string>(""));
+    EXPECT_EQ(flow.devices().size(), 2u);  // the held tokens open the device page
+}
+
+TEST_F(SignInLoginTest, ADeviceTheServiceForgotIsRegisteredAgainOnce) {
+    ASSERT_TRUE(flow.login(kMail, kPassword).segue);
+    const std::string forgotten = client.deviceId().value_or("");
+    ASSERT_FALSE(forgotten.empty());
+    {
+        auto& state = *service.context()->state;
+        std::lock_guard lock(state.mutex);
+        state.devices.erase(forgotten);
+    }
+
+    // The same machine later: its stored id is refused with 1001.
+    ApiClient later;
+    later.setApiEndpoint(service.apiUrl());
+    later.setDeviceKey(stored(kConfigDeviceKey));
+    const StepOutcome outcome = SignInFlow(later).login(kMail, kPassword);
+    EXPECT_EQ(outcome.segue, std::optional<std::string>(signin::kSegueLoginCompletion));
+    EXPECT_FALSE(outcome.showError);
+    EXPECT_EQ(requestCount("/api/v1/deviceId"), 2u);
+    EXPECT_EQ(requestCount("/api/v1/login"), 3u);
+    const std::string renewed = later.deviceId().value_or("");
+    EXPECT_FALSE(renewed.empty());
+    EXPECT_NE(renewed, forgotten);
+    EXPECT_EQ(stored(kConfigDeviceId), renewed);
+    EXPECT_FALSE(stored(kConfigRefreshTokens).value_or("").empty());
+    EXPECT_EQ(loggedHeader(requests("/api/v1/login").back(), kHeaderDeviceId),
+              std::optional<std::string>(renewed));
+
+    // A 1001 that stays after the new registration is told as wrong
+    // credentials; the device is registered once per attempt, not more.
+    addFault({{"path", "/api/v1/login"},
+              {"status", 400},
+              {"body", nlohmann::json{{"code", 1001}, {"message", "unknown device"}}.dump()},
+              {"count", 2}});
+    expectRefused(SignInFlow(later).login(kMail, kPassword), signin::kWrongCredentialsText);
+    EXPECT_EQ(requestCount("/api/v1/deviceId"), 3u);
+    EXPECT_EQ(requestCount("/api/v1/login"), 5u);
+
+    // An id registered in this very attempt is not registered again.
+    ApiClient fresh;
+    fresh.setApiEndpoint(service.apiUrl());
+    answerOnce("/api/v1/login", 400, {{"code", 1001}, {"message", "unknown device"}});
+    expectRefused(SignInFlow(fresh).login(kMail, kPassword), signin::kWrongCredentialsText);
+    EXPECT_EQ(requestCount("/api/v1/deviceId"), 4u);
+    EXPECT_EQ(requestCount("/api/v1/login"), 6u);
 }
 
 TEST_F(SignInLoginTest, WrongCredentialsAndLockedAccountsAreTold) {
@@ -180,7 +230,7 @@ TEST_F(SignInLoginTest, WrongCredentialsAndLockedAccountsAreTold) {
 
     ASSERT_TRUE(flow.login(kMail, kPassword).segue);  // the device is registered now
     expectRefused(flow.login(kMail, "wrong"), signin::kWrongCredentialsText);
-    answerOnce("/api/v1/login", 400, {{"code", 1001}, {"message", "invalid argument"}});
+    answerOnce("/api/v1/login", 400, {{"code", 1002}, {"message", "authentication failed"}});
     expectRefused(flow.login(kMail, kPassword), signin::kWrongCredentialsText);
 
     expectRefused(flow.login(kLockedMail, kPassword),

@@ -73,17 +73,18 @@ TEST_F(SignInStepsTest, CodeRefusalsFollowTheirTable) {
     EXPECT_EQ(stored(kConfigRefreshTokens), std::optional<std::string>(""));
 }
 
-TEST_F(SignInStepsTest, CodeAtTheDeviceLimitStoresTokensAndGoesToTheDevicePage) {
+TEST_F(SignInStepsTest, CodeAtTheDeviceLimitHoldsTheTokensAndGoesToTheDevicePage) {
     expectSegue(flow.login(kTwoFactorLimitMail, kPassword), signin::kSegueTwoAuthorization);
     expectSegue(flow.submitCode(kTwoFactorCode), signin::kSegueThirdUnitNgDialog);
     ASSERT_FALSE(client.refreshToken().value_or("").empty());
-    EXPECT_EQ(stored(kConfigRefreshTokens), client.refreshToken());
+    EXPECT_EQ(stored(kConfigRefreshTokens), std::optional<std::string>(""));  // held, not stored
 
     const auto devices = flow.devices();
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].name, "home-mac ada");
     ASSERT_TRUE(flow.releaseDevice(devices[0].deviceId));
     expectSegue(flow.takeIntoUse(), signin::kSegueLoginCompletion);
+    EXPECT_EQ(stored(kConfigRefreshTokens), client.refreshToken());
 }
 
 TEST_F(SignInStepsTest, ReleasingADeviceLetsThisOneIntoUse) {
@@ -115,9 +116,8 @@ TEST_F(SignInStepsTest, ReleasingADeviceLetsThisOneIntoUse) {
 
 TEST_F(SignInStepsTest, TakingIntoUseWithoutFreeingADeviceGoesBackToTheFirstPage) {
     reachDevicePage();
-    const auto limitedRefresh = stored(kConfigRefreshTokens);
     expectSegue(flow.takeIntoUse(), signin::kSegueLogin);
-    EXPECT_EQ(stored(kConfigRefreshTokens), limitedRefresh);  // as the refusal left it
+    EXPECT_EQ(stored(kConfigRefreshTokens), std::optional<std::string>(""));  // still signed out
 }
 
 TEST_F(SignInStepsTest, ANetworkFailureWhenTakingIntoUseClosesTheWindow) {

@@ -2,7 +2,12 @@
 // account on this machine, with an icon and menu in the desktop's tray and
 // the sign-in window; without a display it runs headless, with its status
 // item and windows written to the log.
+#include <pthread.h>
 #include <signal.h>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -13,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "fonts/FontInstaller.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/Clock.h"
 #include "foundation/Const.h"
@@ -62,7 +68,7 @@ bool passesOsGate() {
     const bool supported = platform::SystemInfo::isSupportedOs();
     const std::string state =
         supported ? "seems the version equals 10.12 and later" : "seems the version is below 10.12";
-    std::string version = platform::SystemInfo::osVersionText();
+    std::string version = platform::SystemInfo::operatingSystemVersionString();
     if (version.empty())
         version = "unknown";
     primitiveILog("It %@: %@", state, version);
@@ -100,6 +106,7 @@ sigset_t terminationSignals() {
 
 void watchTerminationSignals(const sigset_t& set) {
     std::thread([set] {
+        pthread_setname_np(pthread_self(), "signals");
         int signal = 0;
         if (sigwait(&set, &signal) == 0) {
             ILog("Terminating on signal %d", signal);
@@ -111,6 +118,11 @@ void watchTerminationSignals(const sigset_t& set) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+    // One heap for every thread: the program's threads mostly wait for the
+    // network, and an allocator heap per thread would keep what each freed.
+    mallopt(M_ARENA_MAX, 1);
+#endif
     const sigset_t signals = terminationSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
@@ -173,10 +185,17 @@ int main(int argc, char** argv) {
     environment.arguments = arguments;
     environment.terminate = [] { MainQueue::main().quit(); };
 
+    // What a run that was killed left in the download workspace.
+    FontInstaller::removeLeftovers();
     auto delegate = std::make_shared<AppDelegate>(std::move(environment));
     delegate->applicationDidFinishLaunching();
     MainQueue::main().run();
+    // The transfers in flight end first, at once, and take their files along.
+    FontManagementController::sharedInstance().stop();
+    ApiClient::defaultApiClient().stopTransfers();
     delegate->applicationWillTerminate();
+    if (!ApiClient::defaultApiClient().waitForDownloads(seconds(0.5)))
+        WLog("A download did not end in time; its file is removed");
     // Every change is on disk once the font list's pending write is. Work of
     // the download chain, the stream or the queues may still be finishing on
     // other threads, so the program leaves without destroying the objects

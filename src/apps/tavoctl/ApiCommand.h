@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "SignInProblem.h"
+
 namespace tavo {
 class ApiClient;
 }

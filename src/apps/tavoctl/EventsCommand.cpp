@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "ApiCommand.h"
+#include "SignInProblem.h"
+#include "events/LastEventId.h"
 #include "events/NotificationsApi.h"
 #include "foundation/Clock.h"
 #include "foundation/Config.h"
@@ -28,16 +30,10 @@ extern "C" void onSignal(int) {
     gInterrupted = true;
 }
 
-std::optional<long long> storedLastEventId() {
+// The application's last event id; the command starts after it.
+std::optional<std::string> storedLastEventId() {
     const auto config = Config::userConfig();
-    if (!config)
-        return std::nullopt;
-    if (const auto* id = plistGet<std::int64_t>(*config, kConfigLastEventID))
-        return *id;
-    if (const auto* text = plistGet<std::string>(*config, kConfigLastEventID);
-        text && hasIntegerValue(*text))
-        return integerValue(*text);
-    return std::nullopt;
+    return config ? LastEventId::fromConfig(*config) : std::nullopt;
 }
 
 // Prints what the stream delivers and remembers how it ended.
@@ -49,9 +45,9 @@ public:
         print("# connected to " + sse->URL());
     }
     void serverSentEvent(const std::shared_ptr<ServerSentEvent>&, const SSEEvents& e) override {
-        if (e.identifier() && hasIntegerValue(*e.identifier())) {
+        if (auto kept = LastEventId::fromEvent(e.identifier())) {
             std::lock_guard lock(mutex_);
-            lastEventId_ = integerValue(*e.identifier());
+            lastEventId_ = std::move(kept);
         }
         print("id=" + e.identifier().value_or("(none)") + " event=" + e.event().value_or("(none)") +
               " data=" + e.data().value_or(""));
@@ -97,11 +93,11 @@ public:
         std::lock_guard lock(mutex_);
         return status_;
     }
-    std::optional<long long> lastEventId() const {
+    std::optional<std::string> lastEventId() const {
         std::lock_guard lock(mutex_);
         return lastEventId_;
     }
-    void setLastEventId(std::optional<long long> id) {
+    void setLastEventId(std::optional<std::string> id) {
         std::lock_guard lock(mutex_);
         lastEventId_ = id;
     }
@@ -113,7 +109,7 @@ private:
     std::condition_variable changed_;
     bool ended_ = false;
     long status_ = 0;
-    std::optional<long long> lastEventId_;
+    std::optional<std::string> lastEventId_;
 };
 
 // Waits for the duration (as the clock measures it) unless interrupted first.
@@ -134,17 +130,15 @@ bool pause(double seconds, const std::function<bool()>& interrupted) {
 int runEventsCommand(std::ostream& out, ApiClient& client,
                      const std::function<bool()>& interrupted) {
     if (!client.deviceId() || !client.accessToken() || client.accessToken()->empty()) {
-        out << "tavoctl: no signed-in user: the user configuration holds no device id or no "
-               "refresh token the server accepts"
-            << std::endl;
+        out << "tavoctl: no signed-in user: " << signInProblem() << std::endl;
         return 1;
     }
     auto printer = std::make_shared<Printer>(out);
     printer->setLastEventId(storedLastEventId());
     for (;;) {
         const auto lastEventId = printer->lastEventId();
-        printer->print("# opening " + client.sseEndpoint() + kSSEPath + " (Last-Event-ID: " +
-                       (lastEventId ? std::to_string(*lastEventId) : std::string("none")) + ")");
+        printer->print("# opening " + client.sseEndpoint() + kSSEPath +
+                       " (Last-Event-ID: " + lastEventId.value_or("none") + ")");
         printer->reset();
         auto stream =
             NotificationsApi(client).getNotificationsAsyncWithLastEventId(lastEventId, printer);

@@ -1,18 +1,22 @@
 #include "SyncCommand.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "ApiCommand.h"
 #include "CountingFontManager.h"
+#include "fonts/FontInstaller.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/Clock.h"
 #include "foundation/Config.h"
@@ -33,17 +37,56 @@ using namespace std::chrono_literals;
 using SteadyTime = Clock::SteadyTime;
 
 constexpr auto kRedrawInterval = 100ms;               // at most ten redraws a second
-constexpr auto kStopWait = std::chrono::seconds(60);  // for the download in flight when interrupted
+constexpr auto kStopWait = std::chrono::seconds(60);  // for the chain's end once it stopped
+// For the run and the download in flight once a stop cancelled their transfers.
+constexpr auto kInterruptWait = std::chrono::milliseconds(500);
 constexpr int kBarWidth = 24;
 constexpr const char* kNotSignedIn =
     "tavoctl sync: no signed-in user: sign in with TAVO first (the user configuration holds no "
     "device id or no refresh token)\n";
 
 std::atomic<bool> gInterrupted{false};
+int gSignalPipe[2] = {-1, -1};  // the handler writes, the watcher reads
 
 extern "C" void onSyncSignal(int) {
     gInterrupted = true;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
 }
+
+// Stops the client's transfers as soon as SIGINT or SIGTERM arrives, in
+// whatever phase the command is (the first token request included); the
+// command then ends the run itself.
+class SignalWatcher {
+public:
+    explicit SignalWatcher(ApiClient& client) {
+        if (::pipe2(gSignalPipe, O_CLOEXEC) != 0)
+            return;
+        thread_ = std::thread([&client] {
+            char byte = 0;
+            while (::read(gSignalPipe[0], &byte, 1) < 0 && errno == EINTR) {
+            }
+            if (byte == 1)
+                client.stopTransfers();
+        });
+    }
+    ~SignalWatcher() {
+        if (!thread_.joinable())
+            return;
+        const char done = 2;
+        [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &done, 1);
+        thread_.join();
+        // The handlers are gone by now: the pipe can go.
+        ::close(gSignalPipe[0]);
+        ::close(gSignalPipe[1]);
+        gSignalPipe[0] = gSignalPipe[1] = -1;
+    }
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+private:
+    std::thread thread_;
+};
 
 std::string text(const PlistDict& record, const char* key) {
     const auto* value = plistGet<std::string>(record, key);
@@ -252,15 +295,20 @@ private:
     bool finished_ = false;
 };
 
-// Stops the download chain after the download in flight and waits for that
-// one to end. False when it did not end in time.
-bool stopChain(FontManagementController& controller, ApiClient& client, SerialQueue& queue) {
-    controller.stopDownloadChain();
-    const bool idle =
-        MainQueue::main().runUntil([&] { return !client.isFontDownloading; }, kStopWait);
+// Stops the run and the download chain, cancels the transfers in flight
+// and waits for both to end, their files removed. False when they did not
+// end in time.
+bool stopRun(FontManagementController& controller, ApiClient& client, SerialQueue& queue,
+             const RunMonitor& monitor) {
+    controller.stop();
+    client.stopTransfers();
+    const bool idle = MainQueue::main().runUntil(
+        [&] { return monitor.runReturned && !controller.chainState().isFontDownloading; },
+        kInterruptWait);
+    const bool removed = client.waitForDownloads(idle ? kInterruptWait : Clock::Duration::zero());
     if (idle)
         queue.sync([] {});
-    return idle;
+    return idle && removed;
 }
 
 enum class Result { Completed, Failed, GaveUp, Interrupted };
@@ -275,12 +323,17 @@ int runSyncCommand(std::ostream& out, std::ostream& err, ApiClient& client,
         err << kNotSignedIn;
         return 2;
     }
+    // What an earlier run that was killed left in the download workspace.
+    FontInstaller::removeLeftovers();
     if (!client.accessToken() || client.accessToken()->empty()) {
         std::optional<Error> error;
         const TokenBase token = client.updateTokenPrivate(client.refreshToken(), &error);
         if (token.resultCode() == kHttpResponceCodeSucceeded && token.data &&
             token.data->accessToken) {
             client.setAccessToken(*token.data->accessToken);
+        } else if (client.transfersStopped()) {
+            err << "tavoctl sync: interrupted\n";
+            return 1;
         } else if (error) {
             err << "tavoctl sync: the server could not be reached: " << error->text() << "\n";
             return 1;
@@ -309,13 +362,19 @@ int runSyncCommand(std::ostream& out, std::ostream& err, ApiClient& client,
     });
     // The run is over when it ended with no font left "downloading" (its end
     // reported), the chain gave up, or the account's list could not be fetched.
-    auto finished = [&] { return monitor->runReturned && !client.inFontSynchroizing; };
+    auto finished = [&] {
+        return monitor->runReturned && !controller->syncGate().inFontSynchroizing();
+    };
     auto over = [&] { return monitor->failed || monitor->gaveUp || finished() || interrupted(); };
     while (!MainQueue::main().runUntil(over, kRedrawInterval))
         view.update(monitor->snapshot());
 
     Result result = Result::Completed;
-    if (monitor->failed)
+    // A stop cancels what is in flight: whatever the run then reported, the
+    // command was interrupted (unless the run had completed before).
+    if ((interrupted() || client.transfersStopped()) && !monitor->completed)
+        result = Result::Interrupted;
+    else if (monitor->failed)
         result = Result::Failed;
     else if (monitor->gaveUp)
         result = Result::GaveUp;
@@ -324,15 +383,17 @@ int runSyncCommand(std::ostream& out, std::ostream& err, ApiClient& client,
 
     if (result == Result::Interrupted) {
         view.finish(monitor->snapshot());
-        err << "tavoctl sync: interrupted: stopping after the download in flight\n";
-        if (!stopChain(*controller, client, *queue))
-            err << "tavoctl sync: the download in flight did not end; leaving it\n";
+        err << "tavoctl sync: interrupted: cancelling the transfer in flight\n";
+        if (!stopRun(*controller, client, *queue, *monitor))
+            err << "tavoctl sync: the transfer in flight did not end; leaving it\n";
         else if (monitor->completed)
-            result = Result::Completed;  // that download was the last one
+            result = Result::Completed;  // the last download ended meanwhile
     } else {
         // What the chain still does once it stopped: the end of the chain on
         // the serial queue, the last activations, the last progress reports.
-        MainQueue::main().runUntil([&] { return !client.isFontDownloading; }, kStopWait);
+        MainQueue::main().runUntil(
+            [&] { return !controller->chainState().isFontDownloading || interrupted(); },
+            kStopWait);
         queue->sync([] {});
         controller->waitForActivationBatches();
         queue->sync([] {});
@@ -383,7 +444,7 @@ int runSyncCommand(std::ostream& out, std::ostream& err) {
     const auto refresh =
         config ? Config::decryptedValue(*config, kConfigRefreshTokens) : std::nullopt;
     if (!deviceId || deviceId->empty() || !refresh || refresh->empty()) {
-        err << kNotSignedIn;
+        err << kNotSignedIn << "tavoctl sync: " << signInProblem() << "\n";
         return 2;
     }
     std::shared_ptr<platform::FontManager> fontManager = platform::FontconfigFontManager::create();
@@ -405,6 +466,7 @@ int runSyncCommand(std::ostream& out, std::ostream& err) {
 
     ApiClient& client = ApiClient::defaultApiClient();
     configureClientFromUserConfig(client);
+    SignalWatcher watcher(client);
     SyncOptions options;
     options.terminal = ::isatty(STDOUT_FILENO) == 1;
     options.interrupted = [] { return gInterrupted.load(); };

@@ -1,6 +1,7 @@
 #include "platform/linux/FontFolderWatcher.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -108,6 +109,7 @@ void FontFolderWatcher::stop() {
 }
 
 void FontFolderWatcher::run(std::shared_ptr<Watch> watch) {
+    pthread_setname_np(pthread_self(), "fontWatcher");
     std::vector<std::string> pending;
     std::set<std::string> pendingSet;
     Clock::time_point firstEvent;

@@ -3,6 +3,7 @@
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -198,6 +199,7 @@ void NetlinkReachabilitySource::stop() {
 }
 
 void NetlinkReachabilitySource::run(std::shared_ptr<Target> target, std::shared_ptr<Watch> watch) {
+    pthread_setname_np(pthread_self(), "reachability");
     // Subscribed before the first check, so no change after it goes unseen.
     std::optional<std::uint32_t> last = target->flags(&watch->stopping);
     pollfd fds[2] = {{watch->socket, POLLIN, 0}, {watch->wake, POLLIN, 0}};

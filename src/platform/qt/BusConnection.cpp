@@ -8,6 +8,8 @@
 #include <QDBusReply>
 #include <atomic>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 
 namespace tavo::platform {
 
@@ -24,6 +26,15 @@ std::string environmentValue(const char* name) {
 bool isSocket(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+// The socket of a "unix:path=" address; none for other kinds of address.
+std::optional<std::string> socketPathOf(const std::string& address) {
+    constexpr std::string_view kUnixPath = "unix:path=";
+    if (address.rfind(kUnixPath, 0) != 0)
+        return std::nullopt;
+    const std::string rest = address.substr(kUnixPath.size());
+    return rest.substr(0, rest.find(','));
 }
 
 }  // namespace
@@ -51,6 +62,12 @@ std::unique_ptr<BusConnection> BusConnection::open(const std::string& address,
     }
     if (address.empty()) {
         *why = "no bus address is set";
+        return nullptr;
+    }
+    // Without a bus there is nothing to connect to: asking Qt would start
+    // its D-Bus thread for good all the same.
+    if (const auto socket = socketPathOf(address); socket && !isSocket(*socket)) {
+        *why = "no bus listens at " + *socket;
         return nullptr;
     }
     static std::atomic<unsigned> serial{0};
