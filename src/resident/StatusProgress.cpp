@@ -80,7 +80,8 @@ StatusProgress::StatusProgress(ApiClient& client, const FontChainState& chainSta
                                std::shared_ptr<platform::StatusItem> statusItem)
     : client_(client),
       chainState_(chainState),
-      statusItem_(std::move(statusItem)), customerItem_(client) {}
+      statusItem_(std::move(statusItem)),
+      customerItem_(client) {}
 
 StatusProgress::~StatusProgress() {
     // Timers hold this weakly; a destroyed batch needs no more frames.

@@ -95,7 +95,7 @@ TEST_F(AccountStateTest, OnlineTheFirstProcessingStartsTheChecksAndASynchronizat
     account->applicationDidFinishLaunchingOrOnlineFirstDetection();
     EXPECT_TRUE(sessionState.isOnlineFirstProcessingExecuted);
     EXPECT_EQ(calls.all(), (std::vector<std::string>{"resetIconAnimation", "updateHalfHourTimer"}));
-    EXPECT_TRUE(client.inFontSynchroizing);
+    EXPECT_TRUE(controller->syncGate().inFontSynchroizing());
     settle();
     EXPECT_GE(requestCount("/api/v1/install-fonts"), 1u);
 }
@@ -106,7 +106,7 @@ TEST_F(AccountStateTest, OfflineTheFirstProcessingStartsNoCheckAndNoSynchronizat
     settle();
     EXPECT_FALSE(sessionState.isOnlineFirstProcessingExecuted);
     EXPECT_TRUE(calls.all().empty());  // the daily gate comes 3 seconds later
-    EXPECT_FALSE(client.inFontSynchroizing);
+    EXPECT_FALSE(controller->syncGate().inFontSynchroizing());
     EXPECT_EQ(requestCount("/api/v1/install-fonts"), 0u);
 }
 
@@ -115,7 +115,7 @@ TEST_F(AccountStateTest, OneSynchronizationIsQueuedAtATime) {
     auto released = release.get_future().share();
     queue->async([released] { released.wait(); });
     EXPECT_TRUE(account->startSynchronization("skip", "start", "run"));
-    EXPECT_TRUE(client.inFontSynchroizing);
+    EXPECT_TRUE(controller->syncGate().inFontSynchroizing());
     EXPECT_FALSE(account->startSynchronization("skip", "start", "run"));
     release.set_value();
     settle();

@@ -117,11 +117,12 @@ TEST_F(PeriodicWorkTest, ANewNoticeTitlesTheEntryAndRaisesTheBadge) {
 
 TEST_F(PeriodicWorkTest, ARegularProcessingSignedOutAsksTheServiceNothing) {
     client.isLoginStatus = false;
-    client.isDiskSpaceInsufficientNotified = true;
+    controller->chainState().isDiskSpaceInsufficientNotified = true;
     work->performRegularProcessing();
     EXPECT_EQ(requestCount("/api/v1/notice"), 0u);
     EXPECT_TRUE(calls.all().empty());
-    EXPECT_FALSE(client.isDiskSpaceInsufficientNotified);  // the warning may come again
+    EXPECT_FALSE(
+        controller->chainState().isDiskSpaceInsufficientNotified);  // the warning may come again
 }
 
 TEST_F(PeriodicWorkTest, TheHalfHourCheckLogsOutADeviceTheAccountNoLongerLists) {
@@ -260,13 +261,13 @@ TEST_F(PeriodicWorkTest, LosingReachabilityTakesTheClientOffline) {
 TEST_F(PeriodicWorkTest, ReachabilityBackStartsNoSecondSynchronization) {
     signInAndStore();
     work->setReachability(Reachability::reachabilityWithURL(service.apiUrl()));
-    client.inFontSynchroizing = true;  // one is queued or running
+    auto running = controller->syncGate().tryAcquire();  // one is queued or running
     client.setAccessToken(std::string());
     work->reachabilityChanged({kReachabilityChangedNotification, {}});
     settle();
     EXPECT_EQ(requestCount("/api/v1/install-fonts"), 0u);
     EXPECT_EQ(calls.count("getAccessToken 2"), 0u);
-    client.inFontSynchroizing = false;
+    running.release();
 
     work->reachabilityChanged({kReachabilityChangedNotification, {}});
     settle();

@@ -129,7 +129,7 @@ TEST_F(StartUpTest, TwoOpenNotificationsBeforeTheFirstOnlineProcessingStartOneSy
     delegate->eventRouter().sseServerSentEvent(open);
     MainQueue::main().drain();
     EXPECT_TRUE(sessionState.isOnlineFirstProcessingExecuted);
-    EXPECT_TRUE(client.inFontSynchroizing);
+    EXPECT_TRUE(controller->syncGate().inFontSynchroizing());
     release.set_value();
     settle();
     controller->waitForActivationBatches();
