@@ -53,10 +53,13 @@ protected:
         ServiceFixture::TearDown();
     }
 
-    // Lets queued work of the serial queue and the main queue run.
+    // Lets queued work of the serial queue and the main queue run. The
+    // application may have put a serial queue of its own in the client's
+    // hands: that is the one whose work must have run.
     void settle() {
         for (int i = 0; i < 3; ++i) {
-            queue->sync([] {});
+            const auto serial = client.serialDispatchQueue();
+            (serial ? serial : queue)->sync([] {});
             MainQueue::main().drain();
         }
     }
