@@ -126,6 +126,7 @@ protected:
 TEST_F(ProgramControllerTest, EventsArriveInOrderAndTheLastIdIsStored) {
     controller->connectNotifications();
     ASSERT_TRUE(waitUntil([this] { return streamOpen(1); }));
+    queue->sync([] {});  // the connection's own step ends after the stream opened
     EXPECT_TRUE(client.isOnlineStatusSse);
     EXPECT_EQ(count(kPCUserInfoKeyOpen), 1u);  // offline to online, once
     const long first = activate("1002", false);
@@ -221,6 +222,7 @@ TEST_F(ProgramControllerTest, ANonOkAnswerCountsAsAFailureAndIsRetried) {
     EXPECT_EQ(lines[0].second, "lost connection");
     EXPECT_NE(log.text().find("MSG_E0003"), std::string::npos);
     // Online when the first attempt started, offline after the 503, online again.
+    EXPECT_TRUE(waitUntil([this] { return count(kPCUserInfoKeyOpen) >= 2; }));
     EXPECT_EQ(count(kPCUserInfoKeyOpen), 2u);
     EXPECT_TRUE(client.isOnlineStatusSse);
 }
