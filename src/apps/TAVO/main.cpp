@@ -29,6 +29,7 @@
 #include "platform/Layout.h"
 #include "platform/SystemInfo.h"
 #include "platform/Workspace.h"
+#include "fontid/FontIdReader.h"
 #include "platform/linux/FontconfigFontManager.h"
 #include "platform/linux/HeadlessStatusItem.h"
 #include "platform/linux/HeadlessWindows.h"
@@ -160,7 +161,8 @@ int main(int argc, char** argv) {
     platform::UserNotificationCenter::setDefaultCenter(
         platform::DBusUserNotificationCenter::createDesktopUserNotificationCenter());
     platform::Workspace::setSharedWorkspace(platform::ProcWorkspace::create());
-    auto fontManager = platform::FontconfigFontManager::create();
+    auto fontManager = platform::FontconfigFontManager::create(
+        [](const std::string& path) { return fontid::FontIdReader::read(path).has_value(); });
     if (fontManager)
         platform::FontManager::setDefaultManager(fontManager);
     else

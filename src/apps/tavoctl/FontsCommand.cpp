@@ -7,6 +7,7 @@
 #include "foundation/Const.h"
 #include "foundation/FileUtil.h"
 #include "platform/FontManager.h"
+#include "fontid/FontIdReader.h"
 #include "platform/linux/FontconfigFontManager.h"
 
 namespace tavo::ctl {
@@ -168,7 +169,8 @@ int runFontsCommand(const std::vector<std::string>& args, std::ostream& out, std
     const bool usable = args.empty() || (args.size() == 1 && args[0] == "--json");
     if (!usable || !Config::fontList())
         return runFontsCommand(args, out, err, nullptr);
-    const auto manager = platform::FontconfigFontManager::create();
+    const auto manager = platform::FontconfigFontManager::create(
+        [](const std::string& path) { return fontid::FontIdReader::read(path).has_value(); });
     return runFontsCommand(args, out, err, manager.get());
 }
 

@@ -25,6 +25,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/SerialQueue.h"
 #include "platform/FontManager.h"
+#include "fontid/FontIdReader.h"
 #include "platform/linux/FontconfigFontManager.h"
 #include "service/ApiClient.h"
 #include "service/ResultCodes.h"
@@ -447,7 +448,8 @@ int runSyncCommand(std::ostream& out, std::ostream& err) {
         err << kNotSignedIn << "tavoctl sync: " << signInProblem() << "\n";
         return 2;
     }
-    std::shared_ptr<platform::FontManager> fontManager = platform::FontconfigFontManager::create();
+    std::shared_ptr<platform::FontManager> fontManager = platform::FontconfigFontManager::create(
+        [](const std::string& path) { return fontid::FontIdReader::read(path).has_value(); });
     if (!fontManager) {
         err << "tavoctl sync: the font manager could not be set up (the user has no home folder)\n";
         return 1;
