@@ -199,10 +199,10 @@ TEST_F(FontconfigFontManagerTest, SandboxConfigurationWithoutSystemFonts) {
     fs::create_directories(FileUtil::parentPath(machine));
     fs::copy_file(*machineFont(), machine);
     ASSERT_TRUE(SandboxFontconfig::install(sandbox.root(), false));
-    auto manager = makeManager();
-    ASSERT_TRUE(manager->registerFonts({font}, FontManagerScope::Persistent, nullptr));
+    FontconfigFontManager manager({folder, links, FontconfigFontManager::kShardCount, {}});
+    ASSERT_TRUE(manager.registerFonts({font}, FontManagerScope::Persistent, nullptr));
     const std::set<std::string> files = freshlyListedFiles();
-    EXPECT_EQ(files, (std::set<std::string>{manager->linkPath("Own.ttf"), machine}));
+    EXPECT_EQ(files, (std::set<std::string>{manager.linkPath("Own.ttf"), machine}));
     EXPECT_EQ(childListedFiles(), files);
 }
 
@@ -271,7 +271,7 @@ TEST_F(FontconfigFontManagerTest, CopiesWhereNoHardLinkCanBeMade) {
                                    }});
     EXPECT_TRUE(manager.registerFonts({first, second}, FontManagerScope::Persistent, nullptr));
     EXPECT_EQ(attempts, 2);
-    for (const std::string& name : {"First.ttf", "Second.ttf"}) {
+    for (const std::string name : {"First.ttf", "Second.ttf"}) {
         const std::string copy = manager.linkPath(name);
         EXPECT_FALSE(fs::equivalent(copy, folder + "/" + name));
         EXPECT_EQ(test::Sandbox::readFile(copy), test::Sandbox::readFile(folder + "/" + name));
@@ -375,7 +375,7 @@ TEST_F(FontconfigFontManagerTest, ConfigurationThatCannotLoadIsLoggedOnce) {
     const std::string font = copyFont("Font.ttf");
     test::LogCapture log(sandbox.path("/test.log"));
     ::setenv("FONTCONFIG_FILE", sandbox.path("/etc/fonts/missing.conf").c_str(), 1);
-    FontconfigFontManager manager({folder, links});
+    FontconfigFontManager manager({folder, links, FontconfigFontManager::kShardCount, {}});
     EXPECT_TRUE(manager.registerFonts({font}, FontManagerScope::Persistent, nullptr));
     EXPECT_TRUE(manager.unregisterFonts({font}, FontManagerScope::Persistent, nullptr));
     EXPECT_TRUE(manager.registerFonts({font}, FontManagerScope::Persistent, nullptr));

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "foundation/FileUtil.h"
 #include "foundation/Log.h"
@@ -70,6 +71,18 @@ std::uint32_t nameHash(std::string_view name) {
         hash *= 16777619u;
     }
     return hash;
+}
+
+// A name fontconfig reads and a link can carry: not empty, not beginning
+// with '.' (fontconfig skips those; pending links use them), no '/' and no
+// control characters.
+bool isManageableName(std::string_view name) {
+    if (name.empty() || name.front() == '.')
+        return false;
+    for (const unsigned char c : name)
+        if (c == '/' || c < 0x20 || c == 0x7f)
+            return false;
+    return true;
 }
 
 int systemLink(const std::string& from, const std::string& to) {
@@ -243,7 +256,7 @@ std::shared_ptr<FontconfigFontManager> FontconfigFontManager::create(
     if (layout.inSandbox() && SandboxFontconfig::mayInstall())
         SandboxFontconfig::install(layout.sandboxRoot);
     auto manager = std::make_shared<FontconfigFontManager>(
-        Options{*home + "/" + layout.userFonts, *home + "/" + layout.userFontLinks});
+        Options{*home + "/" + layout.userFonts, *home + "/" + layout.userFontLinks, kShardCount, {}});
     manager->migrateFirstLayout(*home + "/" + layout.userFontConfig + "/" + kListFileName,
                                 isServiceFont);
     return manager;
@@ -295,9 +308,9 @@ bool FontconfigFontManager::apply(const std::vector<std::string>& paths, bool re
             refuse(path, kFontManagerErrorNotInFontFolder, "not in the user font folder");
             continue;
         }
-        if (!name.empty() && !RejectListFile::isManageableName(name)) {
+        if (!name.empty() && !isManageableName(name)) {
             refuse(path, kFontManagerErrorNameNotManaged,
-                   "the file name begins with '.' or holds '*', '?' or control characters");
+                   "the file name begins with '.' or holds control characters");
             continue;
         }
         struct stat st {};
