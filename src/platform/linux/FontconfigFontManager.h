@@ -44,7 +44,11 @@ public:
     static constexpr const char* kListFileName = "50-oskavelle-tavo.conf";
     // Shard folders of the links: few enough that a fontconfig program opens
     // few cache files at start-up, many enough that one change rescans few
-    // fonts (chosen by bench/FontconfigBench.cpp).
+    // fonts. Measured by bench/FontconfigBench.cpp (CPU, 1,000 fonts half
+    // inactive, against the active files alone in one folder): 8 shards
+    // 1.04x, 16 1.10x, 32 1.22x, 64 1.51x; one activation at 10,000 fonts
+    // costs about 95, 52, 27 and 15 ms of CPU. 16 keeps the start-up of
+    // every other program within 1.15x.
     static constexpr int kShardCount = 16;
 
     // Hard-links from to to (the link(2) seam); returns 0 or an errno value.
