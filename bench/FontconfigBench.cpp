@@ -70,9 +70,15 @@ std::string smallestMachineFont() {
     return best;
 }
 
-std::string storageFolder() { return home + "/" + Layout::current().userFonts; }
-std::string linkFolder() { return home + "/" + Layout::current().userFontLinks; }
-std::string scannedFolder() { return fs::path(linkFolder()).parent_path().string(); }
+std::string storageFolder() {
+    return home + "/" + Layout::current().userFonts;
+}
+std::string linkFolder() {
+    return home + "/" + Layout::current().userFontLinks;
+}
+std::string scannedFolder() {
+    return fs::path(linkFolder()).parent_path().string();
+}
 
 std::string fontName(int i) {
     char name[32];
@@ -167,10 +173,11 @@ public:
                 const auto it = times_.find(key("StartUp", count, shards));
                 if (it == times_.end())
                     continue;
-                std::printf("start-up, %5d fonts, %-9s %8.2f ms  ratio %5.2f  (CPU %.2f ms, %.2f)\n",
-                            count, shards ? ("shards-" + std::to_string(shards)).c_str() : "plain",
-                            it->second.wall, it->second.wall / base->second.wall, it->second.cpu,
-                            it->second.cpu / base->second.cpu);
+                std::printf(
+                    "start-up, %5d fonts, %-9s %8.2f ms  ratio %5.2f  (CPU %.2f ms, %.2f)\n", count,
+                    shards ? ("shards-" + std::to_string(shards)).c_str() : "plain",
+                    it->second.wall, it->second.wall / base->second.wall, it->second.cpu,
+                    it->second.cpu / base->second.cpu);
             }
         }
         for (const auto& [name, times] : times_)

@@ -310,7 +310,8 @@ TEST_F(FontconfigFontManagerTest, CrashBetweenLinkAndRenameLeavesNoDuplicateAfte
     }
     auto manager = makeManager();
     EXPECT_FALSE(test::Sandbox::exists(shard + "/.Crashed.ttf.tavo-link"));
-    EXPECT_FALSE(test::Sandbox::exists(manager->shardFolder("Fresh.ttf") + "/.Fresh.ttf.tavo-link"));
+    EXPECT_FALSE(
+        test::Sandbox::exists(manager->shardFolder("Fresh.ttf") + "/.Fresh.ttf.tavo-link"));
     EXPECT_EQ(manager->scopeForFile(fresh), FontManagerScope::None);
     EXPECT_EQ(listedLinks(), std::vector<std::string>{manager->linkPath("Crashed.ttf")});
 
@@ -325,8 +326,7 @@ TEST_F(FontconfigFontManagerTest, RemovedFontLosesItsLink) {
     const std::string later = copyFont("Later.ttf");
     const std::string kept = copyFont("Kept.ttf");
     auto manager = makeManager();
-    ASSERT_TRUE(
-        manager->registerFonts({gone, later, kept}, FontManagerScope::Persistent, nullptr));
+    ASSERT_TRUE(manager->registerFonts({gone, later, kept}, FontManagerScope::Persistent, nullptr));
 
     // Unregistered after its removal, as the controller may do it.
     fs::remove(gone);
@@ -348,11 +348,11 @@ TEST_F(FontconfigFontManagerTest, MigratesTheFirstLayoutAndKeepsTheUsersOwnFiles
     for (const char* name : {"Service-Active.ttf", "Service-Hidden.ttf", "Users-Own.ttf"})
         fs::copy_file(*machineFont(), links + "/" + name);
     test::Sandbox::writeFile(links + "/Users-Own.ttf", "the user's bytes");
-    test::Sandbox::writeFile(listFile,
-                             RejectListFile::render(links, {"Service-Hidden.ttf"}, {}));
+    test::Sandbox::writeFile(listFile, RejectListFile::render(links, {"Service-Hidden.ttf"}, {}));
     ::unsetenv("FONTCONFIG_FILE");
-    auto manager = FontconfigFontManager::create(
-        [](const std::string& path) { return fs::path(path).filename().string().starts_with("Service"); });
+    auto manager = FontconfigFontManager::create([](const std::string& path) {
+        return fs::path(path).filename().string().starts_with("Service");
+    });
     ASSERT_TRUE(manager);
 
     EXPECT_FALSE(test::Sandbox::exists(listFile));

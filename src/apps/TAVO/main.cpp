@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "fontid/FontIdReader.h"
 #include "fonts/FontInstaller.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/Clock.h"
@@ -29,7 +30,6 @@
 #include "platform/Layout.h"
 #include "platform/SystemInfo.h"
 #include "platform/Workspace.h"
-#include "fontid/FontIdReader.h"
 #include "platform/linux/FontconfigFontManager.h"
 #include "platform/linux/HeadlessStatusItem.h"
 #include "platform/linux/HeadlessWindows.h"

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "fontid/FontIdReader.h"
 #include "foundation/Config.h"
 #include "foundation/Const.h"
 #include "foundation/FileUtil.h"
 #include "platform/FontManager.h"
-#include "fontid/FontIdReader.h"
 #include "platform/linux/FontconfigFontManager.h"
 
 namespace tavo::ctl {

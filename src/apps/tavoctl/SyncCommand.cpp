@@ -16,6 +16,7 @@
 
 #include "ApiCommand.h"
 #include "CountingFontManager.h"
+#include "fontid/FontIdReader.h"
 #include "fonts/FontInstaller.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/Clock.h"
@@ -25,7 +26,6 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/SerialQueue.h"
 #include "platform/FontManager.h"
-#include "fontid/FontIdReader.h"
 #include "platform/linux/FontconfigFontManager.h"
 #include "service/ApiClient.h"
 #include "service/ResultCodes.h"

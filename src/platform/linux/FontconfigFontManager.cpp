@@ -149,8 +149,9 @@ struct FontconfigFontManager::State {
         int code = link(stored, pending);
         if (code != 0) {
             if (!std::exchange(loggedCopy, true))
-                WLog("Fontconfig: cannot hard-link %@ into %@ (%@); active fonts are copied instead",
-                     name, links, std::strerror(code));
+                WLog(
+                    "Fontconfig: cannot hard-link %@ into %@ (%@); active fonts are copied instead",
+                    name, links, std::strerror(code));
             code = copyWithTime(stored, pending, source);
             if (code != 0)
                 return code;
@@ -211,7 +212,9 @@ struct FontconfigFontManager::State {
 
     void refreshChanged() {
         const std::set<std::string> folders = std::exchange(changed, {});
-        struct timespec latest {-1, 0};
+        struct timespec latest {
+            - 1, 0
+        };
         for (const std::string& folder : folders) {
             if (!FileUtil::isDirectory(folder))
                 continue;
@@ -255,8 +258,8 @@ std::shared_ptr<FontconfigFontManager> FontconfigFontManager::create(
     const Layout layout = Layout::current();
     if (layout.inSandbox() && SandboxFontconfig::mayInstall())
         SandboxFontconfig::install(layout.sandboxRoot);
-    auto manager = std::make_shared<FontconfigFontManager>(
-        Options{*home + "/" + layout.userFonts, *home + "/" + layout.userFontLinks, kShardCount, {}});
+    auto manager = std::make_shared<FontconfigFontManager>(Options{
+        *home + "/" + layout.userFonts, *home + "/" + layout.userFontLinks, kShardCount, {}});
     manager->migrateFirstLayout(*home + "/" + layout.userFontConfig + "/" + kListFileName,
                                 isServiceFont);
     return manager;
@@ -329,8 +332,8 @@ bool FontconfigFontManager::apply(const std::vector<std::string>& paths, bool re
         }
         if (registering && State::registers(st, linkPath(name)))
             continue;
-        const int code = registering ? state_->place(normal.string(), name, st)
-                                     : state_->remove(name);
+        const int code =
+            registering ? state_->place(normal.string(), name, st) : state_->remove(name);
         if (code != 0)
             refuse(path, kFontManagerErrorCannotWrite,
                    "cannot write " + shardFolder(name) + ": " + std::strerror(code));
@@ -366,8 +369,7 @@ int FontconfigFontManager::migrateFirstLayout(const std::string& listFile,
             if (!fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing,
                                copyError) ||
                 !fs::remove(entry.path(), copyError)) {
-                ELog("Fontconfig: cannot move %@ into %@: %@", name, storage_,
-                     copyError.message());
+                ELog("Fontconfig: cannot move %@ into %@: %@", name, storage_, copyError.message());
                 continue;
             }
         }
@@ -397,7 +399,8 @@ void FontconfigFontManager::setFontsAddedHandler(FontsAddedHandler handler) {
     previous.reset();
     if (!handler)
         return;
-    std::unique_ptr<FontFolderWatcher> next = FontFolderWatcher::start(storage_, std::move(handler));
+    std::unique_ptr<FontFolderWatcher> next =
+        FontFolderWatcher::start(storage_, std::move(handler));
     {
         std::lock_guard lock(watcherMutex_);
         previous = std::move(watcher_);  // set meanwhile by a concurrent call
