@@ -1,32 +1,25 @@
-// What the managed font list costs every fontconfig program at start-up.
-// Inside a sandbox root of its own: 1,000 copies of one small installed
-// TrueType font in the service's font folder (fontconfig sees 1,000 faces),
-// caches refreshed, then the start-up of a program measured in-process
-// (FcInitLoadConfigAndFonts + FcConfigDestroy) and as a child process
-// (`fc-list > /dev/null`) with:
-//   none      no managed list
-//   half      every other file hidden, in the form the manager writes
-//             (one reject glob per hidden file, full paths)
-//   half-tail the same with "*/<folder name>/<file>" globs
-//   most      900 hidden: the folder rejected, 100 accepted
-//   all       every file hidden: one folder glob
-// and the ratios to "none" printed at the end (best wall time of the
-// repetitions: --benchmark_repetitions=N). Also what refreshCache() costs
-// with a valid cache and with a stale one.
+// What the service's fonts cost every fontconfig program at start-up, and
+// what one change costs. Inside a sandbox root of its own: N service fonts
+// (hard links of one small installed TrueType font, so 10,000 take no room)
+// in the font storage, every other one active, caches refreshed, then the
+// start-up of a program measured in-process (FcInitLoadConfigAndFonts +
+// FcConfigDestroy) for N = 1,000 and 10,000 with:
+//   plain     the N/2 active files alone in one plain folder that fontconfig scans
+//   shards-S  the N/2 active files as hard links in S shard folders, as the
+//             manager makes them, the other N/2 in the storage only
+// and the ratios to "plain" printed at the end (best of the repetitions:
+// --benchmark_repetitions=N). Also what one registration costs at 10,000
+// fonts per shard count (link, rename, refresh of the one shard's cache):
+// the CPU time of a change from the manager's side.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "foundation/Log.h"
@@ -35,33 +28,17 @@
 #include "platform/linux/FontconfigFontManager.h"
 #include "platform/linux/SandboxFontconfig.h"
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 using namespace tavo;
 using namespace tavo::platform;
 
 namespace {
 
-constexpr int kFonts = 1000;
+const int kCounts[] = {1000, 10000};
+const int kShards[] = {0, 8, 16, 32, 64};  // 0: the plain folder
 
-struct Scenario {
-    const char* name;
-    int hidden;  // how many files are hidden, spread evenly over the folder
-    RejectListFile::GlobStyle style;
-};
-
-const Scenario kScenarios[] = {
-    {"none", 0, RejectListFile::GlobStyle::FullPath},
-    {"half", kFonts / 2, RejectListFile::GlobStyle::FullPath},
-    {"half-tail", kFonts / 2, RejectListFile::GlobStyle::FolderTail},
-    {"most", kFonts * 9 / 10, RejectListFile::GlobStyle::FullPath},
-    {"all", kFonts, RejectListFile::GlobStyle::FullPath},
-};
-
-std::string folder;
-std::string listFile;
-std::vector<std::string> fonts;
+std::string home;
+std::string sourceFont;
 
 // The smallest TrueType font in /usr/share/fonts that fontconfig lists.
 std::string smallestMachineFont() {
@@ -93,20 +70,63 @@ std::string smallestMachineFont() {
     return best;
 }
 
-// Writes the managed list of a scenario through the manager itself.
-void prepare(const Scenario& scenario) {
-    FontconfigFontManager manager(folder, listFile, scenario.style);
-    manager.registerFonts(fonts, FontManagerScope::Persistent, nullptr);
-    std::vector<std::string> hidden;
-    for (int i = 0; i < scenario.hidden; ++i)
-        hidden.push_back(fonts[static_cast<std::size_t>(i) * kFonts / scenario.hidden]);
-    manager.unregisterFonts(hidden, FontManagerScope::Persistent, nullptr);
-    if (scenario.hidden == 0)
-        fs::remove(listFile);
+std::string storageFolder() {
+    return home + "/" + Layout::current().userFonts;
+}
+std::string linkFolder() {
+    return home + "/" + Layout::current().userFontLinks;
+}
+std::string scannedFolder() {
+    return fs::path(linkFolder()).parent_path().string();
 }
 
-void BM_LoadConfigAndFonts(benchmark::State& state, const Scenario* scenario) {
-    prepare(*scenario);
+std::string fontName(int i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Font-%05d.ttf", i);
+    return name;
+}
+
+// Lays out `count` service fonts with every other one active, in the plain
+// folder (shards 0) or through a manager of `shards` shard folders, and
+// brings every cache up to date.
+std::shared_ptr<FontconfigFontManager> prepare(int count, int shards) {
+    fs::remove_all(scannedFolder());
+    fs::remove_all(storageFolder());
+    fs::create_directories(storageFolder());
+    std::vector<std::string> active;
+    const std::string master = storageFolder() + "/.master.ttf";
+    fs::copy_file(sourceFont, master);
+    for (int i = 0; i < count; ++i) {
+        const std::string path = storageFolder() + "/" + fontName(i);
+        fs::create_hard_link(master, path);
+        if (i % 2 == 0)
+            active.push_back(path);
+    }
+    if (shards == 0) {
+        const std::string plain = scannedFolder() + "/Plain";
+        fs::create_directories(plain);
+        for (const std::string& path : active)
+            fs::create_hard_link(path, plain + "/" + fs::path(path).filename().string());
+        FcConfig* config = FcInitLoadConfig();
+        for (const std::string& folder : {scannedFolder(), plain})
+            FcDirCacheRead(reinterpret_cast<const FcChar8*>(folder.c_str()), FcTrue, config);
+        FcConfigDestroy(config);
+        return nullptr;
+    }
+    FontconfigFontManager::Options options{storageFolder(), linkFolder(), shards, {}};
+    auto manager = std::make_shared<FontconfigFontManager>(options);
+    manager->registerFonts(active, FontManagerScope::Persistent, nullptr);
+    FcConfig* config = FcInitLoadConfig();
+    FcDirCacheRead(reinterpret_cast<const FcChar8*>(scannedFolder().c_str()), FcTrue, config);
+    FcConfigDestroy(config);
+    manager->refreshCache();
+    return manager;
+}
+
+void BM_StartUp(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const int shards = static_cast<int>(state.range(1));
+    prepare(count, shards);
     int faces = 0;
     for (auto _ : state) {
         FcConfig* config = FcInitLoadConfigAndFonts();
@@ -117,49 +137,20 @@ void BM_LoadConfigAndFonts(benchmark::State& state, const Scenario* scenario) {
     state.counters["faces"] = faces;
 }
 
-void BM_FcListProcess(benchmark::State& state, const Scenario* scenario) {
-    prepare(*scenario);
-    char program[] = "fc-list";
-    char* argv[] = {program, nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+// One activation and one deactivation at 10,000 fonts: the link made and
+// renamed into place, the cache of its shard refreshed.
+void BM_OneChange(benchmark::State& state) {
+    const int shards = static_cast<int>(state.range(0));
+    auto manager = prepare(10000, shards);
+    int next = 1;
     for (auto _ : state) {
-        pid_t pid = 0;
-        if (posix_spawnp(&pid, program, &actions, nullptr, argv, environ) != 0) {
-            state.SkipWithError("cannot start fc-list");
-            break;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-}
-
-// refreshCache() with a valid cache (a configuration load), and with a stale
-// one (fontconfig scans the 1,000 files and writes the cache).
-void BM_RefreshCache(benchmark::State& state) {
-    const bool stale = state.range(0) != 0;
-    FontconfigFontManager manager(folder, listFile);
-    manager.refreshCache();
-    const std::string touch = folder + "/.touch";
-    for (auto _ : state) {
-        if (stale) {
-            state.PauseTiming();
-            // A name fontconfig skips: only the folder's time changes.
-            std::FILE* file = std::fopen(touch.c_str(), "w");
-            if (file)
-                std::fclose(file);
-            fs::remove(touch);
-            // Past the wait refreshCache() makes after a change this recent.
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            state.ResumeTiming();
-        }
-        manager.refreshCache();
+        const std::string path = storageFolder() + "/" + fontName(next);
+        next = (next + 2) % 10000;
+        manager->registerFonts({path}, FontManagerScope::Persistent, nullptr);
+        manager->unregisterFonts({path}, FontManagerScope::Persistent, nullptr);
     }
 }
 
-// The console output, plus each scenario's time as a ratio to "none".
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -167,35 +158,38 @@ public:
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.iterations == 0)
                 continue;
-            // The best of the repetitions: the machine may be busy with others.
-            Times& times = times_[run.run_name.function_name];
+            Times& times = times_[run.run_name.function_name + "/" + run.run_name.args];
             times.wall = std::min(times.wall, run.GetAdjustedRealTime());
             times.cpu = std::min(times.cpu, run.GetAdjustedCPUTime());
         }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        for (const char* family : {"LoadConfigAndFonts", "FcListProcess"}) {
-            const auto base = times_.find(std::string(family) + "/none");
+        for (const int count : kCounts) {
+            const auto base = times_.find(key("StartUp", count, 0));
             if (base == times_.end())
                 continue;
-            for (const Scenario& scenario : kScenarios) {
-                const auto it = times_.find(std::string(family) + "/" + scenario.name);
+            for (const int shards : kShards) {
+                const auto it = times_.find(key("StartUp", count, shards));
                 if (it == times_.end())
                     continue;
-                std::printf("%-28s %8.2f ms  ratio to none %5.2f", it->first.c_str(),
-                            it->second.wall, it->second.wall / base->second.wall);
-                // In-process loads are single-threaded: their CPU time is the
-                // cost without the other processes of a busy machine.
-                if (std::string(family) == "LoadConfigAndFonts")
-                    std::printf("  (CPU %.2f ms, ratio %.2f)", it->second.cpu,
-                                it->second.cpu / base->second.cpu);
-                std::printf("\n");
+                std::printf(
+                    "start-up, %5d fonts, %-9s %8.2f ms  ratio %5.2f  (CPU %.2f ms, %.2f)\n", count,
+                    shards ? ("shards-" + std::to_string(shards)).c_str() : "plain",
+                    it->second.wall, it->second.wall / base->second.wall, it->second.cpu,
+                    it->second.cpu / base->second.cpu);
             }
         }
+        for (const auto& [name, times] : times_)
+            if (name.starts_with("OneChange"))
+                std::printf("%-28s activation + deactivation: %.2f ms wall, %.2f ms CPU\n",
+                            name.c_str(), times.wall, times.cpu);
     }
 
 private:
+    static std::string key(const char* family, int count, int shards) {
+        return std::string(family) + "/" + std::to_string(count) + "/" + std::to_string(shards);
+    }
     struct Times {
         double wall = 1e300;
         double cpu = 1e300;
@@ -210,51 +204,34 @@ int main(int argc, char** argv) {
     if (!mkdtemp(root.data()))
         return 2;
     setSandboxRoot(root);
-    const std::string home = *SystemInfo::homeDirectory();
+    home = *SystemInfo::homeDirectory();
     fs::create_directories(home);
     Log::defaultLog().setLogFilePath(root + "/bench.log", "FontconfigBench");
+    // Only the sandbox's font folders: the machine's fonts would be the same
+    // cost in every layout and hide the difference.
     if (!SandboxFontconfig::install(root))
         return 2;
-
-    const std::string font = smallestMachineFont();
-    if (font.empty()) {
+    sourceFont = smallestMachineFont();
+    if (!SandboxFontconfig::install(root, false))
+        return 2;
+    if (sourceFont.empty()) {
         std::fprintf(stderr, "fontconfig lists no TrueType font in /usr/share/fonts\n");
         fs::remove_all(root);
         return 2;
     }
-    const Layout layout = Layout::current();
-    folder = home + "/" + layout.userFonts;
-    listFile = home + "/" + layout.userFontConfig + "/" + FontconfigFontManager::kListFileName;
-    fs::create_directories(folder);
-    for (int i = 0; i < kFonts; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "Font-%04d.ttf", i);
-        fonts.push_back(folder + "/" + name);
-        fs::copy_file(font, fonts.back());
-    }
-    std::printf("%d copies of %s (%ju bytes)\n", kFonts, font.c_str(),
-                static_cast<std::uintmax_t>(fs::file_size(font)));
-    {
-        FontconfigFontManager manager(folder, listFile);
-        manager.refreshCache();
-    }
+    std::printf("service fonts: links of %s (%ju bytes)\n", sourceFont.c_str(),
+                static_cast<std::uintmax_t>(fs::file_size(sourceFont)));
 
-    for (const Scenario& scenario : kScenarios)
-        benchmark::RegisterBenchmark((std::string("LoadConfigAndFonts/") + scenario.name).c_str(),
-                                     BM_LoadConfigAndFonts, &scenario)
-            ->Unit(benchmark::kMillisecond);
-    for (const Scenario& scenario : kScenarios)
-        benchmark::RegisterBenchmark((std::string("FcListProcess/") + scenario.name).c_str(),
-                                     BM_FcListProcess, &scenario)
-            ->Unit(benchmark::kMillisecond);
-
-    benchmark::RegisterBenchmark("RefreshCache/valid", BM_RefreshCache)
-        ->Arg(0)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("RefreshCache/stale", BM_RefreshCache)
-        ->Arg(1)
-        ->Iterations(5)
-        ->Unit(benchmark::kMillisecond);
+    for (const int count : kCounts)
+        for (const int shards : kShards)
+            benchmark::RegisterBenchmark("StartUp", BM_StartUp)
+                ->Args({count, shards})
+                ->Unit(benchmark::kMillisecond);
+    for (const int shards : kShards)
+        if (shards)
+            benchmark::RegisterBenchmark("OneChange", BM_OneChange)
+                ->Arg(shards)
+                ->Unit(benchmark::kMillisecond);
 
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;

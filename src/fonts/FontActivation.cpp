@@ -91,6 +91,15 @@ void FontManagementController::waitForActivationBatches() {
 }
 
 void FontManagementController::fontRemove(const std::vector<std::string>& paths) {
+    // A registered file goes out of sight first: its registration may keep
+    // the font's data alive (a hard link) after the file itself is gone.
+    std::vector<std::string> registered;
+    auto manager = fontManager();
+    for (const auto& path : paths)
+        if (FileUtil::exists(path) && manager->scopeForFile(path) != FontManagerScope::None)
+            registered.push_back(path);
+    if (!registered.empty())
+        manager->unregisterFonts(registered, FontManagerScope::Persistent, nullptr);
     for (const auto& path : paths) {
         if (!FileUtil::exists(path))
             continue;

@@ -32,7 +32,8 @@ Layout Layout::linuxLayout() {
     l.usersHomes = "/home";
     l.userArea = ".local/share/Oskavelle/TAVO";
     l.userLogs = ".local/state/Oskavelle/Logs";
-    l.userFonts = ".local/share/fonts/Oskavelle";
+    l.userFonts = ".local/share/Oskavelle/TAVO/Fonts";  // never scanned by fontconfig
+    l.userFontLinks = ".local/share/fonts/Oskavelle";
     l.userFontConfig = ".config/fontconfig/conf.d";
     l.machineFonts = "/usr/local/share/fonts";
     l.systemFonts = "/usr/share/fonts";

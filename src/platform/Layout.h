@@ -12,7 +12,8 @@ struct Layout {
     std::string usersHomes;       // folder whose entries are the users' homes
     std::string userArea;         // support folder of TAVO, relative to a home
     std::string userLogs;         // log folder, relative to a home
-    std::string userFonts;        // folder of the service's fonts, relative to a home
+    std::string userFonts;        // storage of the service's fonts, relative to a home
+    std::string userFontLinks;    // shard folders of the active fonts' links (Linux only)
     std::string userFontConfig;   // fontconfig conf.d, relative to a home (Linux only)
     std::string machineFonts;     // fonts of every user of the machine
     std::string systemFonts;      // fonts of the operating system

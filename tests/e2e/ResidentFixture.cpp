@@ -1,6 +1,8 @@
 #include "e2e/ResidentFixture.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "foundation/Config.h"
@@ -70,11 +72,21 @@ std::string ResidentFixture::fontPath(const std::string& fileName) const {
     return Const::userFontDirectoryPath().value_or("") + "/" + fileName;
 }
 
+// A stored font counts as listed when fontconfig lists a file that is the
+// same file (its hard link in a shard folder).
 bool ResidentFixture::fontconfigLists(const std::string& path) const {
     const auto result = Process::run(
         "env", {"FONTCONFIG_FILE=" + platform::SandboxFontconfig::configPath(sandbox.root()),
                 "fc-list", ":", "file"});
-    return result.standardOutput.find(path + ":") != std::string::npos;
+    std::istringstream lines(result.standardOutput);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t end = line.rfind(':');
+        const std::string file = end == std::string::npos ? line : line.substr(0, end);
+        std::error_code error;
+        if (file == path || std::filesystem::equivalent(file, path, error))
+            return true;
+    }
+    return false;
 }
 
 std::optional<long long> ResidentFixture::storedLastEventId() const {

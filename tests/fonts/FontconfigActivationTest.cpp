@@ -2,6 +2,8 @@
 // fontconfig lists the account's active fonts and hides the others.
 #include "FontFixture.h"
 #include "foundation/Process.h"
+#include "platform/Layout.h"
+#include "platform/SystemInfo.h"
 #include "platform/linux/FontconfigFontManager.h"
 
 namespace tavo::test {
@@ -24,6 +26,10 @@ protected:
         ASSERT_TRUE(manager);
         controller = FontManagementController::create(client, manager);
     }
+    // Whether fontconfig lists the link that activates the stored file.
+    bool listed(const std::string& fileName) {
+        return fontconfigLists(manager->linkPath(fileName));
+    }
     std::shared_ptr<platform::FontconfigFontManager> manager;
 };
 
@@ -32,17 +38,17 @@ TEST_F(FontconfigActivationTest, WebSideSwitchesReachFontconfig) {
     controller->waitForActivationBatches();
     const auto fonts = accountFonts();
     for (const auto& font : fonts)
-        EXPECT_TRUE(fontconfigLists(fontPath(*font.fileName))) << *font.fileName;
+        EXPECT_TRUE(listed(*font.fileName)) << *font.fileName;
 
     onWeb(false, *fonts[0].fontId);
     controller->waitForActivationBatches();
-    EXPECT_FALSE(fontconfigLists(fontPath(*fonts[0].fileName)));
-    EXPECT_TRUE(fontconfigLists(fontPath(*fonts[1].fileName)));
+    EXPECT_FALSE(listed(*fonts[0].fileName));
+    EXPECT_TRUE(listed(*fonts[1].fileName));
 
     onWeb(true, *fonts[0].fontId);
     ASSERT_TRUE(waitForChain());
     controller->waitForActivationBatches();
-    EXPECT_TRUE(fontconfigLists(fontPath(*fonts[0].fileName)));
+    EXPECT_TRUE(listed(*fonts[0].fileName));
 }
 
 TEST_F(FontconfigActivationTest, LogoutHidesEveryServiceFontAndASyncBringsThemBack) {
@@ -52,13 +58,13 @@ TEST_F(FontconfigActivationTest, LogoutHidesEveryServiceFontAndASyncBringsThemBa
     controller->waitForActivationBatches();
     const auto fonts = accountFonts();
     for (const auto& font : fonts) {
-        EXPECT_FALSE(fontconfigLists(fontPath(*font.fileName))) << *font.fileName;
+        EXPECT_FALSE(listed(*font.fileName)) << *font.fileName;
         EXPECT_TRUE(FileUtil::exists(fontPath(*font.fileName)));
     }
     ASSERT_TRUE(synchronize());
     controller->waitForActivationBatches();
     for (const auto& font : fonts)
-        EXPECT_TRUE(fontconfigLists(fontPath(*font.fileName))) << *font.fileName;
+        EXPECT_TRUE(listed(*font.fileName)) << *font.fileName;
 }
 
 TEST_F(FontconfigActivationTest, UpdatedFileOfAHiddenFontIsShownWhenTheAccountWantsItActive) {
@@ -74,7 +80,28 @@ TEST_F(FontconfigActivationTest, UpdatedFileOfAHiddenFontIsShownWhenTheAccountWa
     controller->downloadFont();
     ASSERT_TRUE(waitForChain());
     controller->waitForActivationBatches();
-    EXPECT_TRUE(fontconfigLists(path));
+    EXPECT_TRUE(listed(*font.fileName));
+}
+
+TEST_F(FontconfigActivationTest, RemovedFontTakesItsLinkAlong) {
+    ASSERT_TRUE(synchronize());
+    controller->waitForActivationBatches();
+    const auto font = accountFonts()[0];
+    const std::string link = manager->linkPath(*font.fileName);
+    ASSERT_TRUE(listed(*font.fileName));
+    controller->fontRemove({fontPath(*font.fileName)});
+    EXPECT_FALSE(FileUtil::exists(fontPath(*font.fileName)));
+    EXPECT_FALSE(FileUtil::exists(link));
+    EXPECT_FALSE(listed(*font.fileName));
+}
+
+TEST_F(FontconfigActivationTest, NoRejectConfigurationIsWritten) {
+    ASSERT_TRUE(synchronize());
+    onWeb(false, *accountFonts()[0].fontId);
+    controller->waitForActivationBatches();
+    const platform::Layout layout = platform::Layout::current();
+    const std::string confD = *platform::SystemInfo::homeDirectory() + "/" + layout.userFontConfig;
+    EXPECT_FALSE(FileUtil::exists(confD + "/" + platform::FontconfigFontManager::kListFileName));
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ TEST_F(ConstTest, UserPlacesLieInTheHomeFolder) {
     EXPECT_EQ(*Const::getLogModeSettingFilePath(), area + "/.debug.ini");
     EXPECT_EQ(*Const::applicationDownloadFontTempolaryDirectoryPath(), area + "/Download Font");
     EXPECT_EQ(*Const::applicationUpdateFilePathWithVersion("3"), area + "/TAVO-Ver3.zip");
-    EXPECT_EQ(*Const::userFontDirectoryPath("bob"), sandbox.path("/home/bob/.local/share/fonts/Oskavelle"));
+    EXPECT_EQ(*Const::userFontDirectoryPath("bob"), sandbox.path("/home/bob/.local/share/Oskavelle/TAVO/Fonts"));
     EXPECT_EQ(Const::appConfigDir("bob"), sandbox.path("/home/bob/.local/share/Oskavelle/TAVO"));
     EXPECT_EQ(Const::applicationLaunchAgentPlistPath(),
               sandbox.path("/etc/xdg/autostart/oskavelle.TAVO.desktop"));

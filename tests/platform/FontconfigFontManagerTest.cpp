@@ -19,6 +19,7 @@
 #include "foundation/FileUtil.h"
 #include "platform/Layout.h"
 #include "platform/linux/FontconfigFontManager.h"
+#include "platform/linux/RejectListFile.h"
 #include "platform/linux/SandboxFontconfig.h"
 #include "support/Sandbox.h"
 
@@ -139,6 +140,7 @@ protected:
         ASSERT_TRUE(SandboxFontconfig::install(sandbox.root()));
         const Layout layout = Layout::current();
         folder = sandbox.home() + "/" + layout.userFonts;
+        links = sandbox.home() + "/" + layout.userFontLinks;
         listFile = sandbox.home() + "/" + layout.userFontConfig + "/" +
                    FontconfigFontManager::kListFileName;
         fs::create_directories(folder);
@@ -146,11 +148,26 @@ protected:
             GTEST_SKIP() << "fontconfig lists no TrueType font in /usr/share/fonts";
     }
 
-    // A copy of the machine's font in the service's folder.
-    std::string copyFont(const std::string& name) {
+    // A copy of the machine's font in the service's storage, put in place as
+    // the installer does (a temporary name renamed over); `extra` bytes make
+    // a new version.
+    std::string copyFont(const std::string& name, const std::string& extra = {}) {
         const std::string path = folder + "/" + name;
-        fs::copy_file(*machineFont(), path, fs::copy_options::overwrite_existing);
+        const std::string temporary = folder + "/." + name + ".new";
+        fs::copy_file(*machineFont(), temporary, fs::copy_options::overwrite_existing);
+        if (!extra.empty())
+            test::Sandbox::writeFile(temporary, test::Sandbox::readFile(temporary) + extra);
+        fs::rename(temporary, path);
         return path;
+    }
+
+    // The files a fresh fontconfig lists under the link folder.
+    std::vector<std::string> listedLinks() {
+        std::vector<std::string> out;
+        for (const std::string& file : freshlyListedFiles())
+            if (file.starts_with(links + "/"))
+                out.push_back(file);
+        return out;
     }
 
     std::shared_ptr<FontconfigFontManager> makeManager() {
@@ -160,14 +177,15 @@ protected:
     }
 
     std::string folder;
+    std::string links;
     std::string listFile;
 };
 
 TEST_F(FontconfigFontManagerTest, CreateUsesTheUsersPlacesAndTheSandboxConfiguration) {
     ::unsetenv("FONTCONFIG_FILE");
     auto manager = makeManager();
-    EXPECT_EQ(manager->fontFolder(), folder);
-    EXPECT_EQ(manager->listFilePath(), listFile);
+    EXPECT_EQ(manager->storageFolder(), folder);
+    EXPECT_EQ(manager->linkFolder(), links);
     const char* file = std::getenv("FONTCONFIG_FILE");
     ASSERT_TRUE(file);
     EXPECT_EQ(std::string(file), sandbox.root() + "/etc/fonts/fonts.conf");
@@ -176,11 +194,10 @@ TEST_F(FontconfigFontManagerTest, CreateUsesTheUsersPlacesAndTheSandboxConfigura
               std::string::npos);
     EXPECT_EQ(config.find("prefix=\"xdg\""), std::string::npos);
 
-    // Nothing hidden: no list file is written.
-    const std::string font = copyFont("Seen.ttf");
-    EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::Persistent);
-    EXPECT_FALSE(test::Sandbox::exists(listFile));
-    EXPECT_FALSE(fs::is_empty(sandbox.root() + "/var/cache/fontconfig"));
+    // The storage is out of fontconfig's sight: a stored file is not registered.
+    const std::string font = copyFont("Stored.ttf");
+    EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::None);
+    EXPECT_FALSE(freshlyListedFiles().contains(font));
 }
 
 TEST_F(FontconfigFontManagerTest, SandboxConfigurationWithoutSystemFonts) {
@@ -189,126 +206,192 @@ TEST_F(FontconfigFontManagerTest, SandboxConfigurationWithoutSystemFonts) {
     fs::create_directories(FileUtil::parentPath(machine));
     fs::copy_file(*machineFont(), machine);
     ASSERT_TRUE(SandboxFontconfig::install(sandbox.root(), false));
+    FontconfigFontManager manager({folder, links, FontconfigFontManager::kShardCount, {}});
+    ASSERT_TRUE(manager.registerFonts({font}, FontManagerScope::Persistent, nullptr));
     const std::set<std::string> files = freshlyListedFiles();
-    EXPECT_EQ(files, (std::set<std::string>{font, machine}));
+    EXPECT_EQ(files, (std::set<std::string>{manager.linkPath("Own.ttf"), machine}));
     EXPECT_EQ(childListedFiles(), files);
 }
 
-TEST_F(FontconfigFontManagerTest, UnregisteredFileIsSeenByNoProgramUntilRegistered) {
-    const std::string hidden = copyFont("Hidden.ttf");
+TEST_F(FontconfigFontManagerTest, ActivationListsTheLinkAndDeactivationRemovesIt) {
+    const std::string font = copyFont("Shown.ttf");
     const std::string other = copyFont("Other.ttf");
+    test::Sandbox::writeFile(listFile, "<fontconfig/>\n");  // a reject list of the first design
     auto manager = makeManager();
-    EXPECT_EQ(manager->scopeForFile(hidden), FontManagerScope::Persistent);
+    EXPECT_FALSE(test::Sandbox::exists(listFile));
 
     std::vector<FontManagerError> errors;
-    EXPECT_TRUE(manager->unregisterFonts({hidden}, FontManagerScope::Persistent, &errors));
+    EXPECT_TRUE(manager->registerFonts({font, other}, FontManagerScope::Persistent, &errors));
     EXPECT_TRUE(errors.empty());
-    EXPECT_EQ(manager->scopeForFile(hidden), FontManagerScope::None);
+    const std::string link = manager->linkPath("Shown.ttf");
+    EXPECT_TRUE(link.starts_with(links + "/"));
+    EXPECT_EQ(fs::path(link).parent_path().string(), manager->shardFolder("Shown.ttf"));
+    EXPECT_TRUE(fs::equivalent(link, font));
+    EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::Persistent);
+    EXPECT_TRUE(freshlyListedFiles().contains(link));
+    EXPECT_TRUE(childListedFiles().contains(link));
+    // The batch refreshed the cache of the link's shard folder.
+    EXPECT_TRUE(validCacheFaces(manager->shardFolder("Shown.ttf")).has_value());
+
+    EXPECT_TRUE(manager->unregisterFonts({font}, FontManagerScope::Session, &errors));
+    EXPECT_TRUE(errors.empty());
+    EXPECT_FALSE(test::Sandbox::exists(link));
+    EXPECT_TRUE(test::Sandbox::exists(font));
+    EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::None);
     EXPECT_EQ(manager->scopeForFile(other), FontManagerScope::Persistent);
-    EXPECT_FALSE(freshlyListedFiles().contains(hidden));
-    const std::set<std::string> child = childListedFiles();
-    EXPECT_FALSE(child.contains(hidden));
-    EXPECT_TRUE(child.contains(other));
+    const std::set<std::string> listed = freshlyListedFiles();
+    EXPECT_FALSE(listed.contains(link));
+    EXPECT_TRUE(listed.contains(manager->linkPath("Other.ttf")));
+    EXPECT_FALSE(childListedFiles().contains(link));
 
-    EXPECT_TRUE(manager->registerFonts({hidden}, FontManagerScope::Persistent, &errors));
-    EXPECT_TRUE(errors.empty());
-    EXPECT_EQ(manager->scopeForFile(hidden), FontManagerScope::Persistent);
-    EXPECT_TRUE(freshlyListedFiles().contains(hidden));
-    EXPECT_TRUE(childListedFiles().contains(hidden));
+    // No reject configuration is written, whatever was done.
+    EXPECT_FALSE(test::Sandbox::exists(listFile));
+    EXPECT_TRUE(!fs::exists(FileUtil::parentPath(listFile)) ||
+                fs::is_empty(FileUtil::parentPath(listFile)));
 }
 
-TEST_F(FontconfigFontManagerTest, FolderFormsAnswerPerFile) {
-    std::vector<std::string> fonts;
-    for (const char* name : {"A.ttf", "B.ttf", "C.ttf", "D.ttf", "E.ttf"})
-        fonts.push_back(copyFont(name));
+TEST_F(FontconfigFontManagerTest, UpdatedFontIsListedOnceWithTheNewContent) {
+    const std::string font = copyFont("Versioned.ttf");
     auto manager = makeManager();
-    const auto expectVisible = [&](const std::set<std::string>& visible) {
-        for (const std::string& font : fonts)
-            EXPECT_EQ(manager->scopeForFile(font), visible.contains(font)
-                                                       ? FontManagerScope::Persistent
-                                                       : FontManagerScope::None)
-                << font;
-        const std::set<std::string> child = childListedFiles();
-        for (const std::string& font : fonts)
-            EXPECT_EQ(child.contains(font), visible.contains(font)) << font;
-    };
+    ASSERT_TRUE(manager->registerFonts({font}, FontManagerScope::Persistent, nullptr));
+    copyFont("Versioned.ttf", std::string(64, '\0'));  // version 2 renamed over version 1
+    const std::string content = test::Sandbox::readFile(font);
+    // The old link registers the old file, not this one.
+    EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::None);
 
-    // All hidden: one folder glob.
-    EXPECT_TRUE(manager->unregisterFonts(fonts, FontManagerScope::Session, nullptr));
-    std::string text = test::Sandbox::readFile(listFile);
-    EXPECT_NE(text.find("<glob>" + folder + "/*</glob>"), std::string::npos);
-    EXPECT_EQ(text.find("<acceptfont>"), std::string::npos);
-    expectVisible({});
-
-    // Most hidden: the folder rejected, the visible file accepted.
-    EXPECT_TRUE(manager->registerFonts({fonts[1]}, FontManagerScope::Session, nullptr));
-    text = test::Sandbox::readFile(listFile);
-    EXPECT_NE(text.find("<acceptfont>\n      <glob>" + fonts[1] + "</glob>"), std::string::npos);
-    expectVisible({fonts[1]});
-
-    // A file that arrives while the folder is rejected is seen once noticed.
-    const std::string late = copyFont("Late.ttf");
-    fonts.push_back(late);
-    expectVisible({fonts[1], late});
-
-    // Fewer hidden: one glob per hidden file.
-    EXPECT_TRUE(manager->registerFonts({fonts[0], fonts[2]}, FontManagerScope::Process, nullptr));
-    text = test::Sandbox::readFile(listFile);
-    EXPECT_EQ(text.find("/*</glob>"), std::string::npos);
-    EXPECT_NE(text.find("<glob>" + fonts[3] + "</glob>"), std::string::npos);
-    expectVisible({fonts[0], fonts[1], fonts[2], late});
+    ASSERT_TRUE(manager->registerFonts({font}, FontManagerScope::Persistent, nullptr));
+    EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::Persistent);
+    const std::vector<std::string> listed = listedLinks();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(test::Sandbox::readFile(listed[0]), content);
 }
 
-TEST_F(FontconfigFontManagerTest, ListSurvivesANewInstance) {
-    const std::string hidden = copyFont("Kept.ttf");
-    const std::string seen = copyFont("Shown.ttf");
+TEST_F(FontconfigFontManagerTest, CopiesWhereNoHardLinkCanBeMade) {
+    const std::string first = copyFont("First.ttf");
+    const std::string second = copyFont("Second.ttf");
+    test::LogCapture log(sandbox.path("/test.log"));
+    int attempts = 0;
+    FontconfigFontManager manager({folder, links, FontconfigFontManager::kShardCount,
+                                   [&](const std::string&, const std::string&) {
+                                       ++attempts;
+                                       return EXDEV;
+                                   }});
+    EXPECT_TRUE(manager.registerFonts({first, second}, FontManagerScope::Persistent, nullptr));
+    EXPECT_EQ(attempts, 2);
+    for (const std::string name : {"First.ttf", "Second.ttf"}) {
+        const std::string copy = manager.linkPath(name);
+        EXPECT_FALSE(fs::equivalent(copy, folder + "/" + name));
+        EXPECT_EQ(test::Sandbox::readFile(copy), test::Sandbox::readFile(folder + "/" + name));
+        EXPECT_EQ(manager.scopeForFile(folder + "/" + name), FontManagerScope::Persistent);
+        EXPECT_TRUE(freshlyListedFiles().contains(copy));
+    }
+    const std::string text = log.text();
+    const std::size_t logged = text.find("copied instead");
+    EXPECT_NE(logged, std::string::npos);
+    EXPECT_EQ(text.find("copied instead", logged + 1), std::string::npos);
+
+    // A new version is not the copy's file until registered again.
+    copyFont("First.ttf", "v2");
+    EXPECT_EQ(manager.scopeForFile(first), FontManagerScope::None);
+    EXPECT_TRUE(manager.registerFonts({first}, FontManagerScope::Persistent, nullptr));
+    EXPECT_EQ(test::Sandbox::readFile(manager.linkPath("First.ttf")),
+              test::Sandbox::readFile(first));
+    EXPECT_TRUE(manager.unregisterFonts({first}, FontManagerScope::Persistent, nullptr));
+    EXPECT_FALSE(test::Sandbox::exists(manager.linkPath("First.ttf")));
+}
+
+TEST_F(FontconfigFontManagerTest, CrashBetweenLinkAndRenameLeavesNoDuplicateAfterRestart) {
+    const std::string font = copyFont("Crashed.ttf");
+    const std::string fresh = copyFont("Fresh.ttf");
+    std::string shard;
     {
         auto manager = makeManager();
-        EXPECT_TRUE(manager->unregisterFonts({hidden}, FontManagerScope::Persistent, nullptr));
+        ASSERT_TRUE(manager->registerFonts({font}, FontManagerScope::Persistent, nullptr));
+        shard = manager->shardFolder("Crashed.ttf");
+        copyFont("Crashed.ttf", "v2");
+        // The new version's link was made, the process died before the rename;
+        // so did one of a font never linked before.
+        fs::create_hard_link(font, shard + "/.Crashed.ttf.tavo-link");
+        fs::create_directories(manager->shardFolder("Fresh.ttf"));
+        fs::create_hard_link(fresh, manager->shardFolder("Fresh.ttf") + "/.Fresh.ttf.tavo-link");
     }
-    const std::string written = test::Sandbox::readFile(listFile);
     auto manager = makeManager();
-    EXPECT_EQ(manager->hiddenFiles(), std::vector<std::string>{"Kept.ttf"});
-    EXPECT_EQ(manager->scopeForFile(hidden), FontManagerScope::None);
-    EXPECT_EQ(manager->scopeForFile(seen), FontManagerScope::Persistent);
-    EXPECT_EQ(test::Sandbox::readFile(listFile), written);
+    EXPECT_FALSE(test::Sandbox::exists(shard + "/.Crashed.ttf.tavo-link"));
+    EXPECT_FALSE(
+        test::Sandbox::exists(manager->shardFolder("Fresh.ttf") + "/.Fresh.ttf.tavo-link"));
+    EXPECT_EQ(manager->scopeForFile(fresh), FontManagerScope::None);
+    EXPECT_EQ(listedLinks(), std::vector<std::string>{manager->linkPath("Crashed.ttf")});
+
+    ASSERT_TRUE(manager->registerFonts({font}, FontManagerScope::Persistent, nullptr));
+    const std::vector<std::string> listed = listedLinks();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(test::Sandbox::readFile(listed[0]), test::Sandbox::readFile(font));
 }
 
-TEST_F(FontconfigFontManagerTest, DeletedFileLeavesTheList) {
+TEST_F(FontconfigFontManagerTest, RemovedFontLosesItsLink) {
     const std::string gone = copyFont("Gone.ttf");
+    const std::string later = copyFont("Later.ttf");
     const std::string kept = copyFont("Kept.ttf");
     auto manager = makeManager();
-    EXPECT_TRUE(manager->unregisterFonts({gone, kept}, FontManagerScope::Persistent, nullptr));
+    ASSERT_TRUE(manager->registerFonts({gone, later, kept}, FontManagerScope::Persistent, nullptr));
+
+    // Unregistered after its removal, as the controller may do it.
     fs::remove(gone);
-    EXPECT_EQ(manager->scopeForFile(kept), FontManagerScope::None);
-    EXPECT_EQ(manager->hiddenFiles(), std::vector<std::string>{"Kept.ttf"});
-    EXPECT_EQ(test::Sandbox::readFile(listFile).find("Gone.ttf"), std::string::npos);
+    EXPECT_TRUE(manager->unregisterFonts({gone}, FontManagerScope::Persistent, nullptr));
+    EXPECT_FALSE(test::Sandbox::exists(manager->linkPath("Gone.ttf")));
+
+    // Removed behind the manager's back: the next batch end, or the next start, drops it.
+    fs::remove(later);
+    manager->fontFilesDidChange();
+    EXPECT_FALSE(test::Sandbox::exists(manager->linkPath("Later.ttf")));
+    EXPECT_EQ(listedLinks(), std::vector<std::string>{manager->linkPath("Kept.ttf")});
+    fs::remove(kept);
+    manager = makeManager();
+    EXPECT_TRUE(listedLinks().empty());
+}
+
+TEST_F(FontconfigFontManagerTest, MigratesTheFirstLayoutAndKeepsTheUsersOwnFiles) {
+    fs::create_directories(links);
+    for (const char* name : {"Service-Active.ttf", "Service-Hidden.ttf", "Users-Own.ttf"})
+        fs::copy_file(*machineFont(), links + "/" + name);
+    test::Sandbox::writeFile(links + "/Users-Own.ttf", "the user's bytes");
+    test::Sandbox::writeFile(listFile, RejectListFile::render(links, {"Service-Hidden.ttf"}, {}));
+    ::unsetenv("FONTCONFIG_FILE");
+    auto manager = FontconfigFontManager::create([](const std::string& path) {
+        return fs::path(path).filename().string().starts_with("Service");
+    });
+    ASSERT_TRUE(manager);
+
+    EXPECT_FALSE(test::Sandbox::exists(listFile));
+    EXPECT_EQ(test::Sandbox::readFile(links + "/Users-Own.ttf"), "the user's bytes");
+    std::set<std::string> topFiles;
+    for (const auto& entry : fs::directory_iterator(links))
+        if (!entry.is_directory())
+            topFiles.insert(entry.path().filename().string());
+    EXPECT_EQ(topFiles, std::set<std::string>{"Users-Own.ttf"});
+    const std::string active = folder + "/Service-Active.ttf";
+    const std::string hidden = folder + "/Service-Hidden.ttf";
+    EXPECT_EQ(manager->scopeForFile(active), FontManagerScope::Persistent);
+    EXPECT_EQ(manager->scopeForFile(hidden), FontManagerScope::None);
+    EXPECT_TRUE(test::Sandbox::exists(hidden));
+    const std::vector<std::string> listed = listedLinks();
+    EXPECT_EQ(listed, std::vector<std::string>{manager->linkPath("Service-Active.ttf")});
 }
 
 TEST_F(FontconfigFontManagerTest, ConfigurationThatCannotLoadIsLoggedOnce) {
     const std::string font = copyFont("Font.ttf");
     test::LogCapture log(sandbox.path("/test.log"));
     ::setenv("FONTCONFIG_FILE", sandbox.path("/etc/fonts/missing.conf").c_str(), 1);
-    FontconfigFontManager manager(folder, listFile);
-    EXPECT_EQ(manager.scopeForFile(font), FontManagerScope::None);
-    EXPECT_FALSE(manager.refreshCache());
+    FontconfigFontManager manager({folder, links, FontconfigFontManager::kShardCount, {}});
+    EXPECT_TRUE(manager.registerFonts({font}, FontManagerScope::Persistent, nullptr));
     EXPECT_TRUE(manager.unregisterFonts({font}, FontManagerScope::Persistent, nullptr));
     EXPECT_TRUE(manager.registerFonts({font}, FontManagerScope::Persistent, nullptr));
-    EXPECT_EQ(manager.scopeForFile(font), FontManagerScope::None);
+    EXPECT_FALSE(manager.refreshCache());
+    EXPECT_EQ(manager.scopeForFile(font), FontManagerScope::Persistent);  // the link answers
     const std::string text = log.text();
     const std::size_t first = text.find("cannot load its configuration");
     EXPECT_NE(first, std::string::npos);
     EXPECT_EQ(text.find("cannot load its configuration", first + 1), std::string::npos);
-}
-
-TEST_F(FontconfigFontManagerTest, DamagedListIsReplaced) {
-    const std::string font = copyFont("Font.ttf");
-    test::Sandbox::writeFile(listFile, "<fontconfig><selectfont><rejectfont><glob>" + font);
-    auto manager = makeManager();
-    EXPECT_TRUE(manager->hiddenFiles().empty());
-    const std::string text = test::Sandbox::readFile(listFile);
-    EXPECT_NE(text.find("tavo-hidden-files"), std::string::npos);
-    EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::Persistent);
 }
 
 TEST_F(FontconfigFontManagerTest, RefusedFilesGetErrorsWhileTheOthersApply) {
@@ -318,13 +401,14 @@ TEST_F(FontconfigFontManagerTest, RefusedFilesGetErrorsWhileTheOthersApply) {
     const std::string nested = folder + "/sub/Nested.ttf";
     fs::create_directories(folder + "/sub");
     fs::copy_file(*machineFont(), nested);
-    const std::string globName = copyFont("Star*.ttf");
+    const std::string dotName = folder + "/.Hidden.ttf";
+    fs::copy_file(*machineFont(), dotName);
     const std::string missing = folder + "/Missing.ttf";
     auto manager = makeManager();
 
     std::vector<FontManagerError> errors;
-    EXPECT_FALSE(manager->unregisterFonts({outside, good, missing, nested, globName, folder},
-                                          FontManagerScope::Persistent, &errors));
+    EXPECT_FALSE(manager->registerFonts({outside, good, missing, nested, dotName, folder},
+                                        FontManagerScope::Persistent, &errors));
     ASSERT_EQ(errors.size(), 5u);
     EXPECT_EQ(errors[0].path, outside);
     EXPECT_EQ(errors[0].code, kFontManagerErrorNotInFontFolder);
@@ -335,70 +419,36 @@ TEST_F(FontconfigFontManagerTest, RefusedFilesGetErrorsWhileTheOthersApply) {
     EXPECT_EQ(errors[4].code, kFontManagerErrorNotInFontFolder);
     for (const FontManagerError& error : errors)
         EXPECT_FALSE(error.description.empty());
-    EXPECT_EQ(manager->hiddenFiles(), std::vector<std::string>{"Good.ttf"});
-    EXPECT_EQ(manager->scopeForFile(good), FontManagerScope::None);
-    EXPECT_EQ(manager->scopeForFile(outside), FontManagerScope::None);  // not in any font folder
-
-    errors.clear();
-    EXPECT_FALSE(manager->registerFonts({missing, good}, FontManagerScope::Persistent, &errors));
-    EXPECT_EQ(errors.size(), 1u);
     EXPECT_EQ(manager->scopeForFile(good), FontManagerScope::Persistent);
+    EXPECT_EQ(manager->scopeForFile(outside), FontManagerScope::None);
+    EXPECT_EQ(listedLinks(), std::vector<std::string>{manager->linkPath("Good.ttf")});
+
+    // A shard folder that cannot be written fails its files only.
+    const std::string blocked = copyFont("Blocked.ttf");
+    fs::remove_all(manager->shardFolder("Blocked.ttf"));
+    test::Sandbox::writeFile(manager->shardFolder("Blocked.ttf"), "not a folder");
+    errors.clear();
+    EXPECT_FALSE(manager->registerFonts({blocked}, FontManagerScope::Persistent, &errors));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, kFontManagerErrorCannotWrite);
     EXPECT_TRUE(manager->registerFonts({}, FontManagerScope::Persistent, nullptr));
 }
 
-TEST_F(FontconfigFontManagerTest, NamesAreEscaped) {
-    const std::string font = copyFont("R&D <Bold>.ttf");
-    const std::string other = copyFont("Other.ttf");
+TEST_F(FontconfigFontManagerTest, NamesNeedNoEscaping) {
+    const std::string font = copyFont("R&D <Bold>*.ttf");
     auto manager = makeManager();
-    EXPECT_TRUE(manager->unregisterFonts({font}, FontManagerScope::Persistent, nullptr));
-    const std::string text = test::Sandbox::readFile(listFile);
-    EXPECT_NE(text.find("/R&amp;D &lt;Bold&gt;.ttf</glob>"), std::string::npos);
-    EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::None);
-    EXPECT_EQ(manager->scopeForFile(other), FontManagerScope::Persistent);
-    EXPECT_FALSE(childListedFiles().contains(font));
-    EXPECT_EQ(makeManager()->hiddenFiles(), std::vector<std::string>{"R&D <Bold>.ttf"});
+    EXPECT_TRUE(manager->registerFonts({font}, FontManagerScope::Persistent, nullptr));
+    EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::Persistent);
+    EXPECT_TRUE(childListedFiles().contains(manager->linkPath("R&D <Bold>*.ttf")));
 }
 
-TEST_F(FontconfigFontManagerTest, OneSnapshotServesManyQuestions) {
-    std::vector<std::string> fonts;
-    for (int i = 0; i < 20; ++i)
-        fonts.push_back(copyFont("Many-" + std::to_string(i) + ".ttf"));
+TEST_F(FontconfigFontManagerTest, NamesSpreadOverTheShards) {
     auto manager = makeManager();
-    for (int round = 0; round < 50; ++round)
-        for (const std::string& font : fonts)
-            EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::Persistent);
-    EXPECT_EQ(manager->snapshotLoads(), 1);
-
-    EXPECT_TRUE(manager->unregisterFonts({fonts[3]}, FontManagerScope::Persistent, nullptr));
-    EXPECT_EQ(manager->scopeForFile(fonts[3]), FontManagerScope::None);
-    EXPECT_EQ(manager->scopeForFile(fonts[4]), FontManagerScope::Persistent);
-    EXPECT_EQ(manager->snapshotLoads(), 2);
-
-    // A file copied in by someone else changes the folder: a new snapshot sees it.
-    const std::string late = copyFont("Late.ttf");
-    EXPECT_EQ(manager->scopeForFile(late), FontManagerScope::Persistent);
-    EXPECT_EQ(manager->snapshotLoads(), 3);
-}
-
-TEST_F(FontconfigFontManagerTest, RefreshCacheMakesTheFolderCacheValid) {
-    copyFont("Cached.ttf");
-    auto manager = makeManager();
-    EXPECT_EQ(validCacheFaces(folder), std::nullopt);
-    EXPECT_TRUE(manager->refreshCache());
-    EXPECT_EQ(validCacheFaces(folder), 1);
-    EXPECT_TRUE(manager->refreshCache());  // valid: nothing to do
-    bool cacheInSandbox = false;
-    for (const auto& entry : fs::directory_iterator(sandbox.root() + "/var/cache/fontconfig"))
-        cacheInSandbox = cacheInSandbox || entry.path().string().ends_with(".cache-8");
-    EXPECT_TRUE(cacheInSandbox);
-
-    // A batch and a snapshot refresh it when the folder changed.
-    const std::string second = copyFont("Second.ttf");
-    EXPECT_TRUE(manager->unregisterFonts({second}, FontManagerScope::Persistent, nullptr));
-    EXPECT_EQ(validCacheFaces(folder), 2);
-    copyFont("Third.ttf");
-    manager->scopeForFile(second);
-    EXPECT_EQ(validCacheFaces(folder), 3);
+    std::set<std::string> shards;
+    for (int i = 0; i < 400; ++i)
+        shards.insert(manager->shardFolder("Font-" + std::to_string(i) + ".otf"));
+    EXPECT_EQ(shards.size(), static_cast<std::size_t>(FontconfigFontManager::kShardCount));
+    EXPECT_EQ(manager->shardFolder("A.otf"), manager->shardFolder("A.otf"));
 }
 
 TEST_F(FontconfigFontManagerTest, FontsAddedHandlerReportsARenamedFileOnce) {

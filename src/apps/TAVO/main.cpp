@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "fontid/FontIdReader.h"
 #include "fonts/FontInstaller.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/Clock.h"
@@ -160,7 +161,8 @@ int main(int argc, char** argv) {
     platform::UserNotificationCenter::setDefaultCenter(
         platform::DBusUserNotificationCenter::createDesktopUserNotificationCenter());
     platform::Workspace::setSharedWorkspace(platform::ProcWorkspace::create());
-    auto fontManager = platform::FontconfigFontManager::create();
+    auto fontManager = platform::FontconfigFontManager::create(
+        [](const std::string& path) { return fontid::FontIdReader::read(path).has_value(); });
     if (fontManager)
         platform::FontManager::setDefaultManager(fontManager);
     else

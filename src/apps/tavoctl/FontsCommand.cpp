@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "fontid/FontIdReader.h"
 #include "foundation/Config.h"
 #include "foundation/Const.h"
 #include "foundation/FileUtil.h"
@@ -168,7 +169,8 @@ int runFontsCommand(const std::vector<std::string>& args, std::ostream& out, std
     const bool usable = args.empty() || (args.size() == 1 && args[0] == "--json");
     if (!usable || !Config::fontList())
         return runFontsCommand(args, out, err, nullptr);
-    const auto manager = platform::FontconfigFontManager::create();
+    const auto manager = platform::FontconfigFontManager::create(
+        [](const std::string& path) { return fontid::FontIdReader::read(path).has_value(); });
     return runFontsCommand(args, out, err, manager.get());
 }
 

@@ -16,6 +16,7 @@
 
 #include "ApiCommand.h"
 #include "CountingFontManager.h"
+#include "fontid/FontIdReader.h"
 #include "fonts/FontInstaller.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/Clock.h"
@@ -447,7 +448,8 @@ int runSyncCommand(std::ostream& out, std::ostream& err) {
         err << kNotSignedIn << "tavoctl sync: " << signInProblem() << "\n";
         return 2;
     }
-    std::shared_ptr<platform::FontManager> fontManager = platform::FontconfigFontManager::create();
+    std::shared_ptr<platform::FontManager> fontManager = platform::FontconfigFontManager::create(
+        [](const std::string& path) { return fontid::FontIdReader::read(path).has_value(); });
     if (!fontManager) {
         err << "tavoctl sync: the font manager could not be set up (the user has no home folder)\n";
         return 1;

@@ -1,15 +1,18 @@
 #include "platform/linux/FontconfigFontManager.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
-#include <unordered_set>
+#include <utility>
 
 #include "foundation/FileUtil.h"
 #include "foundation/Log.h"
@@ -17,6 +20,7 @@
 #include "platform/SystemInfo.h"
 #include "platform/linux/FontFolderWatcher.h"
 #include "platform/linux/FontconfigQuery.h"
+#include "platform/linux/RejectListFile.h"
 #include "platform/linux/SandboxFontconfig.h"
 
 namespace fs = std::filesystem;
@@ -30,27 +34,15 @@ namespace {
 // a refresh returns only once later changes get a later time.
 constexpr std::chrono::milliseconds kTimestampStep{20};
 
-struct FileTime {
-    std::int64_t seconds = -1;  // -1: missing
-    long nanoseconds = 0;
-    bool operator==(const FileTime&) const = default;
-};
+// A link in the making: "." + name + this, in the link's shard folder.
+constexpr const char* kPendingSuffix = ".tavo-link";
 
-FileTime modificationTime(const std::string& path) {
+struct timespec modificationTime(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
-        return {};
-    return {static_cast<std::int64_t>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec};
+        return {-1, 0};
+    return st.st_mtim;
 }
-
-// What a snapshot of fontconfig's fonts depends on.
-struct Stamp {
-    FileTime folder;
-    FileTime confD;
-    FileTime listFile;
-    std::string fontconfigFile;
-    bool operator==(const Stamp&) const = default;
-};
 
 std::string normalizedPath(const std::string& path) {
     std::string normal = fs::path(path).lexically_normal().string();
@@ -60,180 +52,250 @@ std::string normalizedPath(const std::string& path) {
 }
 
 // Waits until a change made from now on gets a later time than `time`.
-void waitPastTimestamp(const FileTime& time) {
-    if (time.seconds < 0)
+void waitPastTimestamp(const struct timespec& time) {
+    if (time.tv_sec < 0)
         return;
     const auto modified = std::chrono::system_clock::time_point(
         std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::seconds(time.seconds) + std::chrono::nanoseconds(time.nanoseconds)));
+            std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec)));
     const auto due = modified + kTimestampStep;
     const auto now = std::chrono::system_clock::now();
     if (now < due && due - now <= kTimestampStep)
         std::this_thread::sleep_for(due - now);
 }
 
+std::uint32_t nameHash(std::string_view name) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (const unsigned char c : name) {
+        hash ^= c;
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+// A name fontconfig reads and a link can carry: not empty, not beginning
+// with '.' (fontconfig skips those; pending links use them), no '/' and no
+// control characters.
+bool isManageableName(std::string_view name) {
+    if (name.empty() || name.front() == '.')
+        return false;
+    for (const unsigned char c : name)
+        if (c == '/' || c < 0x20 || c == 0x7f)
+            return false;
+    return true;
+}
+
+int systemLink(const std::string& from, const std::string& to) {
+    return ::link(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// A copy made in place of a link: same bytes, same modification time, so it
+// is recognised as the stored file's until that file changes.
+int copyWithTime(const std::string& from, const std::string& to, const struct stat& source) {
+    std::error_code error;
+    if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, error))
+        return error.value() ? error.value() : EIO;
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0) {
+        const int code = errno;
+        ::unlink(to.c_str());
+        return code;
+    }
+    return 0;
+}
+
 }  // namespace
 
-// The list and the snapshot, under one mutex; shared weakly with the watcher's
-// handler, which may run while the manager is being destroyed.
+// The seams, the shard folders that changed since their last cache refresh and
+// the logged-once flags, under one mutex; shared weakly with the watcher.
 struct FontconfigFontManager::State {
     std::mutex mutex;
-    std::string folder;
-    std::string listFile;
-    RejectListFile::GlobStyle style;
-    std::set<std::string> hidden;
-    FileTime renderedFolder;  // the folder's time when the list file was last rendered
-
-    bool snapshotValid = false;
-    Stamp snapshotStamp;
-    std::unordered_set<std::string> visible;
-    int loads = 0;
+    std::string storage;
+    std::string links;
+    int shardCount = kShardCount;
+    LinkFunction link;
+    std::set<std::string> changed;  // folders whose cache is out of date
+    bool loggedCopy = false;
     bool loggedLoadFailure = false;
 
-    std::optional<FileTime> refreshedFolder;  // the folder's time at the last cache refresh
+    std::string shardFolder(const std::string& name) const {
+        char shard[16];
+        std::snprintf(shard, sizeof shard, "%02x",
+                      static_cast<unsigned>(nameHash(name) % static_cast<unsigned>(shardCount)));
+        return links + "/" + shard;
+    }
 
     void logLoadFailure() {
-        if (loggedLoadFailure)
+        if (std::exchange(loggedLoadFailure, true))
             return;
-        loggedLoadFailure = true;
         const char* file = std::getenv("FONTCONFIG_FILE");
-        ILog("Fontconfig: cannot load its configuration (%@); no font counts as registered",
+        ILog("Fontconfig: cannot load its configuration (%@); font caches are not refreshed",
              file ? file : "the system's");
     }
 
-    Stamp currentStamp() const {
-        const char* fontconfigFile = std::getenv("FONTCONFIG_FILE");
-        return {modificationTime(folder), modificationTime(FileUtil::parentPath(listFile)),
-                modificationTime(listFile), fontconfigFile ? fontconfigFile : ""};
-    }
-
-    // Renders the list for the folder's current entries and rewrites the file
-    // when its content differs. The names of files that left the folder leave
-    // the list (a glob costs every program at start-up whether or not its
-    // file exists). False when the file cannot be written.
-    bool sync() {
-        renderedFolder = modificationTime(folder);
-        const std::vector<RejectListFile::Entry> entries = RejectListFile::folderEntries(folder);
-        if (renderedFolder.seconds >= 0) {
-            std::set<std::string> present;
-            for (const RejectListFile::Entry& entry : entries)
-                present.insert(entry.name);
-            std::erase_if(hidden, [&](const std::string& name) { return !present.contains(name); });
-        }
-        const std::optional<std::string> current = FileUtil::readFile(listFile);
-        if (hidden.empty() && !current)
-            return true;
-        const std::string content = RejectListFile::render(folder, hidden, entries, style);
-        if (current == content)
-            return true;
+    // Makes the link of the stored file under a pending name, then renames it
+    // over the previous one. An errno value on failure.
+    int place(const std::string& stored, const std::string& name, const struct stat& source) {
+        const std::string folder = shardFolder(name);
         Error error;
-        if (!FileUtil::createDirectories(FileUtil::parentPath(listFile), &error) ||
-            !FileUtil::writeFile(listFile, content, true, 0644, &error)) {
-            ELog("Fontconfig: cannot write the font list %@: %@", listFile, error);
+        if (!FileUtil::isDirectory(folder)) {
+            if (!FileUtil::createDirectories(folder, &error))
+                return EACCES;
+            changed.insert(links);
+        }
+        const std::string target = folder + "/" + name;
+        const std::string pending = folder + "/." + name + kPendingSuffix;
+        ::unlink(pending.c_str());
+        int code = link(stored, pending);
+        if (code != 0) {
+            if (!std::exchange(loggedCopy, true))
+                WLog(
+                    "Fontconfig: cannot hard-link %@ into %@ (%@); active fonts are copied instead",
+                    name, links, std::strerror(code));
+            code = copyWithTime(stored, pending, source);
+            if (code != 0)
+                return code;
+        }
+        if (::rename(pending.c_str(), target.c_str()) != 0) {
+            code = errno;
+            ::unlink(pending.c_str());
+            return code;
+        }
+        changed.insert(folder);
+        return 0;
+    }
+
+    int remove(const std::string& name) {
+        const std::string folder = shardFolder(name);
+        const std::string target = folder + "/" + name;
+        if (::unlink(target.c_str()) != 0)
+            return errno == ENOENT ? 0 : errno;
+        changed.insert(folder);
+        return 0;
+    }
+
+    // Whether the entry at link registers the stored file.
+    static bool registers(const struct stat& stored, const std::string& link) {
+        struct stat st {};
+        if (::lstat(link.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             return false;
+        if (st.st_dev == stored.st_dev && st.st_ino == stored.st_ino)
+            return true;
+        return st.st_nlink == 1 && st.st_size == stored.st_size &&
+               st.st_mtim.tv_sec == stored.st_mtim.tv_sec &&
+               st.st_mtim.tv_nsec == stored.st_mtim.tv_nsec;
+    }
+
+    // Removes pending links a crash left behind and the links whose stored
+    // file is gone (a hard link would keep a removed font alive).
+    void sweep() {
+        std::error_code error;
+        for (const fs::directory_entry& shard : fs::directory_iterator(links, error)) {
+            if (!shard.is_directory(error) || shard.is_symlink(error))
+                continue;
+            const std::string folder = shard.path().string();
+            std::error_code inner;
+            std::vector<std::string> stale;
+            for (const fs::directory_entry& entry : fs::directory_iterator(folder, inner)) {
+                const std::string name = entry.path().filename().string();
+                if (!entry.is_regular_file(inner) || entry.is_symlink(inner))
+                    continue;
+                const bool pending = name.starts_with(".") && name.ends_with(kPendingSuffix);
+                if (pending || (!name.starts_with(".") && !FileUtil::exists(storage + "/" + name)))
+                    stale.push_back(entry.path().string());
+            }
+            for (const std::string& path : stale)
+                if (::unlink(path.c_str()) == 0)
+                    changed.insert(folder);
         }
-        snapshotValid = false;
-        return true;
     }
 
-    void syncIfFolderChanged() {
-        if (modificationTime(folder) != renderedFolder)
-            sync();
-    }
-
-    bool refreshCache() {
-        const FileTime time = modificationTime(folder);
-        if (time.seconds < 0) {
-            refreshedFolder = time;
-            return true;  // no folder, nothing to cache
+    void refreshChanged() {
+        const std::set<std::string> folders = std::exchange(changed, {});
+        struct timespec latest {
+            - 1, 0
+        };
+        for (const std::string& folder : folders) {
+            if (!FileUtil::isDirectory(folder))
+                continue;
+            if (!FontconfigQuery::refreshDirectoryCache(folder))
+                logLoadFailure();
+            const struct timespec time = modificationTime(folder);
+            if (time.tv_sec > latest.tv_sec ||
+                (time.tv_sec == latest.tv_sec && time.tv_nsec > latest.tv_nsec))
+                latest = time;
         }
-        const bool refreshed = FontconfigQuery::refreshDirectoryCache(folder);
-        if (refreshed)
-            refreshedFolder = time;
-        else
-            logLoadFailure();
-        // The cache holds the folder's time as fontconfig read it, now or just before.
-        waitPastTimestamp(modificationTime(folder));
-        return refreshed;
-    }
-
-    void refreshCacheIfFolderChanged() {
-        if (refreshedFolder != modificationTime(folder))
-            refreshCache();
-    }
-
-    void ensureSnapshot() {
-        Stamp stamp = currentStamp();
-        if (stamp.folder != renderedFolder) {
-            sync();
-            stamp = currentStamp();
-        }
-        if (snapshotValid && stamp == snapshotStamp)
-            return;
-        refreshCacheIfFolderChanged();
-        stamp = currentStamp();
-        std::optional<std::unordered_set<std::string>> files = FontconfigQuery::visibleFiles();
-        ++loads;
-        if (!files)
-            logLoadFailure();
-        visible = files ? std::move(*files) : std::unordered_set<std::string>{};
-        snapshotStamp = stamp;
-        snapshotValid = true;
+        // The caches hold the folders' times as fontconfig read them.
+        waitPastTimestamp(latest);
     }
 };
 
-FontconfigFontManager::FontconfigFontManager(std::string fontFolder, std::string listFile,
-                                             RejectListFile::GlobStyle globStyle)
-    : folder_(normalizedPath(fontFolder)),
-      listFile_(normalizedPath(listFile)),
+FontconfigFontManager::FontconfigFontManager(Options options)
+    : storage_(normalizedPath(options.storageFolder)),
+      links_(normalizedPath(options.linkFolder)),
       state_(std::make_shared<State>()) {
-    state_->folder = folder_;
-    state_->listFile = listFile_;
-    state_->style = globStyle;
-    if (const std::optional<std::string> content = FileUtil::readFile(listFile_)) {
-        if (std::optional<std::set<std::string>> names = RejectListFile::parse(*content))
-            state_->hidden = std::move(*names);
-        else
-            WLog("Fontconfig: %@ is not a font list of TAVO or is damaged; it is replaced",
-                 listFile_);
-    }
+    state_->storage = storage_;
+    state_->links = links_;
+    state_->shardCount = options.shardCount > 0 ? options.shardCount : kShardCount;
+    state_->link = options.link ? std::move(options.link) : LinkFunction(systemLink);
+    Error error;
+    if (!FileUtil::createDirectories(storage_, &error))
+        ELog("Fontconfig: cannot create the font storage %@: %@", storage_, error);
     std::lock_guard lock(state_->mutex);
-    state_->sync();
+    state_->sweep();
+    state_->refreshChanged();
 }
 
 FontconfigFontManager::~FontconfigFontManager() {
     setFontsAddedHandler({});
 }
 
-std::shared_ptr<FontconfigFontManager> FontconfigFontManager::create() {
+std::shared_ptr<FontconfigFontManager> FontconfigFontManager::create(
+    ServiceFontTest isServiceFont) {
     const std::optional<std::string> home = SystemInfo::homeDirectory();
     if (!home)
         return nullptr;
     const Layout layout = Layout::current();
     if (layout.inSandbox() && SandboxFontconfig::mayInstall())
         SandboxFontconfig::install(layout.sandboxRoot);
-    return std::make_shared<FontconfigFontManager>(
-        *home + "/" + layout.userFonts, *home + "/" + layout.userFontConfig + "/" + kListFileName);
+    auto manager = std::make_shared<FontconfigFontManager>(Options{
+        *home + "/" + layout.userFonts, *home + "/" + layout.userFontLinks, kShardCount, {}});
+    manager->migrateFirstLayout(*home + "/" + layout.userFontConfig + "/" + kListFileName,
+                                isServiceFont);
+    return manager;
+}
+
+std::string FontconfigFontManager::shardFolder(const std::string& fileName) const {
+    return state_->shardFolder(fileName);
+}
+
+std::string FontconfigFontManager::linkPath(const std::string& fileName) const {
+    return shardFolder(fileName) + "/" + fileName;
 }
 
 FontManagerScope FontconfigFontManager::scopeForFile(const std::string& path) {
-    const std::string key = normalizedPath(path);
-    std::lock_guard lock(state_->mutex);
-    state_->ensureSnapshot();
-    return state_->visible.contains(key) ? FontManagerScope::Persistent : FontManagerScope::None;
+    const fs::path normal = fs::path(normalizedPath(path));
+    if (normal.parent_path().string() != storage_)
+        return FontManagerScope::None;
+    struct stat stored {};
+    if (::stat(normal.c_str(), &stored) != 0 || !S_ISREG(stored.st_mode))
+        return FontManagerScope::None;
+    return State::registers(stored, linkPath(normal.filename().string()))
+               ? FontManagerScope::Persistent
+               : FontManagerScope::None;
 }
 
 bool FontconfigFontManager::registerFonts(const std::vector<std::string>& paths, FontManagerScope,
                                           std::vector<FontManagerError>* errors) {
-    return apply(paths, false, errors);
+    return apply(paths, true, errors);
 }
 
 bool FontconfigFontManager::unregisterFonts(const std::vector<std::string>& paths, FontManagerScope,
                                             std::vector<FontManagerError>* errors) {
-    return apply(paths, true, errors);
+    return apply(paths, false, errors);
 }
 
-bool FontconfigFontManager::apply(const std::vector<std::string>& paths, bool hide,
+bool FontconfigFontManager::apply(const std::vector<std::string>& paths, bool registering,
                                   std::vector<FontManagerError>* errors) {
     bool ok = true;
     const auto refuse = [&](const std::string& path, long code, std::string description) {
@@ -242,22 +304,24 @@ bool FontconfigFontManager::apply(const std::vector<std::string>& paths, bool hi
             errors->push_back({path, code, std::move(description)});
     };
     std::lock_guard lock(state_->mutex);
-    const std::set<std::string> before = state_->hidden;
-    std::vector<std::string> applied;
     for (const std::string& path : paths) {
         const fs::path normal = fs::path(normalizedPath(path));
         const std::string name = normal.filename().string();
-        if (!normal.is_absolute() || normal.parent_path().string() != folder_) {
+        if (!normal.is_absolute() || normal.parent_path().string() != storage_) {
             refuse(path, kFontManagerErrorNotInFontFolder, "not in the user font folder");
             continue;
         }
-        if (!name.empty() && !RejectListFile::isManageableName(name)) {
+        if (!name.empty() && !isManageableName(name)) {
             refuse(path, kFontManagerErrorNameNotManaged,
-                   "the file name begins with '.' or holds '*', '?' or control characters");
+                   "the file name begins with '.' or holds control characters");
             continue;
         }
         struct stat st {};
         if (::stat(normal.c_str(), &st) != 0) {
+            if (!registering && errno == ENOENT && !name.empty()) {
+                state_->remove(name);  // the font is gone: so is its link
+                continue;
+            }
             refuse(path, kFontManagerErrorFileNotFound,
                    errno == ENOENT ? "no such file" : std::strerror(errno));
             continue;
@@ -266,22 +330,61 @@ bool FontconfigFontManager::apply(const std::vector<std::string>& paths, bool hi
             refuse(path, kFontManagerErrorNotAFile, "not a regular file");
             continue;
         }
-        if (hide)
-            state_->hidden.insert(name);
-        else
-            state_->hidden.erase(name);
-        applied.push_back(path);
+        if (registering && State::registers(st, linkPath(name)))
+            continue;
+        const int code =
+            registering ? state_->place(normal.string(), name, st) : state_->remove(name);
+        if (code != 0)
+            refuse(path, kFontManagerErrorCannotWrite,
+                   "cannot write " + shardFolder(name) + ": " + std::strerror(code));
     }
-    const bool changed = state_->hidden != before;
-    if (changed || modificationTime(folder_) != state_->renderedFolder) {
-        if (!state_->sync() && changed) {
-            state_->hidden = before;
-            for (const std::string& path : applied)
-                refuse(path, kFontManagerErrorCannotWrite, "cannot write " + listFile_);
-        }
-    }
-    state_->refreshCacheIfFolderChanged();
+    state_->refreshChanged();
     return ok;
+}
+
+int FontconfigFontManager::migrateFirstLayout(const std::string& listFile,
+                                              const ServiceFontTest& isServiceFont) {
+    std::set<std::string> hidden;
+    if (const std::optional<std::string> content = FileUtil::readFile(listFile)) {
+        if (std::optional<std::set<std::string>> names = RejectListFile::parse(*content))
+            hidden = std::move(*names);
+        if (::unlink(listFile.c_str()) == 0)
+            ILog("Fontconfig: removed the font list of the first layout %@", listFile);
+    }
+    if (!isServiceFont)
+        return 0;
+    std::vector<std::string> moved;
+    std::vector<std::string> active;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(links_, error)) {
+        const std::string name = entry.path().filename().string();
+        std::error_code inner;
+        if (!entry.is_regular_file(inner) || entry.is_symlink(inner) || name.starts_with(".") ||
+            !isServiceFont(entry.path().string()))
+            continue;
+        const std::string target = storage_ + "/" + name;
+        fs::rename(entry.path(), target, inner);
+        if (inner) {  // another file system: copy, then remove the original
+            std::error_code copyError;
+            if (!fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing,
+                               copyError) ||
+                !fs::remove(entry.path(), copyError)) {
+                ELog("Fontconfig: cannot move %@ into %@: %@", name, storage_, copyError.message());
+                continue;
+            }
+        }
+        moved.push_back(name);
+        if (!hidden.contains(name))
+            active.push_back(target);
+    }
+    if (!moved.empty()) {
+        ILog("Fontconfig: moved %ld fonts of the first layout into %@",
+             static_cast<long>(moved.size()), storage_);
+        std::lock_guard lock(state_->mutex);
+        state_->changed.insert(links_);
+    }
+    registerFonts(active, FontManagerScope::Persistent, nullptr);
+    return static_cast<int>(moved.size());
 }
 
 void FontconfigFontManager::setFontsAddedHandler(FontsAddedHandler handler) {
@@ -296,16 +399,8 @@ void FontconfigFontManager::setFontsAddedHandler(FontsAddedHandler handler) {
     previous.reset();
     if (!handler)
         return;
-    std::weak_ptr<State> weakState = state_;
-    std::unique_ptr<FontFolderWatcher> next = FontFolderWatcher::start(
-        folder_, [weakState, handler = std::move(handler)](const std::vector<std::string>& paths) {
-            if (const std::shared_ptr<State> state = weakState.lock()) {
-                std::lock_guard stateLock(state->mutex);
-                // A folder form of the list hides new files until it is rendered again.
-                state->syncIfFolderChanged();
-            }
-            handler(paths);
-        });
+    std::unique_ptr<FontFolderWatcher> next =
+        FontFolderWatcher::start(storage_, std::move(handler));
     {
         std::lock_guard lock(watcherMutex_);
         previous = std::move(watcher_);  // set meanwhile by a concurrent call
@@ -315,24 +410,25 @@ void FontconfigFontManager::setFontsAddedHandler(FontsAddedHandler handler) {
 
 void FontconfigFontManager::fontFilesDidChange() {
     std::lock_guard lock(state_->mutex);
-    // A folder form of the list hides new files until it is rendered again.
-    state_->syncIfFolderChanged();
-    state_->refreshCacheIfFolderChanged();
+    state_->sweep();
+    state_->refreshChanged();
 }
 
 bool FontconfigFontManager::refreshCache() {
     std::lock_guard lock(state_->mutex);
-    return state_->refreshCache();
-}
-
-std::vector<std::string> FontconfigFontManager::hiddenFiles() const {
-    std::lock_guard lock(state_->mutex);
-    return {state_->hidden.begin(), state_->hidden.end()};
-}
-
-int FontconfigFontManager::snapshotLoads() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->loads;
+    bool ok = true;
+    std::vector<std::string> folders{links_};
+    for (int shard = 0; shard < state_->shardCount; ++shard) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%02x", static_cast<unsigned>(shard));
+        folders.push_back(links_ + "/" + name);
+    }
+    for (const std::string& folder : folders)
+        if (FileUtil::isDirectory(folder) && !FontconfigQuery::refreshDirectoryCache(folder)) {
+            state_->logLoadFailure();
+            ok = false;
+        }
+    return ok;
 }
 
 }  // namespace tavo::platform

@@ -8,7 +8,11 @@
 
 namespace tavo::platform {
 
-// The fontconfig file that FontconfigFontManager manages: the names of the
+// The fontconfig file of the first layout, in which the service's fonts lay
+// in a folder fontconfig scans and inactive ones were hidden by this list
+// (retired: every program paid for its globs at start-up, and sandboxed
+// applications ignored it). FontconfigFontManager only reads it back, to move
+// such an installation over, and removes it. It holds the names of the
 // hidden (unregistered) files of one font folder, written as the shortest
 // <selectfont> list that hides exactly them, with the names themselves kept
 // in a comment so the file reads back without knowing the folder's content.
@@ -34,7 +38,7 @@ public:
     // How the glob of one file is written. FullPath compares the whole path
     // from its start; FolderTail ("*/<folder name>/<file>") makes fontconfig
     // compare only the tail of each font's path. Measured on fontconfig 2.14
-    // (bench/FontconfigBench.cpp) full paths are the cheaper of the two.
+    // full paths were the cheaper of the two.
     enum class GlobStyle { FullPath, FolderTail };
 
     // One entry of the font folder as fontconfig would scan it.

@@ -46,7 +46,7 @@ std::string SandboxFontconfig::cacheDirectory(const std::string& root) {
 std::string SandboxFontconfig::render(const std::string& root, const std::string& home,
                                       bool systemFonts) {
     const Layout layout = Layout::linuxLayout().rootedAt(root);
-    const std::string userFonts = (fs::path(home) / layout.userFonts).parent_path().string();
+    const std::string userFonts = (fs::path(home) / layout.userFontLinks).parent_path().string();
     const std::string confD = home + "/" + layout.userFontConfig;
     std::string out =
         "<?xml version=\"1.0\"?>\n"

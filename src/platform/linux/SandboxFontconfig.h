@@ -9,11 +9,11 @@ namespace tavo::platform {
 // sandbox root every fontconfig user of the process (and of its children) is
 // pointed at <root>/etc/fonts/fonts.conf instead, which reads only:
 //   - the sandbox home's .local/share/fonts (with its subfolders, so the
-//     service's folder is included);
+//     service's shard folders of active fonts are included; its storage is not);
 //   - the sandbox machine font folder <root>/usr/local/share/fonts;
 //   - optionally the real /usr/share/fonts, read-only, as the system fonts
 //     that other programs on a desktop see too;
-//   - the sandbox home's .config/fontconfig/conf.d (the managed file lies there);
+//   - the sandbox home's .config/fontconfig/conf.d (the user's own settings);
 // and writes its caches only to <root>/var/cache/fontconfig: no <cachedir>
 // outside the sandbox, so neither the real home's ~/.cache/fontconfig nor
 // /var/cache/fontconfig is ever written.
