@@ -355,6 +355,10 @@ TEST_F(FontconfigFontManagerTest, MigratesTheFirstLayoutAndKeepsTheUsersOwnFiles
     for (const char* name : {"Service-Active.ttf", "Service-Hidden.ttf", "Users-Own.ttf"})
         fs::copy_file(*machineFont(), links + "/" + name);
     test::Sandbox::writeFile(links + "/Users-Own.ttf", "the user's bytes");
+    // A folder of the user's own beside the shards, holding a name no stored
+    // file has: the start-up sweep of stale links leaves it alone.
+    fs::create_directories(links + "/Mine");
+    test::Sandbox::writeFile(links + "/Mine/Kept.ttf", "the user's folder");
     test::Sandbox::writeFile(listFile, RejectListFile::render(links, {"Service-Hidden.ttf"}, {}));
     ::unsetenv("FONTCONFIG_FILE");
     auto manager = FontconfigFontManager::create([](const std::string& path) {
@@ -364,6 +368,9 @@ TEST_F(FontconfigFontManagerTest, MigratesTheFirstLayoutAndKeepsTheUsersOwnFiles
 
     EXPECT_FALSE(test::Sandbox::exists(listFile));
     EXPECT_EQ(test::Sandbox::readFile(links + "/Users-Own.ttf"), "the user's bytes");
+    EXPECT_EQ(test::Sandbox::readFile(links + "/Mine/Kept.ttf"), "the user's folder");
+    manager->fontFilesDidChange();
+    EXPECT_TRUE(test::Sandbox::exists(links + "/Mine/Kept.ttf"));
     std::set<std::string> topFiles;
     for (const auto& entry : fs::directory_iterator(links))
         if (!entry.is_directory())

@@ -118,11 +118,14 @@ struct FontconfigFontManager::State {
     bool loggedCopy = false;
     bool loggedLoadFailure = false;
 
+    std::string shardPath(unsigned shard) const {
+        char name[16];
+        std::snprintf(name, sizeof name, "%02x", shard);
+        return links + "/" + name;
+    }
+
     std::string shardFolder(const std::string& name) const {
-        char shard[16];
-        std::snprintf(shard, sizeof shard, "%02x",
-                      static_cast<unsigned>(nameHash(name) % static_cast<unsigned>(shardCount)));
-        return links + "/" + shard;
+        return shardPath(nameHash(name) % static_cast<unsigned>(shardCount));
     }
 
     void logLoadFailure() {
@@ -187,13 +190,14 @@ struct FontconfigFontManager::State {
     }
 
     // Removes pending links a crash left behind and the links whose stored
-    // file is gone (a hard link would keep a removed font alive).
+    // file is gone (a hard link would keep a removed font alive). Only the
+    // shard folders are looked at: any other folder there is the user's.
     void sweep() {
-        std::error_code error;
-        for (const fs::directory_entry& shard : fs::directory_iterator(links, error)) {
-            if (!shard.is_directory(error) || shard.is_symlink(error))
+        for (int shard = 0; shard < shardCount; ++shard) {
+            const std::string folder = shardPath(static_cast<unsigned>(shard));
+            std::error_code kind;
+            if (fs::is_symlink(folder, kind) || !FileUtil::isDirectory(folder))
                 continue;
-            const std::string folder = shard.path().string();
             std::error_code inner;
             std::vector<std::string> stale;
             for (const fs::directory_entry& entry : fs::directory_iterator(folder, inner)) {
@@ -418,11 +422,8 @@ bool FontconfigFontManager::refreshCache() {
     std::lock_guard lock(state_->mutex);
     bool ok = true;
     std::vector<std::string> folders{links_};
-    for (int shard = 0; shard < state_->shardCount; ++shard) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%02x", static_cast<unsigned>(shard));
-        folders.push_back(links_ + "/" + name);
-    }
+    for (int shard = 0; shard < state_->shardCount; ++shard)
+        folders.push_back(state_->shardPath(static_cast<unsigned>(shard)));
     for (const std::string& folder : folders)
         if (FileUtil::isDirectory(folder) && !FontconfigQuery::refreshDirectoryCache(folder)) {
             state_->logLoadFailure();
