@@ -37,6 +37,8 @@ public:
     virtual ~Windows() = default;
     // Brings the application to the front and shows the sign-in window.
     virtual void showSignInWindow() = 0;
+    // Brings the window the application has open to the front, if any.
+    virtual void raiseOpenWindow() {}
     // A modal alert with one button.
     virtual void runModalAlert(const std::string& message, const std::string& title) = 0;
     // A modal question with the buttons "Logout" and "Cancel": returns

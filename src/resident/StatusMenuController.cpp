@@ -107,6 +107,9 @@ void StatusMenuController::menuWillOpen() {
     if (windowShown) {
         ILog("Already opened");
         setAllItemsHidden(true);
+        // An empty menu would show nothing: the open window comes forward.
+        if (context_.windows)
+            context_.windows->raiseOpenWindow();
         return;
     }
     if (!context_.client.isLoginStatus) {

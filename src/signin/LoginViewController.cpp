@@ -95,6 +95,17 @@ void LoginViewController::viewDidLoad() {
     windowMiniaturizeButtonEnabled(true);
     windowZoomButtonEnabled(false);
     windowButtonHidden(false);
+    // Back from a later page: the address stays, and the page says why.
+    mailAdreesTextField_->setText(QString::fromStdString(session().mailAddress()));
+    if (auto reason = session().takeReturnReason()) {
+        errorMessageLabel_->setText(reason->empty() ? localizedText("Device limit still reached")
+                                                    : QString::fromStdString(*reason));
+        errorMessageLabel_->show();
+    }
+    focusFirstField();
+}
+
+void LoginViewController::focusFirstField() {
     mailAdreesTextField_->setFocus(Qt::OtherFocusReason);
 }
 
@@ -122,6 +133,7 @@ void LoginViewController::loginButtonClicked() {
         return;
     }
     loginButton_->setEnabled(false);
+    session().setMailAddress(text(mailAdreesTextField_));
     request([mail = text(mailAdreesTextField_), password = text(passwordTextField_)](
                 SignInFlow& flow) { return flow.login(mail, password); },
             [this](const StepOutcome& outcome) {

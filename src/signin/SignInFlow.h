@@ -49,6 +49,9 @@ struct StepOutcome {
     std::optional<std::string>
         errorText;             // ...with this text (a localization key); none: keep its text
     bool enableButton = true;  // enable the page's button again
+    // Going back to the first page: why, in the service's own words (empty
+    // when it gave none).
+    std::optional<std::string> returnReason;
 };
 
 // One row of the device table.

@@ -56,7 +56,9 @@ StepOutcome SignInFlow::takeIntoUse() {
         if (takeTokens(client_, refresh, access, "Third Unit"))
             return segueTo(kSegueLoginCompletion);
     }
-    return segueTo(kSegueLogin);
+    StepOutcome outcome = segueTo(kSegueLogin);
+    outcome.returnReason = accepted ? std::string() : printable(answer.message.value_or(""));
+    return outcome;
 }
 
 }  // namespace tavo::signin

@@ -23,9 +23,18 @@ void SignInWindows::showSignInWindow() {
         window_->setAttribute(Qt::WA_DeleteOnClose);
         window_->start();
     }
+    raiseOpenWindow();
+}
+
+void SignInWindows::raiseOpenWindow() {
+    if (!window_)
+        return;
     window_->show();
     window_->raise();
     window_->activateWindow();
+    // The page's first field takes the keyboard, as the window appears.
+    if (auto* page = window_->contentViewController())
+        page->focusFirstField();
 }
 
 void SignInWindows::runModalAlert(const std::string& message, const std::string& title) {

@@ -153,11 +153,13 @@ void ThirdUnitNgDialogViewController::logoutButtonClicked(int tag) {
         return;
     }
     releasing_.insert(tag);
+    nextButton_->setEnabled(false);  // Next waits for the device to be logged out
     if (auto* button = deviceTableView_->cellWidget(tag, kButtonColumn))
         button->setEnabled(false);
     request([target = deviceIDArray_[tag]](SignInFlow& flow) { return flow.releaseDevice(target); },
             [this, tag](bool released) {
                 releasing_.erase(tag);
+                nextButton_->setEnabled(releasing_.empty());
                 if (released) {
                     deviceActiveArray_[tag] = kInActive;
                 } else {
@@ -175,9 +177,15 @@ void ThirdUnitNgDialogViewController::logoutButtonClicked(int tag) {
 
 void ThirdUnitNgDialogViewController::nextButtonClicked() {
     ILog("Start ThirdUnitNgDialogViewController nextButtonClicked");
+    if (!releasing_.empty()) {
+        ILog("End ThirdUnitNgDialogViewController nextButtonClicked");
+        return;
+    }
     nextButton_->setEnabled(false);
     request([](SignInFlow& flow) { return flow.takeIntoUse(); },
             [this](const StepOutcome& outcome) {
+                if (outcome.segue && *outcome.segue == kSegueLogin)
+                    session().setReturnReason(outcome.returnReason.value_or(""));
                 applyOutcome(outcome, nullptr, nextButton_);
                 ILog("End ThirdUnitNgDialogViewController nextButtonClicked");
             });

@@ -1,6 +1,8 @@
 // The device-limit page: the account's devices, logging one out, and Next.
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QLineEdit>
 #include <QTableWidget>
 
 #include "SignInGuiFixture.h"
@@ -92,14 +94,46 @@ TEST_F(DeviceLimitPageTest, FailedReleaseIsToldAndTheDeviceStaysInUse) {
     EXPECT_EQ(rowColor(0), QColor(Qt::black));
 }
 
+TEST_F(DeviceLimitPageTest, NextWaitsForARunningRelease) {
+    reachDevicePage();
+    addFault({{"path", "/api/v1/device/out-of-use"}, {"delayMs", 400}, {"count", 1}});
+    QTest::mouseClick(rowButton(0), Qt::LeftButton);
+    EXPECT_FALSE(button("NextButton")->isEnabled());
+    auto* page = qobject_cast<signin::ThirdUnitNgDialogViewController*>(this->page());
+    ASSERT_NE(page, nullptr);
+    page->nextButtonClicked();  // even when called directly, Next waits
+    ASSERT_TRUE(waitUntil([&] { return rowButton(0)->text() == text("Logged out"); }));
+    EXPECT_TRUE(button("NextButton")->isEnabled());
+    EXPECT_TRUE(requests("/api/v1/device/in-use").empty());
+}
+
 TEST_F(DeviceLimitPageTest, NextRefusedGoesBackToSignInAndABrokenNextClosesTheWindow) {
     reachDevicePage();
-    // Still at the limit: the service refuses and the user starts over.
+    // Still at the limit: the service refuses and the user starts over, told
+    // why, with the address already filled in.
     click("NextButton");
     ASSERT_TRUE(waitForPage(signin::kSegueLogin));
     EXPECT_TRUE(sessionState.isWindowAppear(kWindowAppearLogin));
     EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearThirdUnitNgDialog));
     ASSERT_NE(button("LoginButton"), nullptr);
+    EXPECT_EQ(element<QLineEdit>("MailAdreesTextField")->text().toStdString(), kLimitMail);
+    QLabel* reason = label("ErrorMessageLabel");
+    ASSERT_NE(reason, nullptr);
+    EXPECT_FALSE(reason->isHidden());
+    EXPECT_TRUE(reason->text().contains(QStringLiteral("maximum number of devices")))
+        << reason->text().toStdString();
+
+    // A refusal without words of its own gets the page's text.
+    signInWith(kLimitMail, kPassword);
+    ASSERT_TRUE(waitForPage(signin::kSegueThirdUnitNgDialog));
+    addFault({{"path", "/api/v1/device/in-use"},
+              {"status", 400},
+              {"body", R"({"code":1005})"},
+              {"count", 1}});
+    click("NextButton");
+    ASSERT_TRUE(waitForPage(signin::kSegueLogin));
+    EXPECT_EQ(label("ErrorMessageLabel")->text(), text("Device limit still reached"));
+    EXPECT_FALSE(label("ErrorMessageLabel")->isHidden());
 
     signInWith(kLimitMail, kPassword);
     ASSERT_TRUE(waitForPage(signin::kSegueThirdUnitNgDialog));

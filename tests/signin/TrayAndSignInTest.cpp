@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QSystemTrayIcon>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -119,6 +121,29 @@ protected:
     std::shared_ptr<AppDelegate> delegate;
     NotificationCenter::Token observer = 0;
 };
+
+TEST_F(TrayAndSignInTest, AClickSignedOutOpensTheWindowWithTheKeyboardInTheAddressField) {
+    Q_EMIT tray->trayIcon()->activated(QSystemTrayIcon::Trigger);
+    QCoreApplication::processEvents();
+    // No empty menu pops up to hold the keyboard.
+    EXPECT_FALSE(tray->menu()->isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    auto* window = windows->signInWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    auto* field = element<QLineEdit>("MailAdreesTextField");
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ada@"));
+    EXPECT_EQ(field->text(), QStringLiteral("ada@"));
+
+    // A second click while it is open brings the same window forward, again
+    // without a menu.
+    Q_EMIT tray->trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(tray->menu()->isVisible());
+    EXPECT_EQ(windows->signInWindow(), window);
+    EXPECT_TRUE(window->isVisible());
+}
 
 TEST_F(TrayAndSignInTest, SigningInFromTheMenuBringsTheAccountIntoTheMenu) {
     // Signed out: the menu opens empty and brings up the sign-in window.
