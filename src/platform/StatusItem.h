@@ -28,6 +28,10 @@ public:
     virtual void setEnabled(bool enabled) = 0;
     virtual void setItemTitle(int tag, const std::string& title) = 0;
     virtual void setItemHidden(int tag, bool hidden) = 0;
+    // Whether the entry can be chosen, and the image it shows beside its
+    // title (none when empty).
+    virtual void setItemEnabled(int /*tag*/, bool /*enabled*/) {}
+    virtual void setItemImage(int /*tag*/, const std::string& /*imageName*/) {}
 };
 
 // The application's windows and alerts, as the resident application opens

@@ -85,9 +85,9 @@ void LoginViewController::viewDidLoad() {
     mailAdressLabel_->setText(localizedText("Mail adress"));
     passwordLabel_->setText(localizedText("Password"));
     passwordResetLabel_->setText(localizedText("Reset password"));
-    passwordResetButton_->setText(localizedText("Here"));
+    passwordResetButton_->setText(localizedText("Reset password link"));
     notAccountLabel_->setText(localizedText("Not account"));
-    notAccountButton_->setText(localizedText("Here"));
+    notAccountButton_->setText(localizedText("Create account link"));
     loginButton_->setText(localizedText("Login"));
     mailAdreesErrorMessageLabel_->setText(localizedText("Mail address input error"));
     passwordErrorMessageLabel_->setText(localizedText("Password input error"));

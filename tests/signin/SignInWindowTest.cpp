@@ -197,7 +197,10 @@ TEST_F(SignInWindowTest, WindowClosedWhileARequestRunsIsGoneQuietly) {
 
 TEST_F(SignInWindowTest, LinksOpenTheServicePagesInTheBrowser) {
     openWindow();
-    EXPECT_EQ(button("PasswordResetButton")->text(), text("Here"));
+    // Each link says where it leads.
+    EXPECT_EQ(button("PasswordResetButton")->text(), text("Reset password link"));
+    EXPECT_EQ(button("NotAccountButton")->text(), text("Create account link"));
+    EXPECT_NE(button("PasswordResetButton")->text(), button("NotAccountButton")->text());
     click("PasswordResetButton");
     ASSERT_TRUE(waitUntil([&] { return workspace->urls().size() == 1; }));
     click("NotAccountButton");

@@ -177,7 +177,7 @@ TEST_F(TrayAndSignInTest, SigningInFromTheMenuBringsTheAccountIntoTheMenu) {
                                 kMenuTagSyncFont, kMenuTagNoticeInfo, kMenuTagShowVersion,
                                 kMenuTagHelpURL, kMenuTagLogout}));
     ASSERT_TRUE(waitUntil([&] {
-        return tray->statusLine()->text() == QStringLiteral("Lovelace Ada\n") + kMail;
+        return tray->statusLine()->text() == QStringLiteral("Ada Lovelace\n") + kMail;
     })) << tray->statusLine()->text().toStdString();
     closeMenu();
 

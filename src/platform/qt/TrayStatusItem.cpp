@@ -165,6 +165,16 @@ void TrayStatusItem::setItemHidden(int tag, bool hidden) {
         entry->setVisible(!hidden);
 }
 
+void TrayStatusItem::setItemEnabled(int tag, bool enabled) {
+    if (QAction* entry = action(tag))
+        entry->setEnabled(enabled && enabled_);
+}
+
+void TrayStatusItem::setItemImage(int tag, const std::string& imageName) {
+    if (QAction* entry = action(tag))
+        entry->setIcon(imageName.empty() ? QIcon() : imageNamed(imageName));
+}
+
 void TrayStatusItem::tellClosed() {
     if (!menuOpen_)
         return;

@@ -51,6 +51,8 @@ public:
     void setEnabled(bool enabled) override;
     void setItemTitle(int tag, const std::string& title) override;
     void setItemHidden(int tag, bool hidden) override;
+    void setItemEnabled(int tag, bool enabled) override;
+    void setItemImage(int tag, const std::string& imageName) override;
 
     // What the item shows, for tests and screenshots.
     QMenu* menu() const { return menu_.get(); }

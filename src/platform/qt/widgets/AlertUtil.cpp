@@ -1,6 +1,7 @@
 #include "platform/qt/widgets/AlertUtil.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -12,6 +13,8 @@
 namespace tavo::widgets {
 
 namespace {
+
+constexpr int kConfirmTextWidth = 360;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -88,7 +91,20 @@ int AlertUtil::runModalWithSelectMessage(const std::string& message, const std::
 
 int AlertUtil::runModalWithErrorMessage(const std::string& message, const std::string& title,
                                         QWidget* parentWindow) {
-    return runModalWithSelectMessage(message, title, "Logout", "Cancel", parentWindow);
+    // A question whose safe answer, Cancel, is the default; wide enough that
+    // a sentence or two do not wrap word by word.
+    QPointer<QMessageBox> box =
+        makeBox(frontWindow(parentWindow), QMessageBox::Question, message, title);
+    if (parentWindow)
+        box->setWindowModality(Qt::WindowModal);
+    QPushButton* logout = box->addButton(qs(localized("Logout")), QMessageBox::AcceptRole);
+    QPushButton* cancel = box->addButton(qs(localized("Cancel")), QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    if (auto* text = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        text->setMinimumWidth(kConfirmTextWidth);
+    cancel->setFocus();
+    return runModal(box, logout) ? platform::kDialogResultCode : platform::kDialogResultCode + 1;
 }
 
 }  // namespace tavo::widgets

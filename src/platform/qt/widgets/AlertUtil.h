@@ -24,7 +24,7 @@ public:
                                          const std::string& primaryKey,
                                          const std::string& secondaryKey,
                                          QWidget* parentWindow = nullptr);
-    // The same with the buttons "Logout" and "Cancel".
+    // A question with the buttons "Logout" and "Cancel", Cancel the default.
     static int runModalWithErrorMessage(const std::string& message, const std::string& title,
                                         QWidget* parentWindow = nullptr);
 };
