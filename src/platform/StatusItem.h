@@ -45,6 +45,10 @@ public:
     virtual void raiseOpenWindow() {}
     // A modal alert with one button.
     virtual void runModalAlert(const std::string& message, const std::string& title) = 0;
+    // The About box: the application's logo with the title and the message.
+    virtual void runAboutBox(const std::string& message, const std::string& title) {
+        runModalAlert(message, title);
+    }
     // A modal question with the buttons "Logout" and "Cancel": returns
     // kDialogResultCode for the first, kDialogResultCode + 1 for the second.
     virtual int runModalConfirm(const std::string& message, const std::string& title) = 0;

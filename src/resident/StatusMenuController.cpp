@@ -356,8 +356,12 @@ void StatusMenuController::showversion() {
     ILog("Start AppDelegate showversion");
     const std::string text = format("Ver. %@", platform::Bundle::mainBundle()->shortVersion());
     TAVO_DLOG("showing string: [%@]", text);
+    // The box also names the build and the service the application is for.
+    const std::string build = platform::Bundle::mainBundle()->version();
+    const std::string about = (build.empty() ? text : format("%@ (build %@)", text, build)) +
+                              "\n" + localized("Service name");
     if (context_.windows)
-        context_.windows->runModalAlert(text, localized("TAVO Desktop Application"));
+        context_.windows->runAboutBox(about, localized("TAVO Desktop Application"));
     ILog("End AppDelegate showversion");
 }
 

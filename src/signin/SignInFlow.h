@@ -57,6 +57,9 @@ struct StepOutcome {
 // One row of the device table.
 struct DeviceEntry {
     std::string name;  // "<hostname> <osUserName>"
+    std::string hostname;
+    std::string osUserName;
+    std::string system;  // the operating system and its version, as the service knows them
     std::string deviceId;
     bool active = true;
 };

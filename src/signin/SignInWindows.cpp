@@ -1,6 +1,7 @@
 #include "signin/SignInWindows.h"
 
 #include "foundation/Log.h"
+#include "platform/qt/Images.h"
 #include "platform/qt/widgets/AlertUtil.h"
 #include "signin/SignInSession.h"
 #include "signin/SignInWindow.h"
@@ -39,6 +40,10 @@ void SignInWindows::raiseOpenWindow() {
 
 void SignInWindows::runModalAlert(const std::string& message, const std::string& title) {
     widgets::AlertUtil::runModalWithMessage(message, title);
+}
+
+void SignInWindows::runAboutBox(const std::string& message, const std::string& title) {
+    widgets::AlertUtil::runAboutBox(message, title, platform::imageNamed("TAVO_logo3"));
 }
 
 int SignInWindows::runModalConfirm(const std::string& message, const std::string& title) {

@@ -31,6 +31,7 @@ public:
     void showSignInWindow() override;
     void raiseOpenWindow() override;
     void runModalAlert(const std::string& message, const std::string& title) override;
+    void runAboutBox(const std::string& message, const std::string& title) override;
     int runModalConfirm(const std::string& message, const std::string& title) override;
 
     // The open sign-in window, or null.

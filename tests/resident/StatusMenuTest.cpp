@@ -188,7 +188,12 @@ TEST_F(StatusMenuTest, LogoutAsksFirst) {
 TEST_F(StatusMenuTest, TheVersionEntryShowsTheShortVersion) {
     menu->menuItemActivated(kMenuTagShowVersion);
     ASSERT_EQ(windows->alerts.size(), 1u);
-    EXPECT_EQ(windows->alerts[0], "Ver. " + platform::Bundle::mainBundle()->shortVersion());
+    const auto* bundle = platform::Bundle::mainBundle();
+    const std::string version = "Ver. " + bundle->shortVersion();
+    EXPECT_EQ(windows->alerts[0], (bundle->version().empty()
+                                       ? version
+                                       : version + " (build " + bundle->version() + ")") +
+                                      "\n" + localized("Service name"));
 }
 
 TEST_F(StatusMenuTest, TheSynchronizeEntryAsksForAManualRun) {

@@ -26,9 +26,15 @@ protected:
     }
 
     QPushButton* rowButton(int row) const {
-        return qobject_cast<QPushButton*>(table->cellWidget(row, 2));
+        return qobject_cast<QPushButton*>(table->cellWidget(row, table->columnCount() - 1));
     }
-    QString rowName(int row) const { return table->item(row, 1)->text(); }
+    // Host, user and system, each in a column of its own.
+    QString rowName(int row) const {
+        return table->item(row, 1)->text() + " " + table->item(row, 2)->text();
+    }
+    QString rowSystem(int row) const { return table->item(row, 3)->text(); }
+    QColor activeColor() const { return table->palette().color(QPalette::Active, QPalette::Text); }
+    QColor greyColor() const { return table->palette().color(QPalette::Disabled, QPalette::Text); }
     QColor rowColor(int row) const { return table->item(row, 1)->foreground().color(); }
 
     QTableWidget* table = nullptr;
@@ -42,6 +48,7 @@ TEST_F(DeviceLimitPageTest, ReleasingTheSecondDeviceGreysOnlyItsRow) {
     EXPECT_EQ(rowName(0), "office-mac ada");
     EXPECT_EQ(rowName(1), "studio-mac ada");
     EXPECT_EQ(rowName(2), "home-mac ada");
+    EXPECT_EQ(rowSystem(0), "Mac 13.4");
     for (int row = 0; row < 3; ++row) {
         SCOPED_TRACE(row);
         EXPECT_EQ(table->rowHeight(row), signin::kTableRowHeight);
@@ -49,19 +56,22 @@ TEST_F(DeviceLimitPageTest, ReleasingTheSecondDeviceGreysOnlyItsRow) {
         ASSERT_NE(rowButton(row), nullptr);
         EXPECT_EQ(rowButton(row)->text(), text("Logout"));
         EXPECT_TRUE(rowButton(row)->isEnabled());
-        EXPECT_EQ(rowColor(row), QColor(Qt::black));
+        EXPECT_EQ(rowColor(row), activeColor());
+        // The platform's button, not one painted by a style sheet.
+        EXPECT_TRUE(rowButton(row)->styleSheet().isEmpty());
     }
 
     QTest::mouseClick(rowButton(1), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return rowButton(1)->text() == text("Logged out"); }));
     EXPECT_FALSE(rowButton(1)->isEnabled());
     EXPECT_TRUE(rowButton(1)->isFlat());
-    EXPECT_EQ(rowColor(1), QColor(Qt::gray));
+    EXPECT_EQ(rowColor(1), greyColor());
+    EXPECT_NE(greyColor(), activeColor());
     for (int row : {0, 2}) {
         SCOPED_TRACE(row);
         EXPECT_EQ(rowButton(row)->text(), text("Logout"));
         EXPECT_TRUE(rowButton(row)->isEnabled());
-        EXPECT_EQ(rowColor(row), QColor(Qt::black));
+        EXPECT_EQ(rowColor(row), activeColor());
     }
     const auto released = requests("/api/v1/device/out-of-use");
     ASSERT_EQ(released.size(), 1u);
@@ -91,7 +101,7 @@ TEST_F(DeviceLimitPageTest, FailedReleaseIsToldAndTheDeviceStaysInUse) {
     EXPECT_EQ(alert.informativeText, localized("Failed logout the device"));
     ASSERT_TRUE(waitUntil([&] { return rowButton(0)->isEnabled(); }));
     EXPECT_EQ(rowButton(0)->text(), text("Logout"));
-    EXPECT_EQ(rowColor(0), QColor(Qt::black));
+    EXPECT_EQ(rowColor(0), activeColor());
 }
 
 TEST_F(DeviceLimitPageTest, NextWaitsForARunningRelease) {

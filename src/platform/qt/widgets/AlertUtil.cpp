@@ -1,6 +1,7 @@
 #include "platform/qt/widgets/AlertUtil.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -15,6 +16,7 @@ namespace tavo::widgets {
 namespace {
 
 constexpr int kConfirmTextWidth = 360;
+constexpr int kLogoSize = 64;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -68,6 +70,16 @@ void runSimple(QMessageBox::Icon icon, const std::string& message, const std::st
 
 void AlertUtil::runModalWithMessage(const std::string& message, const std::string& title) {
     runSimple(QMessageBox::Information, message, title);
+}
+
+void AlertUtil::runAboutBox(const std::string& message, const std::string& title,
+                            const QIcon& logo) {
+    QPointer<QMessageBox> box =
+        makeBox(frontWindow(nullptr), QMessageBox::NoIcon, message, title);
+    box->setIconPixmap(logo.pixmap(kLogoSize, kLogoSize));
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setDefaultButton(QMessageBox::Ok);
+    runModal(box);
 }
 
 void AlertUtil::runModalWithError(const std::string& message, const std::string& title) {
