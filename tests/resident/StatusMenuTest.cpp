@@ -89,7 +89,7 @@ TEST_F(StatusMenuTest, TheAccountLineFollowsTheServersNameAndStoresItEncrypted) 
     signInWithStoredName("Byron", "Augusta");
     menu->menuWillOpen();
     settle();
-    EXPECT_EQ(statusLine(), std::string("Byron Augusta\n") + kMail);  // at once, from the file
+    EXPECT_EQ(statusLine(), std::string("Augusta Byron\n") + kMail);  // at once, from the file
     ASSERT_TRUE(waitFor([&] { return statusLine() == std::string("Ada Lovelace\n") + kMail; }))
         << statusLine();
     EXPECT_EQ(stored(kConfigLastName), "Lovelace");
@@ -188,7 +188,7 @@ TEST_F(StatusMenuTest, LogoutAsksFirst) {
 TEST_F(StatusMenuTest, TheVersionEntryShowsTheShortVersion) {
     menu->menuItemActivated(kMenuTagShowVersion);
     ASSERT_EQ(windows->alerts.size(), 1u);
-    const auto* bundle = platform::Bundle::mainBundle();
+    const auto bundle = platform::Bundle::mainBundle();
     const std::string version = "Ver. " + bundle->shortVersion();
     EXPECT_EQ(windows->alerts[0], (bundle->version().empty()
                                        ? version
