@@ -1,5 +1,6 @@
 #include "RealDisplay.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -135,14 +136,27 @@ bool RealDisplay::xdotool(const QStringList& arguments) {
     process.setProgram(QStringLiteral("xdotool"));
     process.setArguments(arguments);
     process.start();
-    return process.waitForFinished(kStartMs) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
+    if (!process.waitForStarted(kStartMs))
+        return false;
+    // The application keeps answering the display meanwhile.
+    QDeadlineTimer deadline(kStartMs);
+    while (process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        process.waitForFinished(10);
+    }
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(1000);
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 bool RealDisplay::clickAt(const QPoint& point) {
-    return xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"),
-                    QString::number(point.x()), QString::number(point.y()),
-                    QStringLiteral("click"), QStringLiteral("1")});
+    // No --sync: it waits for ever when the pointer is there already.
+    return xdotool({QStringLiteral("mousemove"), QString::number(point.x()),
+                    QString::number(point.y())}) &&
+           xdotool({QStringLiteral("click"), QStringLiteral("1")});
 }
 
 }  // namespace tavo::test
