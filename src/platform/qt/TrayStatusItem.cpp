@@ -47,7 +47,10 @@ TrayStatusItem::TrayStatusItem(Options options)
     // with nothing to show never takes the keyboard.
     QObject::connect(icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
                      [this](QSystemTrayIcon::ActivationReason reason) {
+                         // A click soon after another arrives as a double
+                         // click: it opens the menu all the same.
                          if (reason == QSystemTrayIcon::Trigger ||
+                             reason == QSystemTrayIcon::DoubleClick ||
                              reason == QSystemTrayIcon::Context)
                              onTrayClicked();
                      });
