@@ -36,7 +36,8 @@ namespace tavo::test {
 namespace {
 
 constexpr int kWaitMs = 5000;
-constexpr int kEmbedSettleMs = 1000;
+constexpr int kEmbedSettleMs = 500;
+constexpr int kFirstClickAttempts = 10;
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs = kWaitMs) {
     return QTest::qWaitFor(done, timeoutMs);
@@ -98,9 +99,21 @@ protected:
             return tray->isInTray() && tray->trayIcon()->geometry().isValid() &&
                    !tray->trayIcon()->geometry().isEmpty();
         })) << "the icon never reached the panel";
-        // The panel embeds the icon a moment after it has its place, and
-        // tells nobody when it is done: a bounded pause, once per case.
-        QTest::qWait(kEmbedSettleMs);
+        QObject::connect(tray->trayIcon(), &QSystemTrayIcon::activated, tray->trayIcon(),
+                         [this] { ++activations; });
+    }
+
+    // The panel embeds the icon a moment after it has its place and tells
+    // nobody when it is done: until then a click reaches the panel alone.
+    // The first click of a case is repeated until the icon hears it.
+    bool firstClickHeard() {
+        for (int attempt = 0; attempt < kFirstClickAttempts; ++attempt) {
+            if (!clickIcon())
+                return false;
+            if (waitFor([&] { return activations > 0; }, kEmbedSettleMs))
+                return true;
+        }
+        return false;
     }
 
     void TearDown() override {
@@ -140,16 +153,11 @@ protected:
     std::shared_ptr<signin::SignInWindows> windows;
     std::shared_ptr<ProgramController> program;
     std::shared_ptr<AppDelegate> delegate;
+    int activations = 0;  // clicks the icon heard
 };
 
 TEST_F(RealTrayTest, AClickSignedOutOpensTheWindowAndTypingReachesTheAddressField) {
-    int activations = 0;
-    QObject::connect(tray->trayIcon(), &QSystemTrayIcon::activated, tray->trayIcon(),
-                     [&] { ++activations; });
-    ASSERT_TRUE(clickIcon());
-    ASSERT_TRUE(waitFor([&] { return activations > 0; }))
-        << "the click at " << tray->trayIcon()->geometry().center().x() << ","
-        << tray->trayIcon()->geometry().center().y() << " never reached the icon";
+    ASSERT_TRUE(firstClickHeard()) << "no click reached the icon";
     ASSERT_TRUE(waitFor([&] { return windows->signInWindow() != nullptr; }));
     auto* window = windows->signInWindow();
     ASSERT_TRUE(waitFor([&] { return window->isActiveWindow(); })) << "the window never had focus";
@@ -164,9 +172,6 @@ TEST_F(RealTrayTest, AClickSignedOutOpensTheWindowAndTypingReachesTheAddressFiel
 
 TEST_F(RealTrayTest, TenClicksSignedInShowTheMenuEachTimeWithWindowsBetween) {
     client.isLoginStatus = true;
-    int activations = 0;
-    QObject::connect(tray->trayIcon(), &QSystemTrayIcon::activated, tray->trayIcon(),
-                     [&] { ++activations; });
     for (int click = 0; click < 10; ++click) {
         SCOPED_TRACE(click);
         // A window of the application opens and closes in between.
@@ -178,7 +183,10 @@ TEST_F(RealTrayTest, TenClicksSignedInShowTheMenuEachTimeWithWindowsBetween) {
             ASSERT_TRUE(waitFor([&] { return windows->signInWindow() == nullptr; }));
         }
         const int before = activations;
-        ASSERT_TRUE(clickIcon());
+        if (click == 0)
+            ASSERT_TRUE(firstClickHeard());
+        else
+            ASSERT_TRUE(clickIcon());
         ASSERT_TRUE(waitFor([&] { return activations > before; })) << "the click was lost";
         ASSERT_TRUE(waitFor([&] { return menuShown(); }))
             << "visible " << tray->menu()->isVisible();
