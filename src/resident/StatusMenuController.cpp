@@ -358,8 +358,8 @@ void StatusMenuController::showversion() {
     TAVO_DLOG("showing string: [%@]", text);
     // The box also names the build and the service the application is for.
     const std::string build = platform::Bundle::mainBundle()->version();
-    const std::string about = (build.empty() ? text : format("%@ (build %@)", text, build)) +
-                              "\n" + localized("Service name");
+    const std::string about = (build.empty() ? text : format("%@ (build %@)", text, build)) + "\n" +
+                              localized("Service name");
     if (context_.windows)
         context_.windows->runAboutBox(about, localized("TAVO Desktop Application"));
     ILog("End AppDelegate showversion");

@@ -26,8 +26,8 @@ std::vector<DeviceEntry> SignInFlow::devices() {
         entry.osUserName = printable(device.osUserName.value_or(""));
         const std::string type = device.osType.value_or("");
         const std::string version = device.osVersion.value_or("");
-        entry.system = printable(type.empty() || version.empty() ? type + version
-                                                                 : type + " " + version);
+        entry.system =
+            printable(type.empty() || version.empty() ? type + version : type + " " + version);
         entry.deviceId = device.deviceId.value_or("");
         entry.active = true;
         entries.push_back(std::move(entry));

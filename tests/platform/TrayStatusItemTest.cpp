@@ -143,15 +143,14 @@ TEST_F(TrayStatusItemTest, DelegateHearsOpeningClosingAndEntries) {
     Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
     EXPECT_TRUE(item.menu()->isVisible());
     item.menu()->hide();
-    EXPECT_EQ(calls,
-              (std::vector<std::string>{"open", "close", "open", "close", "open", "close"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"open", "close", "open", "close", "open", "close"}));
 }
 
 TEST_F(TrayStatusItemTest, EveryClickOpensTheMenuAfreshEvenWhenItIsBelievedOpen) {
     TrayStatusItem item(trayAlwaysThere());
     std::vector<std::string> calls;
-    item.setDelegate({[&] { calls.push_back("open"); }, [&] { calls.push_back("close"); },
-                      nullptr});
+    item.setDelegate(
+        {[&] { calls.push_back("open"); }, [&] { calls.push_back("close"); }, nullptr});
     for (int click = 0; click < 3; ++click) {
         Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Trigger);
         EXPECT_TRUE(item.menu()->isVisible()) << click;

@@ -190,10 +190,10 @@ TEST_F(StatusMenuTest, TheVersionEntryShowsTheShortVersion) {
     ASSERT_EQ(windows->alerts.size(), 1u);
     const auto bundle = platform::Bundle::mainBundle();
     const std::string version = "Ver. " + bundle->shortVersion();
-    EXPECT_EQ(windows->alerts[0], (bundle->version().empty()
-                                       ? version
-                                       : version + " (build " + bundle->version() + ")") +
-                                      "\n" + localized("Service name"));
+    EXPECT_EQ(
+        windows->alerts[0],
+        (bundle->version().empty() ? version : version + " (build " + bundle->version() + ")") +
+            "\n" + localized("Service name"));
 }
 
 TEST_F(StatusMenuTest, TheSynchronizeEntryAsksForAManualRun) {

@@ -33,8 +33,8 @@ struct ModalAnswer {
     std::string informativeText;
     std::vector<std::string> buttons;
     std::string defaultButton;
-    int icon = 0;                // a QMessageBox::Icon
-    int informativeWidth = 0;    // the informative text's width in pixels
+    int icon = 0;              // a QMessageBox::Icon
+    int informativeWidth = 0;  // the informative text's width in pixels
     bool answered = false;
 };
 void answerNextModal(ModalAnswer* answer, int buttonIndex);

@@ -104,11 +104,11 @@ std::string RealDisplay::start() {
     windowManager = std::make_unique<QProcess>();
     panel = std::make_unique<QProcess>();
     if (!startProgram(*windowManager, QStringLiteral("openbox"), {}) ||
-        !startProgram(*panel, QStringLiteral("trayer"),
-                      {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                       QStringLiteral("right"), QStringLiteral("--widthtype"),
-                       QStringLiteral("request"), QStringLiteral("--height"),
-                       QStringLiteral("24")})) {
+        !startProgram(
+            *panel, QStringLiteral("trayer"),
+            {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+             QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
+             QStringLiteral("--height"), QStringLiteral("24")})) {
         reason = "openbox or trayer did not start";
         stop();
         return reason;

@@ -8,12 +8,12 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <memory>
-#include <QProcess>
 
 #include "RealDisplay.h"
 #include "fonts/FontManagementController.h"

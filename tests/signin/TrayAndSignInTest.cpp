@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QSystemTrayIcon>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 #include "GuiTestSupport.h"

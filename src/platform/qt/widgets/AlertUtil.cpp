@@ -74,8 +74,7 @@ void AlertUtil::runModalWithMessage(const std::string& message, const std::strin
 
 void AlertUtil::runAboutBox(const std::string& message, const std::string& title,
                             const QIcon& logo) {
-    QPointer<QMessageBox> box =
-        makeBox(frontWindow(nullptr), QMessageBox::NoIcon, message, title);
+    QPointer<QMessageBox> box = makeBox(frontWindow(nullptr), QMessageBox::NoIcon, message, title);
     box->setIconPixmap(logo.pixmap(kLogoSize, kLogoSize));
     box->setStandardButtons(QMessageBox::Ok);
     box->setDefaultButton(QMessageBox::Ok);
