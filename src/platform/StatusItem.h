@@ -28,6 +28,10 @@ public:
     virtual void setEnabled(bool enabled) = 0;
     virtual void setItemTitle(int tag, const std::string& title) = 0;
     virtual void setItemHidden(int tag, bool hidden) = 0;
+    // Whether the entry can be chosen, and the image it shows beside its
+    // title (none when empty).
+    virtual void setItemEnabled(int /*tag*/, bool /*enabled*/) {}
+    virtual void setItemImage(int /*tag*/, const std::string& /*imageName*/) {}
 };
 
 // The application's windows and alerts, as the resident application opens
@@ -37,8 +41,14 @@ public:
     virtual ~Windows() = default;
     // Brings the application to the front and shows the sign-in window.
     virtual void showSignInWindow() = 0;
+    // Brings the window the application has open to the front, if any.
+    virtual void raiseOpenWindow() {}
     // A modal alert with one button.
     virtual void runModalAlert(const std::string& message, const std::string& title) = 0;
+    // The About box: the application's logo with the title and the message.
+    virtual void runAboutBox(const std::string& message, const std::string& title) {
+        runModalAlert(message, title);
+    }
     // A modal question with the buttons "Logout" and "Cancel": returns
     // kDialogResultCode for the first, kDialogResultCode + 1 for the second.
     virtual int runModalConfirm(const std::string& message, const std::string& title) = 0;

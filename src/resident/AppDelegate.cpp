@@ -79,6 +79,10 @@ void AppDelegate::linkControllers() {
         weakCall(accountState_, &AccountState::startSynchronization),
         weakCall(accountState_, &AccountState::performLogout),
         weakCall(periodicWork_, &PeriodicWork::settingScheduleCheckUserRereshToken),
+        [weak = std::weak_ptr<FontManagementController>(env_.fontController)] {
+            auto controller = weak.lock();
+            return controller && controller->syncGate().inFontSynchroizing();
+        },
     });
     periodicWork_->setLinks({
         weakCall(accountState_, &AccountState::getAccessToken),

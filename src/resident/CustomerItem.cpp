@@ -4,6 +4,7 @@
 
 #include "foundation/Config.h"
 #include "foundation/CryptorUtil.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "service/ApiClient.h"
 #include "service/CustomerApi.h"
@@ -12,6 +13,10 @@
 namespace tavo {
 
 namespace {
+
+// The localization says in which order a person's names are written.
+constexpr const char* kNameOrderKey = "Name order";
+constexpr const char* kGivenNameFirst = "given family";
 
 struct CustomerField {
     const char* key;
@@ -27,8 +32,11 @@ std::string CustomerItem::updateCustomerItem() const {
     const auto value = [&](const char* key) {
         return config ? Config::decryptedValue(*config, key).value_or("") : std::string();
     };
-    const std::string text =
-        value(kConfigLastName) + " " + value(kConfigFirstName) + "\n" + value(kConfigMailAddress);
+    // The family name first, unless the language puts the given name first.
+    const bool givenFirst = localized(kNameOrderKey) == kGivenNameFirst;
+    const std::string first = value(givenFirst ? kConfigFirstName : kConfigLastName);
+    const std::string second = value(givenFirst ? kConfigLastName : kConfigFirstName);
+    const std::string text = first + " " + second + "\n" + value(kConfigMailAddress);
     TAVO_DLOG("mutableAttString with account informatinon [%@]", text);
     ILog("End AppDelegate update customer item");
     return text;

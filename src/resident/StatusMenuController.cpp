@@ -14,6 +14,7 @@
 #include "foundation/MainQueue.h"
 #include "platform/Bundle.h"
 #include "platform/StatusItem.h"
+#include "platform/UserNotificationCenter.h"
 #include "platform/Workspace.h"
 #include "resident/ResidentNames.h"
 #include "resident/ResidentQueues.h"
@@ -33,6 +34,7 @@ namespace tavo {
 namespace {
 
 constexpr int kFirstMenuTag = kMenuTagAccountInfo;
+constexpr const char* kSyncWorkingImage = "QXRStatusBarItemIconworking_1";
 constexpr int kLastMenuTag = kMenuTagUpdate;
 
 // The page address of an accepted answer; none otherwise.
@@ -54,6 +56,19 @@ StatusMenuController::StatusMenuController(Context context)
 void StatusMenuController::setAllItemsHidden(bool hidden) {
     for (int tag = kFirstMenuTag; tag <= kLastMenuTag; ++tag)
         context_.statusItem->setItemHidden(tag, hidden);
+}
+
+void StatusMenuController::showSynchronizing(bool running) {
+    if (!context_.statusItem)
+        return;
+    context_.statusItem->setItemEnabled(kMenuTagSyncFont, !running);
+    context_.statusItem->setItemImage(kMenuTagSyncFont, running ? kSyncWorkingImage : "");
+}
+
+void StatusMenuController::tellBrowserFailed(const std::string& url) {
+    WLog("No browser could be opened on %@", url);
+    if (auto center = platform::UserNotificationCenter::defaultCenter())
+        center->deliver({kClientAppName, localized("No browser opened"), url});
 }
 
 void StatusMenuController::setStatusLine(const std::string& text) {
@@ -107,6 +122,9 @@ void StatusMenuController::menuWillOpen() {
     if (windowShown) {
         ILog("Already opened");
         setAllItemsHidden(true);
+        // An empty menu would show nothing: the open window comes forward.
+        if (context_.windows)
+            context_.windows->raiseOpenWindow();
         return;
     }
     if (!context_.client.isLoginStatus) {
@@ -134,6 +152,7 @@ void StatusMenuController::menuWillOpen() {
     const bool optionalUpdate =
         context_.programController && context_.programController->isAvailableOptionalUpdate();
     item.setItemHidden(kMenuTagLogout, updating);
+    showSynchronizing(links_.isSynchronizing && links_.isSynchronizing());
     item.setItemHidden(kMenuTagUpdate, updating || !optionalUpdate);
 
     if (appUpdated_) {
@@ -266,8 +285,8 @@ void StatusMenuController::openPageInBackground(
             WLog("The %@ page address could not be fetched", page);
             return;
         }
-        if (self->context_.workspace)
-            self->context_.workspace->openURL(*url);
+        if (!self->context_.workspace || !self->context_.workspace->openURL(*url))
+            tellBrowserFailed(*url);
     });
 }
 
@@ -309,10 +328,11 @@ void StatusMenuController::info() {
 
 void StatusMenuController::syncfont() {
     ILog("Start AppDelegate Synchronizing Font");
-    callIfSet(links_.startSynchronization,
-              "Skip manual performing font synchronization because of already running",
-              "Perfroming font synchronization at manual",
-              "Manual performing font synchronization");
+    if (links_.startSynchronization &&
+        links_.startSynchronization(
+            "Skip manual performing font synchronization because of already running",
+            "Perfroming font synchronization at manual", "Manual performing font synchronization"))
+        showSynchronizing(true);
     ILog("End AppDelegate Synchronizing Font");
 }
 
@@ -336,8 +356,12 @@ void StatusMenuController::showversion() {
     ILog("Start AppDelegate showversion");
     const std::string text = format("Ver. %@", platform::Bundle::mainBundle()->shortVersion());
     TAVO_DLOG("showing string: [%@]", text);
+    // The box also names the build and the service the application is for.
+    const std::string build = platform::Bundle::mainBundle()->version();
+    const std::string about = (build.empty() ? text : format("%@ (build %@)", text, build)) + "\n" +
+                              localized("Service name");
     if (context_.windows)
-        context_.windows->runModalAlert(text, localized("TAVO Desktop Application"));
+        context_.windows->runAboutBox(about, localized("TAVO Desktop Application"));
     ILog("End AppDelegate showversion");
 }
 
@@ -358,8 +382,8 @@ void StatusMenuController::helppage() {
             if (auto self = weak.lock()) {
                 submitToMainQueue(self, [url](StatusMenuController& self) {
                     ILog("Opening help page URL: %@", url);
-                    if (self.context_.workspace)
-                        self.context_.workspace->openURL(url);
+                    if (!self.context_.workspace || !self.context_.workspace->openURL(url))
+                        tellBrowserFailed(url);
                     self.openingHelpPage_ = false;
                 });
             }

@@ -35,6 +35,8 @@ public:
             startSynchronization;
         std::function<void(bool forced)> performLogout;
         std::function<void()> settingScheduleCheckUserRereshToken;
+        // Whether a synchronization is queued or running.
+        std::function<bool()> isSynchronizing;
     };
 
     struct Context {
@@ -101,6 +103,11 @@ public:
 private:
     void setStatusLine(const std::string& text);
     void setAllItemsHidden(bool hidden);
+    // The synchronize entry: disabled, with the working image, while a
+    // synchronization runs.
+    void showSynchronizing(bool running);
+    // A page address no browser could be opened on: the user is told it.
+    static void tellBrowserFailed(const std::string& url);
     // Fetches a page address off the main thread and opens it.
     void openPageInBackground(const char* name,
                               std::function<std::optional<std::string>(ApiClient&)> fetch);

@@ -1,5 +1,6 @@
 #include "signin/LoginCompletionViewController.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -26,13 +27,19 @@ LoginCompletionViewController::LoginCompletionViewController(std::shared_ptr<Sig
     subTitleLabel_ = makeTitle();
     descriptionLabel_ = makeLabel("DescriptionLabel");
     fontListButton_ = makeButton("FontListButton");
+    closeButton_ = makeButton("CloseButton");
 
     auto* layout = makeColumn(logoImage_, subTitleLabel_, kPageWidth);
     layout->addWidget(descriptionLabel_);
     layout->addSpacing(8);
-    layout->addWidget(fontListButton_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(closeButton_);
+    buttons->addWidget(fontListButton_);
+    layout->addLayout(buttons);
 
     connect(fontListButton_, &QPushButton::clicked, this, [this] { fontListButtonClicked(); });
+    connect(closeButton_, &QPushButton::clicked, this, [this] { closeWindow(); });
 }
 
 void LoginCompletionViewController::viewDidLoad() {
@@ -42,6 +49,7 @@ void LoginCompletionViewController::viewDidLoad() {
     subTitleLabel_->setText(localizedText("Login complete"));
     descriptionLabel_->setText(localizedText("Font list description"));
     fontListButton_->setText(localizedText("Font list"));
+    closeButton_->setText(localizedText("Close"));
     windowCloseButtonEnabled(true);
     windowMiniaturizeButtonEnabled(true);
     windowZoomButtonEnabled(false);

@@ -28,6 +28,7 @@ private:
     QLabel* subTitleLabel_;
     QLabel* descriptionLabel_;
     QPushButton* fontListButton_;
+    QPushButton* closeButton_;
 };
 
 }  // namespace tavo::signin

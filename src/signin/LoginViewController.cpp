@@ -85,9 +85,9 @@ void LoginViewController::viewDidLoad() {
     mailAdressLabel_->setText(localizedText("Mail adress"));
     passwordLabel_->setText(localizedText("Password"));
     passwordResetLabel_->setText(localizedText("Reset password"));
-    passwordResetButton_->setText(localizedText("Here"));
+    passwordResetButton_->setText(localizedText("Reset password link"));
     notAccountLabel_->setText(localizedText("Not account"));
-    notAccountButton_->setText(localizedText("Here"));
+    notAccountButton_->setText(localizedText("Create account link"));
     loginButton_->setText(localizedText("Login"));
     mailAdreesErrorMessageLabel_->setText(localizedText("Mail address input error"));
     passwordErrorMessageLabel_->setText(localizedText("Password input error"));
@@ -95,6 +95,17 @@ void LoginViewController::viewDidLoad() {
     windowMiniaturizeButtonEnabled(true);
     windowZoomButtonEnabled(false);
     windowButtonHidden(false);
+    // Back from a later page: the address stays, and the page says why.
+    mailAdreesTextField_->setText(QString::fromStdString(session().mailAddress()));
+    if (auto reason = session().takeReturnReason()) {
+        errorMessageLabel_->setText(reason->empty() ? localizedText("Device limit still reached")
+                                                    : QString::fromStdString(*reason));
+        errorMessageLabel_->show();
+    }
+    focusFirstField();
+}
+
+void LoginViewController::focusFirstField() {
     mailAdreesTextField_->setFocus(Qt::OtherFocusReason);
 }
 
@@ -122,6 +133,7 @@ void LoginViewController::loginButtonClicked() {
         return;
     }
     loginButton_->setEnabled(false);
+    session().setMailAddress(text(mailAdreesTextField_));
     request([mail = text(mailAdreesTextField_), password = text(passwordTextField_)](
                 SignInFlow& flow) { return flow.login(mail, password); },
             [this](const StepOutcome& outcome) {

@@ -22,6 +22,7 @@ public:
     void loginButtonClicked();
     void resetPasswordButtonClicked();
     void notAccountButtonClicked();
+    void focusFirstField() override;
 
 protected:
     void viewDidLoad() override;

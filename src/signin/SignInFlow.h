@@ -49,11 +49,17 @@ struct StepOutcome {
     std::optional<std::string>
         errorText;             // ...with this text (a localization key); none: keep its text
     bool enableButton = true;  // enable the page's button again
+    // Going back to the first page: why, in the service's own words (empty
+    // when it gave none).
+    std::optional<std::string> returnReason;
 };
 
 // One row of the device table.
 struct DeviceEntry {
     std::string name;  // "<hostname> <osUserName>"
+    std::string hostname;
+    std::string osUserName;
+    std::string system;  // the operating system and its version, as the service knows them
     std::string deviceId;
     bool active = true;
 };

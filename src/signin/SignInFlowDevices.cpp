@@ -22,6 +22,12 @@ std::vector<DeviceEntry> SignInFlow::devices() {
         const std::string hostname = device.hostname.value_or("");
         DeviceEntry entry;
         entry.name = hostname + " " + device.osUserName.value_or("");
+        entry.hostname = printable(hostname);
+        entry.osUserName = printable(device.osUserName.value_or(""));
+        const std::string type = device.osType.value_or("");
+        const std::string version = device.osVersion.value_or("");
+        entry.system =
+            printable(type.empty() || version.empty() ? type + version : type + " " + version);
         entry.deviceId = device.deviceId.value_or("");
         entry.active = true;
         entries.push_back(std::move(entry));
@@ -56,7 +62,9 @@ StepOutcome SignInFlow::takeIntoUse() {
         if (takeTokens(client_, refresh, access, "Third Unit"))
             return segueTo(kSegueLoginCompletion);
     }
-    return segueTo(kSegueLogin);
+    StepOutcome outcome = segueTo(kSegueLogin);
+    outcome.returnReason = accepted ? std::string() : printable(answer.message.value_or(""));
+    return outcome;
 }
 
 }  // namespace tavo::signin

@@ -79,6 +79,7 @@ QLabel* SignInPage::makeSubtitle(const char* objectName, int pixelSize) {
 QLabel* SignInPage::makeErrorLabel(const char* objectName) {
     QLabel* label = makeLabel(objectName);
     label->setStyleSheet(QStringLiteral("color: #D0021B;"));
+    label->setTextFormat(Qt::PlainText);  // the service's words are not markup
     label->hide();
     return label;
 }

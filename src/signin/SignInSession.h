@@ -3,6 +3,9 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "signin/SignInFlow.h"
 
@@ -41,6 +44,13 @@ public:
     SessionState& sessionState() const { return sessionState_; }
     const std::shared_ptr<platform::Workspace>& workspace() const { return workspace_; }
 
+    // What the first page shows when the flow comes back to it: the e-mail
+    // address last sent, and why it came back (taken once). GUI thread.
+    const std::string& mailAddress() const { return mailAddress_; }
+    void setMailAddress(std::string mailAddress) { mailAddress_ = std::move(mailAddress); }
+    void setReturnReason(std::string reason) { returnReason_ = std::move(reason); }
+    std::optional<std::string> takeReturnReason() { return std::exchange(returnReason_, {}); }
+
     // Runs work with a flow on the worker, then apply with its result on the
     // GUI thread if page still exists then.
     template <typename Work, typename Apply>
@@ -58,6 +68,8 @@ private:
     SessionState& sessionState_;
     std::shared_ptr<platform::Workspace> workspace_;
     std::shared_ptr<SerialQueue> worker_;
+    std::string mailAddress_;
+    std::optional<std::string> returnReason_;
 };
 
 template <typename Work, typename Apply>

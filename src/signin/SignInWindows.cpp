@@ -1,6 +1,7 @@
 #include "signin/SignInWindows.h"
 
 #include "foundation/Log.h"
+#include "platform/qt/Images.h"
 #include "platform/qt/widgets/AlertUtil.h"
 #include "signin/SignInSession.h"
 #include "signin/SignInWindow.h"
@@ -23,13 +24,26 @@ void SignInWindows::showSignInWindow() {
         window_->setAttribute(Qt::WA_DeleteOnClose);
         window_->start();
     }
+    raiseOpenWindow();
+}
+
+void SignInWindows::raiseOpenWindow() {
+    if (!window_)
+        return;
     window_->show();
     window_->raise();
     window_->activateWindow();
+    // The page's first field takes the keyboard, as the window appears.
+    if (auto* page = window_->contentViewController())
+        page->focusFirstField();
 }
 
 void SignInWindows::runModalAlert(const std::string& message, const std::string& title) {
     widgets::AlertUtil::runModalWithMessage(message, title);
+}
+
+void SignInWindows::runAboutBox(const std::string& message, const std::string& title) {
+    widgets::AlertUtil::runAboutBox(message, title, platform::imageNamed("TAVO_logo3"));
 }
 
 int SignInWindows::runModalConfirm(const std::string& message, const std::string& title) {

@@ -29,7 +29,9 @@ public:
     // Opens the sign-in window on its first page, or raises the open one,
     // and activates it.
     void showSignInWindow() override;
+    void raiseOpenWindow() override;
     void runModalAlert(const std::string& message, const std::string& title) override;
+    void runAboutBox(const std::string& message, const std::string& title) override;
     int runModalConfirm(const std::string& message, const std::string& title) override;
 
     // The open sign-in window, or null.

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
@@ -27,7 +28,14 @@ constexpr int kLogoutColumnWidth = 110;
 constexpr int kVisibleRows = 5;
 constexpr const char* kDeviceIconName = "icon_mac";
 
-enum Column { kIconColumn = 0, kNameColumn = 1, kButtonColumn = 2, kColumnCount = 3 };
+enum Column {
+    kIconColumn = 0,
+    kNameColumn = 1,
+    kUserColumn = 2,
+    kSystemColumn = 3,
+    kButtonColumn = 4,
+    kColumnCount = 5
+};
 
 }  // namespace
 
@@ -43,7 +51,8 @@ ThirdUnitNgDialogViewController::ThirdUnitNgDialogViewController(
 
     deviceTableView_ = new QTableWidget(0, kColumnCount, this);
     deviceTableView_->setObjectName(QStringLiteral("DeviceTableView"));
-    const char* columns[kColumnCount] = {kIconsDevicesColumn, kDeviceNameColumn, kLogoutColumn};
+    const char* columns[kColumnCount] = {kIconsDevicesColumn, kDeviceNameColumn, kDeviceUserColumn,
+                                         kDeviceSystemColumn, kLogoutColumn};
     for (int column = 0; column < kColumnCount; ++column) {
         auto* header = new QTableWidgetItem;
         header->setData(Qt::UserRole, QString::fromUtf8(columns[column]));
@@ -55,6 +64,9 @@ ThirdUnitNgDialogViewController::ThirdUnitNgDialogViewController(
     deviceTableView_->verticalHeader()->setDefaultSectionSize(kTableRowHeight);
     deviceTableView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     deviceTableView_->horizontalHeader()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
+    for (int column : {kUserColumn, kSystemColumn})
+        deviceTableView_->horizontalHeader()->setSectionResizeMode(column,
+                                                                   QHeaderView::ResizeToContents);
     deviceTableView_->setColumnWidth(kIconColumn, kIconColumnWidth);
     deviceTableView_->setColumnWidth(kButtonColumn, kLogoutColumnWidth);
     deviceTableView_->setIconSize(QSize(kTableRowHeight - 6, kTableRowHeight - 6));
@@ -99,6 +111,7 @@ void ThirdUnitNgDialogViewController::setDevices(const std::vector<DeviceEntry>&
     deviceNameArray_.clear();
     deviceIDArray_.clear();
     deviceActiveArray_.clear();
+    devices_ = devices;
     for (const DeviceEntry& device : devices) {
         deviceNameArray_.push_back(device.name);
         deviceIDArray_.push_back(device.deviceId);
@@ -121,9 +134,19 @@ void ThirdUnitNgDialogViewController::fillRow(int row) {
     icon->setIcon(platform::imageNamed(kDeviceIconName));
     deviceTableView_->setItem(row, kIconColumn, icon);
 
-    auto* name = new QTableWidgetItem(QString::fromStdString(deviceNameArray_[row]));
-    name->setForeground(QBrush(active ? Qt::black : Qt::gray));
-    deviceTableView_->setItem(row, kNameColumn, name);
+    // The theme's colours: readable on a dark theme as on a light one.
+    const QBrush textColour =
+        palette().brush(active ? QPalette::Active : QPalette::Disabled, QPalette::Text);
+    const DeviceEntry* device = row < static_cast<int>(devices_.size()) ? &devices_[row] : nullptr;
+    const std::pair<int, std::string> cells[] = {
+        {kNameColumn, device ? device->hostname : deviceNameArray_[row]},
+        {kUserColumn, device ? device->osUserName : std::string()},
+        {kSystemColumn, device ? device->system : std::string()}};
+    for (const auto& [column, value] : cells) {
+        auto* cell = new QTableWidgetItem(QString::fromStdString(value));
+        cell->setForeground(textColour);
+        deviceTableView_->setItem(row, column, cell);
+    }
 
     auto* button = new QPushButton(active ? localizedText("Logout") : localizedText("Logged out"));
     button->setObjectName(QString::fromUtf8(kLogoutColumn));
@@ -131,15 +154,10 @@ void ThirdUnitNgDialogViewController::fillRow(int row) {
     button->setFont(boldFont(kLogoutButtonSize));
     button->setAutoDefault(false);
     if (active) {
-        button->setStyleSheet(QStringLiteral(
-            "QPushButton { border: 1px solid gray; border-radius: 4px; padding: 1px 8px; }"
-            "QPushButton:disabled { color: gray; }"));
         button->setEnabled(!releasing_.count(row));
         connect(button, &QPushButton::clicked, this, [this, row] { logoutButtonClicked(row); });
     } else {
         button->setFlat(true);
-        button->setStyleSheet(QStringLiteral(
-            "QPushButton { border: 1px solid white; padding: 1px 8px; color: gray; }"));
         button->setEnabled(false);
     }
     deviceTableView_->setCellWidget(row, kButtonColumn, button);
@@ -153,11 +171,13 @@ void ThirdUnitNgDialogViewController::logoutButtonClicked(int tag) {
         return;
     }
     releasing_.insert(tag);
+    nextButton_->setEnabled(false);  // Next waits for the device to be logged out
     if (auto* button = deviceTableView_->cellWidget(tag, kButtonColumn))
         button->setEnabled(false);
     request([target = deviceIDArray_[tag]](SignInFlow& flow) { return flow.releaseDevice(target); },
             [this, tag](bool released) {
                 releasing_.erase(tag);
+                nextButton_->setEnabled(releasing_.empty());
                 if (released) {
                     deviceActiveArray_[tag] = kInActive;
                 } else {
@@ -175,9 +195,15 @@ void ThirdUnitNgDialogViewController::logoutButtonClicked(int tag) {
 
 void ThirdUnitNgDialogViewController::nextButtonClicked() {
     ILog("Start ThirdUnitNgDialogViewController nextButtonClicked");
+    if (!releasing_.empty()) {
+        ILog("End ThirdUnitNgDialogViewController nextButtonClicked");
+        return;
+    }
     nextButton_->setEnabled(false);
     request([](SignInFlow& flow) { return flow.takeIntoUse(); },
             [this](const StepOutcome& outcome) {
+                if (outcome.segue && *outcome.segue == kSegueLogin)
+                    session().setReturnReason(outcome.returnReason.value_or(""));
                 applyOutcome(outcome, nullptr, nextButton_);
                 ILog("End ThirdUnitNgDialogViewController nextButtonClicked");
             });

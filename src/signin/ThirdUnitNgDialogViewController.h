@@ -16,6 +16,8 @@ namespace tavo::signin {
 inline constexpr const char* kIconsDevicesColumn = "IconsDevicesUseImage";
 inline constexpr const char* kDeviceNameColumn = "DeviceNameUseLabel";
 inline constexpr const char* kLogoutColumn = "LogoutButton";
+inline constexpr const char* kDeviceUserColumn = "DeviceUserLabel";
+inline constexpr const char* kDeviceSystemColumn = "DeviceSystemLabel";
 inline constexpr int kTableRowHeight = 24;
 // Values of deviceActiveArray.
 inline constexpr const char* kActive = "Active";
@@ -34,6 +36,8 @@ public:
     const std::vector<std::string>& deviceNameArray() const { return deviceNameArray_; }
     const std::vector<std::string>& deviceIDArray() const { return deviceIDArray_; }
     const std::vector<std::string>& deviceActiveArray() const { return deviceActiveArray_; }
+    // Each row shows its host, user and system apart.
+    const std::vector<DeviceEntry>& devices() const { return devices_; }
 
     int numberOfRowsInTableView() const { return static_cast<int>(deviceNameArray_.size()); }
     // Rebuilds the table's rows from the arrays.
@@ -62,6 +66,7 @@ private:
     std::vector<std::string> deviceNameArray_;
     std::vector<std::string> deviceIDArray_;
     std::vector<std::string> deviceActiveArray_;
+    std::vector<DeviceEntry> devices_;
     std::set<int> releasing_;  // rows whose release request runs
 };
 

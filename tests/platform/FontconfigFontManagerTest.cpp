@@ -200,6 +200,34 @@ TEST_F(FontconfigFontManagerTest, CreateUsesTheUsersPlacesAndTheSandboxConfigura
     EXPECT_FALSE(freshlyListedFiles().contains(font));
 }
 
+TEST_F(FontconfigFontManagerTest, SystemRulesAreReadOnlyWhenAskedAndNeverTheRealUsers) {
+    const std::string home = sandbox.path("/Users/ada");
+    const std::string confD = home + "/.config/fontconfig/conf.d";
+    // Without them (the tests' case) nothing of the machine's rules is read.
+    const std::string plain = SandboxFontconfig::render(sandbox.root(), home);
+    EXPECT_EQ(plain.find("/etc/fonts/conf.d"), std::string::npos);
+    EXPECT_NE(plain.find("<include ignore_missing=\"yes\">" + confD + "</include>"),
+              std::string::npos);
+
+    const std::string rules = sandbox.path("/rules");
+    fs::create_directories(rules);
+    for (const char* name : {"60-latin.conf", "45-generic.conf", "50-user.conf", "README"})
+        test::Sandbox::writeFile(rules + "/" + name, "<fontconfig/>");
+    const std::string full = SandboxFontconfig::render(sandbox.root(), home, true, rules);
+    const auto at = [&](const std::string& path) {
+        return full.find("<include ignore_missing=\"yes\">" + path + "</include>");
+    };
+    ASSERT_NE(at(rules + "/45-generic.conf"), std::string::npos);
+    ASSERT_NE(at(confD), std::string::npos);
+    ASSERT_NE(at(rules + "/60-latin.conf"), std::string::npos);
+    // In fontconfig's order, the sandbox user's rules where the real user's would be.
+    EXPECT_LT(at(rules + "/45-generic.conf"), at(confD));
+    EXPECT_LT(at(confD), at(rules + "/60-latin.conf"));
+    EXPECT_EQ(full.find("50-user.conf"), std::string::npos);
+    EXPECT_EQ(full.find("README"), std::string::npos);
+    EXPECT_EQ(full.find("<cachedir>"), full.rfind("<cachedir>"));  // the sandbox's alone
+}
+
 TEST_F(FontconfigFontManagerTest, SandboxConfigurationWithoutSystemFonts) {
     const std::string font = copyFont("Own.ttf");
     const std::string machine = sandbox.path("/usr/local/share/fonts/Machine.ttf");

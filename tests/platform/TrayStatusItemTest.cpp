@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
@@ -130,13 +131,60 @@ TEST_F(TrayStatusItemTest, DelegateHearsOpeningClosingAndEntries) {
     EXPECT_EQ(calls, (std::vector<std::string>{"open", "close", "tag 2", "tag 3", "tag 4", "tag 5",
                                                "tag 6", "tag 7", "tag 8", "tag 9"}));
 
-    // A left click on the icon opens the same menu.
+    // A left click on the icon opens the same menu, and so does a right one.
     calls.clear();
     Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(item.menu()->isVisible());
-    Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Trigger);  // open already
     item.menu()->hide();
+    Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(item.menu()->isVisible());
+    item.menu()->hide();
+    // A click soon after the last one comes as a double click.
+    Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(item.menu()->isVisible());
+    item.menu()->hide();
+    EXPECT_EQ(calls, (std::vector<std::string>{"open", "close", "open", "close", "open", "close"}));
+}
+
+TEST_F(TrayStatusItemTest, EveryClickOpensTheMenuAfreshEvenWhenItIsBelievedOpen) {
+    TrayStatusItem item(trayAlwaysThere());
+    std::vector<std::string> calls;
+    item.setDelegate(
+        {[&] { calls.push_back("open"); }, [&] { calls.push_back("close"); }, nullptr});
+    for (int click = 0; click < 3; ++click) {
+        Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Trigger);
+        EXPECT_TRUE(item.menu()->isVisible()) << click;
+    }
+    item.menu()->hide();
+    EXPECT_EQ(calls, (std::vector<std::string>{"open", "close", "open", "close", "open", "close"}));
+}
+
+TEST_F(TrayStatusItemTest, AMenuLeftWithNothingToShowDoesNotPopUp) {
+    TrayStatusItem item(trayAlwaysThere());
+    std::vector<std::string> calls;
+    // As the application does signed out: every entry hidden, a window shown.
+    item.setDelegate({[&] {
+                          calls.push_back("open");
+                          for (int tag = 1; tag <= 9; ++tag)
+                              item.setItemHidden(tag, true);
+                      },
+                      [&] { calls.push_back("close"); }, nullptr});
+    Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(item.menu()->isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
     EXPECT_EQ(calls, (std::vector<std::string>{"open", "close"}));
+
+    // Entries shown again: the next click pops the menu up.
+    item.setDelegate({[&] {
+                          calls.push_back("open");
+                          for (int tag = 1; tag <= 9; ++tag)
+                              item.setItemHidden(tag, false);
+                      },
+                      [&] { calls.push_back("close"); }, nullptr});
+    Q_EMIT item.trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(item.menu()->isVisible());
+    item.menu()->hide();
+    EXPECT_EQ(calls.size(), 4u);
 }
 
 TEST_F(TrayStatusItemTest, DisabledItemIgnoresClicksAndGreysItsEntries) {

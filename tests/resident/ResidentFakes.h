@@ -86,12 +86,16 @@ public:
     void setEnabled(bool enabled) override { enabledChanges.push_back(enabled); }
     void setItemTitle(int tag, const std::string& title) override { itemTitles[tag] = title; }
     void setItemHidden(int tag, bool hidden) override { hiddenItems[tag] = hidden; }
+    void setItemEnabled(int tag, bool enabled) override { enabledItems[tag] = enabled; }
+    void setItemImage(int tag, const std::string& name) override { itemImages[tag] = name; }
 
     std::string title;
     std::vector<std::string> images;
     std::vector<bool> enabledChanges;
     std::map<int, std::string> itemTitles;
     std::map<int, bool> hiddenItems;
+    std::map<int, bool> enabledItems;
+    std::map<int, std::string> itemImages;
     Delegate delegate;
 };
 
@@ -120,7 +124,7 @@ public:
     bool openURL(const std::string& url) override {
         std::lock_guard lock(mutex);
         opened.push_back(url);
-        return true;
+        return opens;
     }
     std::vector<std::string> openedURLs() {
         std::lock_guard lock(mutex);
@@ -137,6 +141,7 @@ public:
     std::mutex mutex;
     std::vector<platform::RunningApplication> applications;
     std::vector<std::string> opened;
+    bool opens = true;  // whether a browser "opens"
 };
 
 class FakePowerEvents : public platform::PowerEvents {

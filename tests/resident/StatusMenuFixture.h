@@ -27,6 +27,7 @@ protected:
             },
             calls.recorder<bool>("performLogout"),
             calls.recorder<>("settingScheduleCheckUserRereshToken"),
+            [this] { return synchronizing; },
         });
     }
 
@@ -40,6 +41,7 @@ protected:
     std::string statusLine() { return statusItem->itemTitles[1]; }
 
     CallLog calls;
+    bool synchronizing = false;  // what the menu hears of a running synchronization
     std::shared_ptr<StatusProgress> progress;
     std::shared_ptr<StatusMenuController> menu;
 };

@@ -6,6 +6,8 @@
 
 #include "StatusMenuFixture.h"
 #include "foundation/ConfigKeys.h"
+#include "foundation/Localization.h"
+#include "platform/UserNotificationCenter.h"
 #include "resident/ResidentNames.h"
 
 namespace tavo::test {
@@ -78,7 +80,7 @@ TEST_F(StatusMenuTest, SignedInEveryEntryShowsWithTheAccountLine) {
     for (int tag = kMenuTagAccountInfo; tag < kMenuTagUpdate; ++tag)
         EXPECT_FALSE(statusItem->hiddenItems[tag]) << "tag " << tag;
     EXPECT_TRUE(statusItem->hiddenItems[kMenuTagUpdate]);  // no optional update offered
-    EXPECT_EQ(statusLine(), std::string("Lovelace Ada\n") + kMail);
+    EXPECT_EQ(statusLine(), std::string("Ada Lovelace\n") + kMail);
     EXPECT_EQ(statusItem->image(), kStatusIconLogin);
     EXPECT_EQ(windows->signInWindows, 0);
 }
@@ -87,8 +89,8 @@ TEST_F(StatusMenuTest, TheAccountLineFollowsTheServersNameAndStoresItEncrypted) 
     signInWithStoredName("Byron", "Augusta");
     menu->menuWillOpen();
     settle();
-    EXPECT_EQ(statusLine(), std::string("Byron Augusta\n") + kMail);  // at once, from the file
-    ASSERT_TRUE(waitFor([&] { return statusLine() == std::string("Lovelace Ada\n") + kMail; }))
+    EXPECT_EQ(statusLine(), std::string("Augusta Byron\n") + kMail);  // at once, from the file
+    ASSERT_TRUE(waitFor([&] { return statusLine() == std::string("Ada Lovelace\n") + kMail; }))
         << statusLine();
     EXPECT_EQ(stored(kConfigLastName), "Lovelace");
     EXPECT_EQ(stored(kConfigFirstName), "Ada");
@@ -176,7 +178,7 @@ TEST_F(StatusMenuTest, LogoutAsksFirst) {
     statusItem->delegate.itemActivated(kMenuTagLogout);
     EXPECT_TRUE(calls.all().empty());
     ASSERT_EQ(windows->confirmations.size(), 1u);
-    EXPECT_EQ(windows->confirmations[0], "Do you want to log out?");
+    EXPECT_EQ(windows->confirmations[0], localized("Logout confirm"));
 
     windows->confirmAnswer = platform::kDialogResultCode;  // Log Out
     statusItem->delegate.itemActivated(kMenuTagLogout);
@@ -186,7 +188,12 @@ TEST_F(StatusMenuTest, LogoutAsksFirst) {
 TEST_F(StatusMenuTest, TheVersionEntryShowsTheShortVersion) {
     menu->menuItemActivated(kMenuTagShowVersion);
     ASSERT_EQ(windows->alerts.size(), 1u);
-    EXPECT_EQ(windows->alerts[0], "Ver. " + platform::Bundle::mainBundle()->shortVersion());
+    const auto bundle = platform::Bundle::mainBundle();
+    const std::string version = "Ver. " + bundle->shortVersion();
+    EXPECT_EQ(
+        windows->alerts[0],
+        (bundle->version().empty() ? version : version + " (build " + bundle->version() + ")") +
+            "\n" + localized("Service name"));
 }
 
 TEST_F(StatusMenuTest, TheSynchronizeEntryAsksForAManualRun) {
@@ -197,6 +204,49 @@ TEST_F(StatusMenuTest, TheSynchronizeEntryAsksForAManualRun) {
                   "startSynchronization Skip manual performing font synchronization because of "
                   "already running | Perfroming font synchronization at manual | Manual "
                   "performing font synchronization"}));
+}
+
+TEST_F(StatusMenuTest, TheSynchronizeEntryShowsARunningSynchronization) {
+    signInWithStoredName("Lovelace", "Ada");
+    menu->menuWillOpen();
+    settle();
+    EXPECT_TRUE(statusItem->enabledItems[kMenuTagSyncFont]);
+    EXPECT_EQ(statusItem->itemImages[kMenuTagSyncFont], "");
+    menu->menuDidClose();
+
+    // Chosen: at once disabled, with the working image.
+    menu->menuItemActivated(kMenuTagSyncFont);
+    EXPECT_FALSE(statusItem->enabledItems[kMenuTagSyncFont]);
+    EXPECT_EQ(statusItem->itemImages[kMenuTagSyncFont], "QXRStatusBarItemIconworking_1");
+
+    // Each opening shows what runs.
+    synchronizing = true;
+    menu->menuWillOpen();
+    settle();
+    EXPECT_FALSE(statusItem->enabledItems[kMenuTagSyncFont]);
+    menu->menuDidClose();
+    synchronizing = false;
+    menu->menuWillOpen();
+    settle();
+    EXPECT_TRUE(statusItem->enabledItems[kMenuTagSyncFont]);
+    EXPECT_EQ(statusItem->itemImages[kMenuTagSyncFont], "");
+    menu->menuDidClose();
+}
+
+TEST_F(StatusMenuTest, APageNoBrowserOpensIsToldWithItsAddress) {
+    auto notifications = std::make_shared<RecordingUserNotifications>();
+    platform::UserNotificationCenter::setDefaultCenter(notifications);
+    signInWithStoredName("Lovelace", "Ada");
+    workspace->opens = false;
+    menu->menuItemActivated(kMenuTagFontPage);
+    ASSERT_TRUE(waitFor([&] { return !notifications->all().empty(); }));
+    menu->helppage();
+    ASSERT_TRUE(waitFor([&] { return notifications->all().size() == 2; }));
+    platform::UserNotificationCenter::setDefaultCenter(nullptr);
+    const auto told = notifications->all();
+    EXPECT_EQ(told[0].subtitle, localized("No browser opened"));
+    EXPECT_EQ(told[0].informativeText, service.apiUrl() + "/pages/font-list");
+    EXPECT_EQ(told[1].informativeText, service.apiUrl() + "/pages/help");
 }
 
 TEST_F(StatusMenuTest, AfterSignInTheMenuFollowsTheAccount) {

@@ -1,7 +1,9 @@
 #include "GuiTestSupport.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
@@ -57,6 +59,11 @@ void answerNextModal(ModalAnswer* answer, int buttonIndex) {
         timer->deleteLater();
         answer->text = box->text().toStdString();
         answer->informativeText = box->informativeText().toStdString();
+        answer->icon = box->icon();
+        if (box->defaultButton())
+            answer->defaultButton = box->defaultButton()->text().toStdString();
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            answer->informativeWidth = label->width();
         const auto buttons = box->buttons();
         // The order the box was built in, whatever order the style lays out.
         std::vector<QAbstractButton*> ordered;

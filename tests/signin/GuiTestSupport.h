@@ -32,6 +32,9 @@ struct ModalAnswer {
     std::string text;
     std::string informativeText;
     std::vector<std::string> buttons;
+    std::string defaultButton;
+    int icon = 0;              // a QMessageBox::Icon
+    int informativeWidth = 0;  // the informative text's width in pixels
     bool answered = false;
 };
 void answerNextModal(ModalAnswer* answer, int buttonIndex);

@@ -197,7 +197,10 @@ TEST_F(SignInWindowTest, WindowClosedWhileARequestRunsIsGoneQuietly) {
 
 TEST_F(SignInWindowTest, LinksOpenTheServicePagesInTheBrowser) {
     openWindow();
-    EXPECT_EQ(button("PasswordResetButton")->text(), text("Here"));
+    // Each link says where it leads.
+    EXPECT_EQ(button("PasswordResetButton")->text(), text("Reset password link"));
+    EXPECT_EQ(button("NotAccountButton")->text(), text("Create account link"));
+    EXPECT_NE(button("PasswordResetButton")->text(), button("NotAccountButton")->text());
     click("PasswordResetButton");
     ASSERT_TRUE(waitUntil([&] { return workspace->urls().size() == 1; }));
     click("NotAccountButton");
@@ -211,6 +214,45 @@ TEST_F(SignInWindowTest, LinksOpenTheServicePagesInTheBrowser) {
     ASSERT_TRUE(waitUntil([&] { return label("ErrorMessageLabel")->isVisible(); }));
     EXPECT_EQ(label("ErrorMessageLabel")->text(), text(signin::kNetworkErrorText));
     EXPECT_EQ(workspace->urls().size(), 2u);
+}
+
+TEST_F(SignInWindowTest, TheWindowStaysPutAcrossPagesAndClosesByEscOrItsButton) {
+    openWindow();
+    window->move(300, 200);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    const int top = window->pos().y();
+    const int centre = window->pos().x() + window->width() / 2;
+    auto expectInPlace = [&](const char* where) {
+        SCOPED_TRACE(where);
+        EXPECT_EQ(window->pos().y(), top);
+        EXPECT_NEAR(window->pos().x() + window->width() / 2, centre, 1);
+        EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    };
+    const QSize firstSize = window->size();
+    signInWith(kLimitMail, kPassword);
+    ASSERT_TRUE(waitForPage(signin::kSegueThirdUnitNgDialog));
+    ASSERT_NE(window->size(), firstSize);  // the page has a size of its own
+    expectInPlace("device page");
+    click("NextButton");
+    ASSERT_TRUE(waitForPage(signin::kSegueLogin));
+    expectInPlace("back on the first page");
+
+    // Esc closes the window as Ctrl+W does.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(element<QLineEdit>("MailAdreesTextField"), Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+
+    // The completion page closes by its own button.
+    openWindow();
+    signInWith(kMail, kPassword);
+    ASSERT_TRUE(waitForPage(signin::kSegueLoginCompletion));
+    ASSERT_NE(button("CloseButton"), nullptr);
+    EXPECT_EQ(button("CloseButton")->text(), text("Close"));
+    click("CloseButton");
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_FALSE(sessionState.isWindowAppear(kWindowAppearLoginCompletion));
+    EXPECT_TRUE(workspace->urls().empty());
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 #include "GuiTestSupport.h"
@@ -120,6 +122,29 @@ protected:
     NotificationCenter::Token observer = 0;
 };
 
+TEST_F(TrayAndSignInTest, AClickSignedOutOpensTheWindowWithTheKeyboardInTheAddressField) {
+    Q_EMIT tray->trayIcon()->activated(QSystemTrayIcon::Trigger);
+    QCoreApplication::processEvents();
+    // No empty menu pops up to hold the keyboard.
+    EXPECT_FALSE(tray->menu()->isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    auto* window = windows->signInWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    auto* field = element<QLineEdit>("MailAdreesTextField");
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ada@"));
+    EXPECT_EQ(field->text(), QStringLiteral("ada@"));
+
+    // A second click while it is open brings the same window forward, again
+    // without a menu.
+    Q_EMIT tray->trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(tray->menu()->isVisible());
+    EXPECT_EQ(windows->signInWindow(), window);
+    EXPECT_TRUE(window->isVisible());
+}
+
 TEST_F(TrayAndSignInTest, SigningInFromTheMenuBringsTheAccountIntoTheMenu) {
     // Signed out: the menu opens empty and brings up the sign-in window.
     openMenu();
@@ -152,7 +177,7 @@ TEST_F(TrayAndSignInTest, SigningInFromTheMenuBringsTheAccountIntoTheMenu) {
                                 kMenuTagSyncFont, kMenuTagNoticeInfo, kMenuTagShowVersion,
                                 kMenuTagHelpURL, kMenuTagLogout}));
     ASSERT_TRUE(waitUntil([&] {
-        return tray->statusLine()->text() == QStringLiteral("Lovelace Ada\n") + kMail;
+        return tray->statusLine()->text() == QStringLiteral("Ada Lovelace\n") + kMail;
     })) << tray->statusLine()->text().toStdString();
     closeMenu();
 

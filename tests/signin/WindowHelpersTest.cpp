@@ -154,6 +154,11 @@ TEST(AlertUtilTest, ButtonsAnswerInTheirOrder) {
     EXPECT_EQ(AlertUtil::runModalWithErrorMessage("Sure?", "Logout confirm"),
               platform::kDialogResultCode + 1);
     EXPECT_EQ(second.buttons, (std::vector<std::string>{localized("Logout"), localized("Cancel")}));
+    // The log-out question: its icon, Cancel as the safe default, and room
+    // for its text.
+    EXPECT_EQ(second.icon, QMessageBox::Question);
+    EXPECT_EQ(second.defaultButton, localized("Cancel"));
+    EXPECT_GE(second.informativeWidth, 300);
 
     ModalAnswer plain;
     answerNextModal(&plain, 0);

@@ -1,8 +1,11 @@
 #include "platform/linux/SandboxFontconfig.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <system_error>
+#include <vector>
 
 #include "foundation/FileUtil.h"
 #include "foundation/Log.h"
@@ -17,6 +20,10 @@ namespace tavo::platform {
 namespace {
 
 constexpr const char* kSystemFonts = "/usr/share/fonts";
+constexpr const char* kSystemRules = "/etc/fonts/conf.d";
+// The one system rule file that reads the real home's configuration.
+constexpr const char* kUserRules = "50-user.conf";
+constexpr const char* kSystemRulesVariable = "TAVO_FONTCONFIG_SYSTEM_RULES";
 
 std::mutex& installMutex() {
     static std::mutex m;
@@ -33,6 +40,24 @@ std::string dirElement(const std::string& folder) {
     return "  <dir>" + RejectListFile::escapeXml(folder) + "</dir>\n";
 }
 
+std::string includeElement(const std::string& path) {
+    return "  <include ignore_missing=\"yes\">" + RejectListFile::escapeXml(path) + "</include>\n";
+}
+
+// The rule files of the system's configuration folder, in the order
+// fontconfig reads them.
+std::vector<std::string> ruleFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".conf") == 0)
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 }  // namespace
 
 std::string SandboxFontconfig::configPath(const std::string& root) {
@@ -44,7 +69,7 @@ std::string SandboxFontconfig::cacheDirectory(const std::string& root) {
 }
 
 std::string SandboxFontconfig::render(const std::string& root, const std::string& home,
-                                      bool systemFonts) {
+                                      bool systemFonts, const std::string& systemRules) {
     const Layout layout = Layout::linuxLayout().rootedAt(root);
     const std::string userFonts = (fs::path(home) / layout.userFontLinks).parent_path().string();
     const std::string confD = home + "/" + layout.userFontConfig;
@@ -58,7 +83,23 @@ std::string SandboxFontconfig::render(const std::string& root, const std::string
     out += dirElement(layout.machineFonts);
     if (systemFonts)
         out += dirElement(kSystemFonts);
-    out += "  <include ignore_missing=\"yes\">" + RejectListFile::escapeXml(confD) + "</include>\n";
+    if (!systemRules.empty()) {
+        // The system's rules (family aliases, hinting...), with the sandbox
+        // user's conf.d where the real user's configuration would come.
+        bool userIncluded = false;
+        for (const std::string& name : ruleFiles(systemRules)) {
+            if (name >= kUserRules && !userIncluded) {
+                out += includeElement(confD);
+                userIncluded = true;
+            }
+            if (name != kUserRules)
+                out += includeElement(systemRules + "/" + name);
+        }
+        if (!userIncluded)
+            out += includeElement(confD);
+    } else {
+        out += includeElement(confD);
+    }
     out += "  <cachedir>" + RejectListFile::escapeXml(cacheDirectory(root)) + "</cachedir>\n";
     out += "</fontconfig>\n";
     return out;
@@ -68,7 +109,9 @@ bool SandboxFontconfig::install(const std::string& root, bool systemFonts) {
     const std::string home =
         Layout::linuxLayout().rootedAt(root).usersHomes + "/" + SystemInfo::loginName();
     const std::string path = configPath(root);
-    const std::string content = render(root, home, systemFonts);
+    const char* rules = std::getenv(kSystemRulesVariable);
+    const std::string content =
+        render(root, home, systemFonts, rules && std::string(rules) == "1" ? kSystemRules : "");
     Error error;
     for (const std::string& folder : {FileUtil::parentPath(path), cacheDirectory(root)}) {
         if (!FileUtil::createDirectories(folder, &error)) {

@@ -17,6 +17,13 @@ namespace tavo::platform {
 // and writes its caches only to <root>/var/cache/fontconfig: no <cachedir>
 // outside the sandbox, so neither the real home's ~/.cache/fontconfig nor
 // /var/cache/fontconfig is ever written.
+//
+// Without the system's rules fontconfig knows no family aliases ("sans-serif"
+// then matches any face). A sandbox meant to be looked at (the demo) sets
+// TAVO_FONTCONFIG_SYSTEM_RULES=1: the rule files of /etc/fonts/conf.d are
+// read too, all but the one that reads the real home's configuration, whose
+// place the sandbox user's conf.d takes. Tests leave it unset and stay
+// independent of the machine's configuration.
 class SandboxFontconfig {
 public:
     // <root>/etc/fonts/fonts.conf
@@ -25,8 +32,9 @@ public:
     static std::string cacheDirectory(const std::string& root);
 
     // The configuration for root and the sandbox home of the current user there.
+    // systemRules: a folder of rule files to read as well (none when empty).
     static std::string render(const std::string& root, const std::string& home,
-                              bool systemFonts = true);
+                              bool systemFonts = true, const std::string& systemRules = {});
 
     // Writes the configuration (atomically, only when its content changes),
     // creates the sandbox folders it names, and sets FONTCONFIG_FILE to it for

@@ -42,21 +42,27 @@ TrayStatusItem::TrayStatusItem(Options options)
       self_(std::make_shared<TrayStatusItem*>(this)) {
     buildMenu();
     icon_->setIcon(imageNamed(kInitialImage));
-    icon_->setContextMenu(menu_.get());
+    // No context menu of the tray's own: both buttons come here, so that
+    // the delegate hears every click before anything pops up and a menu
+    // with nothing to show never takes the keyboard.
     QObject::connect(icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
                      [this](QSystemTrayIcon::ActivationReason reason) {
-                         if (reason == QSystemTrayIcon::Trigger)
+                         // A click soon after another arrives as a double
+                         // click: it opens the menu all the same.
+                         if (reason == QSystemTrayIcon::Trigger ||
+                             reason == QSystemTrayIcon::DoubleClick ||
+                             reason == QSystemTrayIcon::Context)
                              onTrayClicked();
                      });
     // The delegate may replace itself from inside a call: call a copy.
     QObject::connect(menu_.get(), &QMenu::aboutToShow, menu_.get(), [this] {
+        if (openingFromClick_)
+            return;  // the click has told the delegate already
+        menuOpen_ = true;
         if (auto call = delegate_.menuWillOpen)
             call();
     });
-    QObject::connect(menu_.get(), &QMenu::aboutToHide, menu_.get(), [this] {
-        if (auto call = delegate_.menuDidClose)
-            call();
-    });
+    QObject::connect(menu_.get(), &QMenu::aboutToHide, menu_.get(), [this] { tellClosed(); });
     showInTrayOrWait();
 }
 
@@ -162,10 +168,52 @@ void TrayStatusItem::setItemHidden(int tag, bool hidden) {
         entry->setVisible(!hidden);
 }
 
-void TrayStatusItem::onTrayClicked() {
-    if (!enabled_ || menu_->isVisible())
+void TrayStatusItem::setItemEnabled(int tag, bool enabled) {
+    if (QAction* entry = action(tag))
+        entry->setEnabled(enabled && enabled_);
+}
+
+void TrayStatusItem::setItemImage(int tag, const std::string& imageName) {
+    if (QAction* entry = action(tag))
+        entry->setIcon(imageName.empty() ? QIcon() : imageNamed(imageName));
+}
+
+void TrayStatusItem::tellClosed() {
+    if (!menuOpen_)
         return;
+    menuOpen_ = false;
+    if (auto call = delegate_.menuDidClose)
+        call();
+}
+
+bool TrayStatusItem::hasVisibleEntry() const {
+    const auto actions = menu_->actions();
+    return std::any_of(actions.begin(), actions.end(),
+                       [](QAction* entry) { return !entry->isSeparator() && entry->isVisible(); });
+}
+
+void TrayStatusItem::onTrayClicked() {
+    if (!enabled_)
+        return;
+    // A menu believed open (a pop-up the desktop never drew, or one left
+    // open) closes first: every click opens the menu afresh at the cursor.
+    if (menu_->isVisible())
+        menu_->hide();
+    tellClosed();
+    menuOpen_ = true;
+    if (auto call = delegate_.menuWillOpen)
+        call();
+    // The delegate may have shown a window instead and hidden every entry:
+    // then nothing pops up, and the window keeps the keyboard.
+    if (!menuOpen_ || !enabled_ || !hasVisibleEntry()) {
+        tellClosed();
+        return;
+    }
+    openingFromClick_ = true;
     menu_->popup(QCursor::pos());
+    openingFromClick_ = false;
+    if (!menu_->isVisible())
+        tellClosed();
 }
 
 bool TrayStatusItem::trayAvailable() const {

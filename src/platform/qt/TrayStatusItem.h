@@ -21,9 +21,9 @@ namespace tavo::platform {
 
 // The status item as an icon in the desktop's tray with its menu. Entries
 // 1 to 9 carry their tag on the QAction; entry 1 is the status line (two
-// lines of text, not clickable). Right click opens the menu through the
-// tray, a left click opens the same menu at the cursor, since many panels
-// send only that.
+// lines of text, not clickable). Either click opens the menu at the cursor
+// (many panels send only a left click); when the delegate leaves no entry
+// to show (it opened a window instead), no menu pops up.
 //
 // At login the panel often starts after the application: while the desktop
 // has no tray, the item keeps its state and looks again every few seconds,
@@ -51,6 +51,8 @@ public:
     void setEnabled(bool enabled) override;
     void setItemTitle(int tag, const std::string& title) override;
     void setItemHidden(int tag, bool hidden) override;
+    void setItemEnabled(int tag, bool enabled) override;
+    void setItemImage(int tag, const std::string& imageName) override;
 
     // What the item shows, for tests and screenshots.
     QMenu* menu() const { return menu_.get(); }
@@ -75,6 +77,9 @@ private:
     void scheduleLook();
     void showInTray();
     void onTrayClicked();
+    // Tells the delegate once that the menu it heard open is closed.
+    void tellClosed();
+    bool hasVisibleEntry() const;
 
     Options options_;
     std::unique_ptr<QMenu> menu_;
@@ -84,6 +89,9 @@ private:
     std::string image_;
     bool enabled_ = true;
     bool inTray_ = false;
+    // The delegate has heard the menu open and not yet close.
+    bool menuOpen_ = false;
+    bool openingFromClick_ = false;
     int looks_ = 0;
     std::shared_ptr<Timer> retryTimer_;
     // Callbacks of timers hold it weakly: they may fire after the item is gone.

@@ -1,6 +1,8 @@
 #include "platform/qt/widgets/AlertUtil.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -12,6 +14,9 @@
 namespace tavo::widgets {
 
 namespace {
+
+constexpr int kConfirmTextWidth = 360;
+constexpr int kLogoSize = 64;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -67,6 +72,15 @@ void AlertUtil::runModalWithMessage(const std::string& message, const std::strin
     runSimple(QMessageBox::Information, message, title);
 }
 
+void AlertUtil::runAboutBox(const std::string& message, const std::string& title,
+                            const QIcon& logo) {
+    QPointer<QMessageBox> box = makeBox(frontWindow(nullptr), QMessageBox::NoIcon, message, title);
+    box->setIconPixmap(logo.pixmap(kLogoSize, kLogoSize));
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setDefaultButton(QMessageBox::Ok);
+    runModal(box);
+}
+
 void AlertUtil::runModalWithError(const std::string& message, const std::string& title) {
     runSimple(QMessageBox::Critical, message, title);
 }
@@ -88,7 +102,20 @@ int AlertUtil::runModalWithSelectMessage(const std::string& message, const std::
 
 int AlertUtil::runModalWithErrorMessage(const std::string& message, const std::string& title,
                                         QWidget* parentWindow) {
-    return runModalWithSelectMessage(message, title, "Logout", "Cancel", parentWindow);
+    // A question whose safe answer, Cancel, is the default; wide enough that
+    // a sentence or two do not wrap word by word.
+    QPointer<QMessageBox> box =
+        makeBox(frontWindow(parentWindow), QMessageBox::Question, message, title);
+    if (parentWindow)
+        box->setWindowModality(Qt::WindowModal);
+    QPushButton* logout = box->addButton(qs(localized("Logout")), QMessageBox::AcceptRole);
+    QPushButton* cancel = box->addButton(qs(localized("Cancel")), QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    if (auto* text = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        text->setMinimumWidth(kConfirmTextWidth);
+    cancel->setFocus();
+    return runModal(box, logout) ? platform::kDialogResultCode : platform::kDialogResultCode + 1;
 }
 
 }  // namespace tavo::widgets

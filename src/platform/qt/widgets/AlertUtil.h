@@ -2,6 +2,7 @@
 
 #include <string>
 
+class QIcon;
 class QWidget;
 
 namespace tavo::widgets {
@@ -14,6 +15,9 @@ public:
     // The title as the alert's text, the message as its informative text,
     // one default button.
     static void runModalWithMessage(const std::string& message, const std::string& title);
+    // The same with the application's logo instead of an icon.
+    static void runAboutBox(const std::string& message, const std::string& title,
+                            const QIcon& logo);
     // The same in the critical style.
     static void runModalWithError(const std::string& message, const std::string& title);
     // Two buttons titled by the localized texts of the keys, the first the
@@ -24,7 +28,7 @@ public:
                                          const std::string& primaryKey,
                                          const std::string& secondaryKey,
                                          QWidget* parentWindow = nullptr);
-    // The same with the buttons "Logout" and "Cancel".
+    // A question with the buttons "Logout" and "Cancel", Cancel the default.
     static int runModalWithErrorMessage(const std::string& message, const std::string& title,
                                         QWidget* parentWindow = nullptr);
 };

@@ -28,7 +28,10 @@ void applyButtons(QWidget* window) {
     flags.setFlag(Qt::WindowCloseButtonHint, !hidden && isSet(window, kCloseEnabled, true));
     flags.setFlag(Qt::WindowMinimizeButtonHint,
                   !hidden && isSet(window, kMiniaturizeEnabled, true));
-    flags.setFlag(Qt::WindowMaximizeButtonHint, !hidden && isSet(window, kZoomEnabled, true));
+    // A window of pages has the size of its page: it cannot be maximized.
+    const bool resizable = !qobject_cast<FlowWindow*>(window);
+    flags.setFlag(Qt::WindowMaximizeButtonHint,
+                  resizable && !hidden && isSet(window, kZoomEnabled, true));
     if (flags == window->windowFlags())
         return;
     // New flags re-create the native window and hide it.

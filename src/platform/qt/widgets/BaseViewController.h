@@ -40,6 +40,9 @@ public:
     void loadView();
     void disappear();
     bool isViewLoaded() const { return loaded_; }
+    // Gives the keyboard to the field a user types in first; nothing for a
+    // page without one.
+    virtual void focusFirstField() {}
 
 protected:
     // The page is in its window: set texts, window title and buttons.

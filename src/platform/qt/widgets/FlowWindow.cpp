@@ -9,7 +9,10 @@
 
 namespace tavo::widgets {
 
-FlowWindow::FlowWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+FlowWindow::FlowWindow(QWidget* parent)
+    // Its size follows its page: no maximize button, from the start.
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint) {
     layout_ = new QVBoxLayout(this);
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSizeConstraint(QLayout::SetFixedSize);
@@ -50,6 +53,11 @@ void FlowWindow::setContentViewController(BaseViewController* page) {
     QPointer<BaseViewController> previous = content_;
     if (page == previous)
         return;
+    // A shown window keeps its top edge and its horizontal centre while it
+    // takes the new page's size, rather than jumping at each page.
+    const bool placed = isVisible() && previous;
+    const QPoint topLeft = pos();
+    const int previousWidth = width();
     content_ = page;
     if (page) {
         page->setParent(this);
@@ -62,6 +70,10 @@ void FlowWindow::setContentViewController(BaseViewController* page) {
     }
     if (page)
         page->loadView();
+    if (placed) {
+        layout_->activate();
+        move(topLeft.x() + (previousWidth - width()) / 2, topLeft.y());
+    }
     if (previous) {
         previous->disappear();
         previous->deleteLater();

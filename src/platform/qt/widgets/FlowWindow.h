@@ -17,7 +17,8 @@ class KeyEventView;
 // One top-level window whose content page is replaced in place, as the
 // pages of a storyboard follow each other. Pages are made on demand by the
 // factories registered under their identifiers; the window owns them.
-// Ctrl+W closes it. Closing or destroying the window lets its page
+// Ctrl+W and Esc close it; while pages change it keeps its top edge.
+// Closing or destroying the window lets its page
 // disappear. Main thread only.
 class FlowWindow : public QWidget {
     Q_OBJECT

@@ -7,9 +7,12 @@
 namespace tavo::widgets {
 
 KeyEventView::KeyEventView(QWidget* window) : QObject(window) {
-    shortcut_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), window);
-    shortcut_->setContext(Qt::WindowShortcut);
-    connect(shortcut_, &QShortcut::activated, window, [window] { window->close(); });
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+        auto* shortcut = new QShortcut(keys, window);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, window, [window] { window->close(); });
+    }
 }
 
 }  // namespace tavo::widgets

@@ -2,12 +2,11 @@
 
 #include <QObject>
 
-class QShortcut;
 class QWidget;
 
 namespace tavo::widgets {
 
-// Ctrl+W closes the window it is attached to, whichever of its widgets has
+// Ctrl+W and Esc close the window it is attached to, whichever of its widgets has
 // the focus; every other key goes the normal way.
 class KeyEventView : public QObject {
     Q_OBJECT
@@ -15,9 +14,6 @@ class KeyEventView : public QObject {
 public:
     // Attaches to window (which owns it).
     explicit KeyEventView(QWidget* window);
-
-private:
-    QShortcut* shortcut_;
 };
 
 }  // namespace tavo::widgets
