@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
@@ -13,7 +14,7 @@ namespace {
 
 constexpr int kFirstDisplay = 91;
 constexpr int kLastDisplay = 160;
-constexpr int kStartMs = 10000;
+constexpr int kStartMs = 30000;
 
 std::unique_ptr<QProcess> server;
 std::unique_ptr<QProcess> windowManager;
@@ -24,6 +25,17 @@ QString display;
 bool displayInUse(int number) {
     return QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
            QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number));
+}
+
+// Whether the lock file of display number names the process: two test
+// programs may pick the same free number at once, and only one server wins.
+bool ownsDisplay(int number, qint64 pid) {
+    QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(number));
+    if (!lock.open(QIODevice::ReadOnly))
+        return false;
+    bool ok = false;
+    const qint64 owner = QString::fromLatin1(lock.readAll()).trimmed().toLongLong(&ok);
+    return ok && owner == pid;
 }
 
 // Polls until ready holds or the time is up.
@@ -85,7 +97,8 @@ std::string RealDisplay::start() {
         }
         const bool up = pollUntil([&] {
             return server->state() != QProcess::Running ||
-                   QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number));
+                   (ownsDisplay(number, server->processId()) &&
+                    QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)));
         });
         if (up && server->state() == QProcess::Running) {
             display = name;
