@@ -65,8 +65,8 @@ Layout Layout::current() {
 
 Layout Layout::rootedAt(const std::string& root) const {
     Layout l = *this;
-    for (std::string* place : {&l.applicationRoot, &l.autostartEntry, &l.usersHomes,
-                               &l.machineFonts, &l.systemFonts})
+    for (std::string* place :
+         {&l.applicationRoot, &l.autostartEntry, &l.usersHomes, &l.machineFonts, &l.systemFonts})
         *place = root + *place;
     l.sandboxRoot = root;
     return l;

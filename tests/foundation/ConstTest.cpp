@@ -36,7 +36,8 @@ TEST_F(ConstTest, UserPlacesLieInTheHomeFolder) {
     EXPECT_EQ(*Const::getLogModeSettingFilePath(), area + "/.debug.ini");
     EXPECT_EQ(*Const::applicationDownloadFontTempolaryDirectoryPath(), area + "/Download Font");
     EXPECT_EQ(*Const::applicationUpdateFilePathWithVersion("3"), area + "/TAVO-Ver3.zip");
-    EXPECT_EQ(*Const::userFontDirectoryPath("bob"), sandbox.path("/home/bob/.local/share/Oskavelle/TAVO/Fonts"));
+    EXPECT_EQ(*Const::userFontDirectoryPath("bob"),
+              sandbox.path("/home/bob/.local/share/Oskavelle/TAVO/Fonts"));
     EXPECT_EQ(Const::appConfigDir("bob"), sandbox.path("/home/bob/.local/share/Oskavelle/TAVO"));
     EXPECT_EQ(Const::applicationLaunchAgentPlistPath(),
               sandbox.path("/etc/xdg/autostart/oskavelle.TAVO.desktop"));
@@ -52,7 +53,7 @@ TEST_F(ConstTest, EveryUsersFontFoldersAndFiles) {
     auto fonts = Const::allUserFontDirectoryPaths();
     std::sort(fonts.begin(), fonts.end());
     EXPECT_EQ(fonts, (std::vector<std::string>{*Const::userFontDirectoryPath("alice"),
-                                                *Const::userFontDirectoryPath("bob")}));
+                                               *Const::userFontDirectoryPath("bob")}));
 
     Sandbox::writeFile(*Const::applicationFontPlistPath("alice"), "x");
     Sandbox::writeFile(*Const::applicationConfigPlistPath("alice"), "x");
@@ -65,10 +66,13 @@ TEST_F(ConstTest, EveryUsersFontFoldersAndFiles) {
 TEST(ConstUserAgent, ParsesTheVersionReport) {
     const std::string version = Const::getCurrentAppVersion();
     EXPECT_EQ(Const::userAgent(""), "TAVO/" + version + " (Mac 0.0)");
-    EXPECT_EQ(Const::userAgent("ProductName:\tmacOS\nProductVersion:\t10.15.7\nBuildVersion:\t19H2\n"),
-              "TAVO/" + version + " (Mac 10.15.7.19H2)");
-    EXPECT_EQ(Const::userAgent("ProductName:\t\tDebian GNU/Linux\nProductVersion:\t\t12\nBuildVersion:\t6.1.0-18-amd64"),
+    EXPECT_EQ(
+        Const::userAgent("ProductName:\tmacOS\nProductVersion:\t10.15.7\nBuildVersion:\t19H2\n"),
+        "TAVO/" + version + " (Mac 10.15.7.19H2)");
+    EXPECT_EQ(Const::userAgent("ProductName:\t\tDebian "
+                               "GNU/Linux\nProductVersion:\t\t12\nBuildVersion:\t6.1.0-18-amd64"),
               "TAVO/" + version + " (Mac 12.6.1.0-18-amd64)");
     // Without the tab the whole line counts, as the report's parser always did.
-    EXPECT_EQ(Const::userAgent("ProductVersion: 14.1"), "TAVO/" + version + " (Mac ProductVersion: 14.1.0)");
+    EXPECT_EQ(Const::userAgent("ProductVersion: 14.1"),
+              "TAVO/" + version + " (Mac ProductVersion: 14.1.0)");
 }
