@@ -137,11 +137,10 @@ void ThirdUnitNgDialogViewController::fillRow(int row) {
     // The theme's colours: readable on a dark theme as on a light one.
     const QBrush textColour =
         palette().brush(active ? QPalette::Active : QPalette::Disabled, QPalette::Text);
-    const DeviceEntry* device = row < static_cast<int>(devices_.size()) ? &devices_[row] : nullptr;
-    const std::pair<int, std::string> cells[] = {
-        {kNameColumn, device ? device->hostname : deviceNameArray_[row]},
-        {kUserColumn, device ? device->osUserName : std::string()},
-        {kSystemColumn, device ? device->system : std::string()}};
+    const DeviceEntry& device = devices_[row];  // set with the name array, row for row
+    const std::pair<int, std::string> cells[] = {{kNameColumn, device.hostname},
+                                                 {kUserColumn, device.osUserName},
+                                                 {kSystemColumn, device.system}};
     for (const auto& [column, value] : cells) {
         auto* cell = new QTableWidgetItem(QString::fromStdString(value));
         cell->setForeground(textColour);

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "RealDisplay.h"
+#include "TrayAppEnvironment.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/MainQueue.h"
 #include "foundation/SerialQueue.h"
@@ -84,16 +85,8 @@ protected:
         tray = std::make_shared<platform::TrayStatusItem>();
         windows = std::make_shared<signin::SignInWindows>(client, sessionState, workspace);
         program = std::make_shared<ProgramController>(client, sessionState);
-        AppEnvironment env;
-        env.apiClient = &client;
-        env.sessionState = &sessionState;
-        env.programController = program;
-        env.fontController = FontManagementController::create(client, fontManager);
-        env.workspace = workspace;
-        env.fontManager = fontManager;
-        env.statusItem = tray;
-        env.windows = windows;
-        delegate = std::make_shared<AppDelegate>(std::move(env));
+        delegate = std::make_shared<AppDelegate>(trayAppEnvironment(
+            client, sessionState, program, workspace, fontManager, tray, windows));
         delegate->statusMenu().setStatusItem();
         ASSERT_TRUE(waitFor([&] {
             return tray->isInTray() && tray->trayIcon()->geometry().isValid() &&

@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include "GuiTestSupport.h"
+#include "TrayAppEnvironment.h"
 #include "fonts/FontManagementController.h"
 #include "foundation/Const.h"
 #include "foundation/MainQueue.h"
@@ -52,16 +53,8 @@ protected:
         tray = std::make_shared<platform::TrayStatusItem>(options);
         windows = std::make_shared<signin::SignInWindows>(client, sessionState, workspace);
         program = std::make_shared<ProgramController>(client, sessionState);
-        AppEnvironment env;
-        env.apiClient = &client;
-        env.sessionState = &sessionState;
-        env.programController = program;
-        env.fontController = FontManagementController::create(client, fontManager);
-        env.workspace = workspace;
-        env.fontManager = fontManager;
-        env.statusItem = tray;
-        env.windows = windows;
-        delegate = std::make_shared<AppDelegate>(std::move(env));
+        delegate = std::make_shared<AppDelegate>(trayAppEnvironment(
+            client, sessionState, program, workspace, fontManager, tray, windows));
         // What start-up does for the menu and the sign-in.
         delegate->statusMenu().setStatusItem();
         observer = NotificationCenter::defaultCenter().addObserver(
