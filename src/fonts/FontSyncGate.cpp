@@ -15,8 +15,20 @@ FontSyncGate::Hold& FontSyncGate::Hold::operator=(Hold&& other) noexcept {
 }
 
 void FontSyncGate::Hold::release() {
-    if (auto state = std::exchange(state_, nullptr))
+    if (auto state = std::exchange(state_, nullptr)) {
         state->held = false;
+        state->tell(false);
+    }
+}
+
+void FontSyncGate::State::tell(bool nowHeld) {
+    ChangeHandler handler;
+    {
+        std::lock_guard lock(handlerMutex);
+        handler = onChange;
+    }
+    if (handler)
+        handler(nowHeld);
 }
 
 FontSyncGate::FontSyncGate() : state_(std::make_shared<State>()) {}
@@ -24,7 +36,13 @@ FontSyncGate::FontSyncGate() : state_(std::make_shared<State>()) {}
 FontSyncGate::Hold FontSyncGate::tryAcquire() {
     if (state_->held.exchange(true))
         return Hold();
+    state_->tell(true);
     return Hold(state_);
+}
+
+void FontSyncGate::setChangeHandler(ChangeHandler handler) {
+    std::lock_guard lock(state_->handlerMutex);
+    state_->onChange = std::move(handler);
 }
 
 bool FontSyncGate::inFontSynchroizing() const {

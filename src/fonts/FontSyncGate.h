@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -48,6 +49,12 @@ public:
     // A synchronization is queued or running, or its downloads are not finished.
     bool inFontSynchroizing() const;
 
+    // Called with true when the gate is taken and false when it is free
+    // again, on the thread that took or freed it; it must not block. An empty
+    // handler stops the calls.
+    using ChangeHandler = std::function<void(bool held)>;
+    void setChangeHandler(ChangeHandler handler);
+
     // The chain keeps the hold until takeChainHold().
     void handToChain(Hold hold);
     bool chainHolds() const;
@@ -57,6 +64,9 @@ public:
 private:
     struct State {
         std::atomic<bool> held{false};
+        std::mutex handlerMutex;
+        ChangeHandler onChange;
+        void tell(bool nowHeld);
     };
     std::shared_ptr<State> state_;
     mutable std::mutex mutex_;

@@ -84,6 +84,12 @@ void AppDelegate::linkControllers() {
             return controller && controller->syncGate().inFontSynchroizing();
         },
     });
+    if (env_.fontController)
+        env_.fontController->syncGate().setChangeHandler(
+            [menu = std::weak_ptr<StatusMenuController>(statusMenu_)](bool) {
+                if (auto self = menu.lock())
+                    self->synchronizingChanged();
+            });
     periodicWork_->setLinks({
         weakCall(accountState_, &AccountState::getAccessToken),
         weakCall(accountState_, &AccountState::forcedLogout),
@@ -124,6 +130,8 @@ AppDelegate::~AppDelegate() {
         env_.powerEvents->stop();
     if (env_.fontManager)
         env_.fontManager->setFontsAddedHandler({});
+    if (env_.fontController)
+        env_.fontController->syncGate().setChangeHandler({});
 }
 
 std::string AppDelegate::apiServerAddress() const {

@@ -65,6 +65,14 @@ void StatusMenuController::showSynchronizing(bool running) {
     context_.statusItem->setItemImage(kMenuTagSyncFont, running ? kSyncWorkingImage : "");
 }
 
+void StatusMenuController::synchronizingChanged() {
+    // The gate is read again on the main queue, so calls that arrive out of
+    // order still leave the entry as the gate is now.
+    submitToMainQueue(shared_from_this(), [](StatusMenuController& self) {
+        self.showSynchronizing(self.links_.isSynchronizing && self.links_.isSynchronizing());
+    });
+}
+
 void StatusMenuController::tellBrowserFailed(const std::string& url) {
     WLog("No browser could be opened on %@", url);
     if (auto center = platform::UserNotificationCenter::defaultCenter())

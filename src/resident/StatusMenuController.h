@@ -65,6 +65,9 @@ public:
     // the main thread).
     void setStatusIcon(const std::string& imageName);
     void setStatusItemEnabled(bool enabled);
+    // A synchronization started or ended (any thread): the synchronize entry
+    // follows on the main queue, also while the menu stays open.
+    void synchronizingChanged();
 
     // ---- what other controllers change in it (any thread)
     // The notice entry's title (on the main queue).

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 #include "fonts/FontSyncGate.h"
 
@@ -51,6 +52,24 @@ TEST(FontSyncGateTest, TheChainKeepsTheHoldUntilItGivesItBack) {
     EXPECT_FALSE(gate.takeChainHold()) << "given back once";
     back.release();
     EXPECT_FALSE(gate.inFontSynchroizing());
+}
+
+TEST(FontSyncGateTest, TheChangeHandlerHearsEachTakingAndFreeing) {
+    FontSyncGate gate;
+    std::vector<bool> heard;
+    gate.setChangeHandler([&](bool held) { heard.push_back(held); });
+    {
+        FontSyncGate::Hold hold = gate.tryAcquire();
+        EXPECT_FALSE(gate.tryAcquire()) << "a refused try changes nothing";
+        gate.handToChain(std::move(hold));
+    }
+    EXPECT_EQ(heard, (std::vector<bool>{true})) << "handed to the chain, still held";
+    gate.takeChainHold().release();
+    EXPECT_EQ(heard, (std::vector<bool>{true, false}));
+
+    gate.setChangeHandler({});
+    gate.tryAcquire();
+    EXPECT_EQ(heard.size(), 2u);
 }
 
 TEST(FontSyncGateTest, AHoldOutlivingItsGateIsHarmless) {

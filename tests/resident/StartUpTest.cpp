@@ -187,6 +187,29 @@ TEST_F(StartUpTest, StartUpHandsEachNotificationToItsController) {
     EXPECT_TRUE(client.isLoginStatus);
 }
 
+TEST_F(StartUpTest, TheSynchronizeEntryFollowsARunWhileTheMenuStaysOpen) {
+    signIn();
+    storeClientSignIn();
+    storeServerAddresses();
+    delegate->applicationDidFinishLaunching();
+    settle();
+    ASSERT_TRUE(statusItem->delegate.menuWillOpen);
+    statusItem->delegate.menuWillOpen();
+    settle();
+    ASSERT_TRUE(statusItem->enabledItems[kMenuTagSyncFont]);
+
+    // A half-hour check starts a run and ends it while the menu is open.
+    FontSyncGate::Hold hold = controller->syncGate().tryAcquire();
+    ASSERT_TRUE(hold);
+    settle();
+    EXPECT_FALSE(statusItem->enabledItems[kMenuTagSyncFont]);
+    hold.release();
+    settle();
+    EXPECT_TRUE(statusItem->enabledItems[kMenuTagSyncFont]);
+    EXPECT_EQ(statusItem->itemImages[kMenuTagSyncFont], "");
+    statusItem->delegate.menuDidClose();
+}
+
 TEST_F(StartUpTest, ShutdownStopsEveryTimer) {
     delegate->applicationDidFinishLaunching();
     ASSERT_TRUE(delegate->isInstallerWatchRunning());
