@@ -40,11 +40,11 @@ TEST_F(StatusProgressTest, ABatchOfThreeShowsZeroThirtyThreeSixtySixAndAHundred)
     }
     EXPECT_EQ(shown, (std::vector<std::string>{"0", "33", "66", "100"}));
     settle();
-    EXPECT_EQ(statusLine(), "Font Download Success");
+    EXPECT_EQ(statusLine(), "Fonts downloaded");
     EXPECT_EQ(statusItem->image(), "QXRStatusBarItemIconfinish");
     const auto delivered = userNotifications->all();
     ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].subtitle, "Font Download Success");
+    EXPECT_EQ(delivered[0].subtitle, "Fonts downloaded");
     EXPECT_EQ(delivered[0].informativeText, "3 fonts\nA, B, C");
     EXPECT_FALSE(progress->isDownloadAnimating());
     EXPECT_TRUE(progress->isDownloadCompleteStatus());
@@ -77,7 +77,7 @@ TEST_F(StatusProgressTest, ABatchWhoseFontsAllFailReportsBoth) {
     const auto delivered = userNotifications->all();
     ASSERT_EQ(delivered.size(), 2u);
     EXPECT_EQ(delivered[0].subtitle, "Font download failed");
-    EXPECT_EQ(delivered[1].subtitle, "Font Download Success");
+    EXPECT_EQ(delivered[1].subtitle, "Fonts downloaded");
     EXPECT_EQ(delivered[1].informativeText, "0 fonts\n");
     EXPECT_EQ(logCount("MSG_E2012"), 1u);
 }
