@@ -31,8 +31,14 @@ void FontManagementController::downloadFont() {
 }
 
 void FontManagementController::startNextDownload() {
-    if (chainState_.isFontDownloading || stopRequested())
+    if (chainState_.isFontDownloading)
         return;
+    if (stopRequested()) {
+        // The program ends: the run this chain belongs to ends here.
+        if (syncGate_.takeChainHold())
+            syncEnded(SyncResult::Cancelled);
+        return;
+    }
     ILog("Attempt to download font");
     const auto key = store_.firstDownloading();
     if (logging::debugEnabled() && key)
@@ -53,10 +59,14 @@ void FontManagementController::fontInstalled(const std::string& path, const Plis
                                              const fontid::FontRecord& identification) {
     versions_.remember(path, identification);
     const bool* activate = plistGet<bool>(record, kFontActivate);
-    std::lock_guard lock(mutex_);
-    installedSinceStop_ = true;
-    if (activate && *activate)
-        installedActivePaths_.push_back(path);
+    {
+        std::lock_guard lock(mutex_);
+        installedSinceStop_ = true;
+        if (activate && *activate)
+            installedActivePaths_.push_back(path);
+    }
+    ++runDownloaded_;
+    syncObservers_.fontDownloaded(recordText(record, kFontDisplayFontName), path);
 }
 
 void FontManagementController::chainStopped() {
@@ -111,7 +121,8 @@ void FontManagementController::runFontManagerMaintenance() {
     }
 }
 
-void FontManagementController::downloadFinished(DownloadOutcome outcome) {
+void FontManagementController::downloadFinished(DownloadOutcome outcome,
+                                                const std::string& reason) {
     auto self = shared_from_this();
     // The chain's flags change on the serial queue, in the same item that
     // goes on: no one sees the chain idle while its next step is pending.
@@ -148,7 +159,8 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome) {
                 self->chainState_.isFontDownloading = false;
                 self->chainState_.retryDownloadFont = 0;
                 self->chainStopped();
-                self->syncGate_.takeChainHold().release();
+                if (self->syncGate_.takeChainHold())
+                    self->syncEnded(SyncResult::Cancelled);
             });
             return;
         case DownloadOutcome::GiveUp:
@@ -157,13 +169,14 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome) {
                 NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,
                                                          {{kFMCopyErrorOccurred, std::string()}});
             });
-            onSerialQueue([self] {
+            onSerialQueue([self, reason] {
                 self->chainState_.isFontDownloading = false;
                 self->chainState_.retryDownloadFont = 0;
                 self->chainStopped();
                 // The synchronization is over; its fonts still "downloading"
                 // are fetched by the next one.
-                self->syncGate_.takeChainHold().release();
+                if (self->syncGate_.takeChainHold())
+                    self->syncEnded(SyncResult::GaveUp, reason);
             });
             return;
     }

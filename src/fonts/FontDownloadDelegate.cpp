@@ -225,7 +225,10 @@ void FontDownloadDelegate::didCompleteWithError(const std::optional<Error>& task
     }
     ILog("Response /api/v1/fonts/%@ message=give up to download(Content-Type: %@)", fontId,
          contentType);
-    controller->downloadFinished(FontManagementController::DownloadOutcome::GiveUp);
+    controller->downloadFinished(
+        FontManagementController::DownloadOutcome::GiveUp,
+        format("font %@ could not be downloaded: HTTP status %ld%@", fontId, status,
+               taskError ? ": " + taskError->text() : std::string()));
 }
 
 bool FontDownloadDelegate::isSuspeciousExpiredToken(const std::optional<HttpUrlResponse>& response,

@@ -211,6 +211,7 @@ void FontManagementController::checkFinishedSynchronizing() {
         if (self->store_.downloadingCount() != 0)
             return;
         self->syncGate_.takeChainHold().release();
+        self->syncEnded(SyncResult::Completed);
         NotificationCenter::defaultCenter().post(
             kFMCommonMessageNotification,
             {{kFMCommonMessageHeading, std::string("Font Synchronization Completed")},
@@ -221,6 +222,18 @@ void FontManagementController::checkFinishedSynchronizing() {
         queue->async(check);
     else
         check();
+}
+
+void FontManagementController::syncEnded(SyncResult result, const std::string& reason) {
+    SyncOutcome outcome;
+    outcome.result = result;
+    outcome.reason = reason;
+    outcome.planned = runPlanned_;
+    outcome.downloaded = runDownloaded_;
+    outcome.left = result == SyncResult::Failed ? 0 : static_cast<long>(store_.downloadingCount());
+    ILog("Font synchronization %@: %ld of %ld downloaded, %ld left%@", syncResultName(result),
+         outcome.downloaded, outcome.planned, outcome.left, reason.empty() ? "" : ": " + reason);
+    syncObservers_.ended(outcome);
 }
 
 std::optional<Json> FontManagementController::getNotificationData(const UserInfo& userInfo) {

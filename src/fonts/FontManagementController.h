@@ -17,6 +17,7 @@
 #include "fonts/FontListStore.h"
 #include "fonts/FontSyncGate.h"
 #include "fonts/FontVersionCache.h"
+#include "fonts/SyncObserver.h"
 #include "foundation/ConfigKeys.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/PlistValue.h"
@@ -78,6 +79,8 @@ public:
     void fontUninstallationRemovedServer(long limit, long offset);
     std::vector<std::string> checkDedicatedFont(const std::vector<std::string>& paths) const;
     void checkFinishedSynchronizing();
+    // Who hears how each run goes and how it ends (tavoctl, the tray, tests).
+    SyncObservers& syncObservers() { return syncObservers_; }
 
     // ---- the progress list (main queue)
     void appendDownloadDisplayFont(const std::string& name);
@@ -140,11 +143,14 @@ private:
     bool syncAccountFont(const Fonts& font, PlistDict& list, SyncLists& lists,
                          const std::string& folder);
     // The end of a run that wrote nothing: the failure notice, the gate free.
-    void synchronizationFailed(FontSyncGate::Hold& hold, const std::vector<std::string>& shown);
+    void synchronizationFailed(FontSyncGate::Hold& hold, const std::vector<std::string>& shown,
+                               const std::string& reason);
+    // Tells the observers how the run ended.
+    void syncEnded(SyncResult result, const std::string& reason = {});
     void runActivationBatch(std::vector<std::string> paths, bool activate);
     // How a download task ended (on the downloads' delegate queue).
     enum class DownloadOutcome { Next, RetryAfterRenewal, GiveUp, Cancelled };
-    void downloadFinished(DownloadOutcome outcome);
+    void downloadFinished(DownloadOutcome outcome, const std::string& reason = {});
     // A file of the chain is in the font folder and its record says installed.
     void fontInstalled(const std::string& path, const PlistDict& record,
                        const fontid::FontRecord& identification);
@@ -174,6 +180,9 @@ private:
     std::atomic<int> batchesInFlight_{0};
     std::atomic<bool> stopRequested_{false};
     std::condition_variable batchesDone_;
+    SyncObservers syncObservers_;
+    std::atomic<long> runPlanned_{0};     // of the run in progress
+    std::atomic<long> runDownloaded_{0};  // since the run began
 };
 
 }  // namespace tavo

@@ -93,6 +93,8 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
         return;
     }
     TAVO_DLOG("set font synchronization is active");
+    runPlanned_ = 0;
+    runDownloaded_ = 0;
     const std::string since = DateUtil::getCurrentDate();
     ILog("Start Synchronizing Font-Active-Deactive: since: %@", since);
     ILog("Starting fetch information for font synchronization");
@@ -112,12 +114,15 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
         if (stopRequested()) {
             ILog("Font synchronization stopped before the font list at %ld: nothing written",
                  offset);
+            syncEnded(SyncResult::Cancelled);
             return;
         }
         if (offset > kMaximumFontListOffset) {
             ELog("Broken font list: offset %ld is beyond any account (more than %ld)", offset,
                  kMaximumFontListOffset);
-            synchronizationFailed(hold, shown);
+            synchronizationFailed(
+                hold, shown,
+                format("the font list goes on beyond offset %ld", kMaximumFontListOffset));
             ILog("End Synchronizing Font-Active-Deactive: since: %@", since);
             return;
         }
@@ -127,12 +132,17 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
             api.getFontsWithContains(kContainsAvailableFonts, limit, offset, &error);
         if (stopRequested()) {
             ILog("Font synchronization stopped at the font list at %ld: nothing written", offset);
+            syncEnded(SyncResult::Cancelled);
             return;
         }
         if (!OVError::checkApiError(error, page.code, page.message)) {
             if (pageProcessed)
                 break;
-            synchronizationFailed(hold, shown);
+            synchronizationFailed(
+                hold, shown,
+                error ? format("the font list could not be fetched: %@", error->text())
+                      : format("the server refused the font list (code %ld: %@)",
+                               page.code.value_or(0), page.message.value_or("")));
             ILog("End Synchronizing Font-Active-Deactive: since: %@", since);
             return;
         }
@@ -153,7 +163,9 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
                 !fonts           ? "no font entries"
                 : fonts->empty() ? "an empty font list"
                                  : "only fonts listed already");
-            synchronizationFailed(hold, shown);
+            synchronizationFailed(
+                hold, shown,
+                format("broken font list at offset %ld: no new font on the page", offset));
             ILog("End Synchronizing Font-Active-Deactive: since: %@", since);
             return;
         }
@@ -184,6 +196,8 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
     fontDeactivate(std::vector<std::string>(lists.deactivate));
     // The chain keeps the gate until no record is "downloading" (the finish
     // check releases it at once when none is) or until it gives up.
+    runPlanned_ = static_cast<long>(store_.downloadingCount());
+    syncObservers_.downloadsPlanned(runPlanned_);
     syncGate_.handToChain(std::move(hold));
     checkFinishedSynchronizing();
     downloadFont();
@@ -191,7 +205,8 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
 }
 
 void FontManagementController::synchronizationFailed(FontSyncGate::Hold& hold,
-                                                     const std::vector<std::string>& shown) {
+                                                     const std::vector<std::string>& shown,
+                                                     const std::string& reason) {
     // The names of the pages read so far leave the progress list again.
     if (!shown.empty()) {
         auto self = shared_from_this();
@@ -201,6 +216,7 @@ void FontManagementController::synchronizationFailed(FontSyncGate::Hold& hold,
         });
     }
     hold.release();  // before the notice: its observers may start the next run
+    syncEnded(SyncResult::Failed, reason);
     NotificationCenter::defaultCenter().post(
         kFMCommonMessageNotification,
         {{kFMCommonMessageHeading, std::string("Font Synchronization Failed")},

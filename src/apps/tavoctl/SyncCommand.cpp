@@ -9,9 +9,8 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <deque>
-#include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "ApiCommand.h"
@@ -21,9 +20,7 @@
 #include "fonts/FontManagementController.h"
 #include "foundation/Clock.h"
 #include "foundation/Config.h"
-#include "foundation/Const.h"
 #include "foundation/MainQueue.h"
-#include "foundation/NotificationCenter.h"
 #include "foundation/SerialQueue.h"
 #include "platform/FontManager.h"
 #include "platform/linux/FontconfigFontManager.h"
@@ -37,8 +34,7 @@ namespace {
 using namespace std::chrono_literals;
 using SteadyTime = Clock::SteadyTime;
 
-constexpr auto kRedrawInterval = 100ms;               // at most ten redraws a second
-constexpr auto kStopWait = std::chrono::seconds(60);  // for the chain's end once it stopped
+constexpr auto kRedrawInterval = 100ms;  // at most ten redraws a second
 // For the run and the download in flight once a stop cancelled their transfers.
 constexpr auto kInterruptWait = std::chrono::milliseconds(500);
 constexpr int kBarWidth = 24;
@@ -89,11 +85,6 @@ private:
     std::thread thread_;
 };
 
-std::string text(const PlistDict& record, const char* key) {
-    const auto* value = plistGet<std::string>(record, key);
-    return value ? *value : std::string();
-}
-
 double secondsSince(SteadyTime start) {
     return std::chrono::duration<double>(Clock::current().steadyNow() - start).count();
 }
@@ -119,40 +110,30 @@ std::string durationText(double seconds) {
     return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
 }
 
-// What the controller reports while the run goes on. Notifications arrive
-// on the serial queue (the end of the run) and on the main thread (progress).
-class RunMonitor {
+// What the controller tells while the run goes on: the fonts its chain is
+// to fetch, each font installed, and how the run ended. Calls come from the
+// serial queue and the downloads' delegate queue.
+class RunMonitor : public SyncObserver {
 public:
-    explicit RunMonitor(std::string fontFolder) : folder_(std::move(fontFolder)) {
-        auto& center = NotificationCenter::defaultCenter();
-        tokens_.push_back(
-            center.addObserver(kFMUpdateProgressNotification,
-                               [this](const Notification& n) { onProgress(n.userInfo); }));
-        tokens_.push_back(
-            center.addObserver(kFMCommonMessageNotification,
-                               [this](const Notification& n) { onMessage(n.userInfo); }));
-    }
-    ~RunMonitor() {
-        for (auto token : tokens_)
-            NotificationCenter::defaultCenter().removeObserver(token);
-    }
-    RunMonitor(const RunMonitor&) = delete;
-    RunMonitor& operator=(const RunMonitor&) = delete;
-
-    // On the serial queue once the run wrote the list, before the chain's
-    // first download: the fonts it is going to fetch.
-    void chainStarts(FontListStore& store) {
-        std::map<std::string, std::deque<std::string>> files;
-        if (const auto list = store.list())
-            for (const auto& [key, value] : *list)
-                if (const auto* record = value.get<PlistDict>();
-                    record && text(*record, kFontStatusType) == kFontStatusDownloading)
-                    files[text(*record, kFontDisplayFontName)].push_back(
-                        text(*record, kFontFileName));
+    void syncDownloadsPlanned(long count) override {
         std::lock_guard lock(mutex_);
-        filesByName_ = std::move(files);
+        total_ = count;
         chainStart_ = Clock::current().steadyNow();
-        total_ = static_cast<long>(store.downloadingCount()) + done_;
+    }
+    void syncFontDownloaded(const std::string&, const std::string& path) override {
+        struct stat st {};
+        const bool sized = ::stat(path.c_str(), &st) == 0;
+        std::lock_guard lock(mutex_);
+        ++done_;
+        if (sized)
+            bytes_ += static_cast<double>(st.st_size);
+    }
+    void syncEnded(const SyncOutcome& outcome) override {
+        {
+            std::lock_guard lock(mutex_);
+            outcome_ = outcome;
+        }
+        ended = true;
     }
 
     struct Snapshot {
@@ -171,53 +152,21 @@ public:
             s.chainSeconds = secondsSince(chainStart_);
         return s;
     }
+    std::optional<SyncOutcome> outcome() const {
+        std::lock_guard lock(mutex_);
+        return outcome_;
+    }
 
     std::atomic<bool> runReturned{false};  // the run itself, before its downloads
-    std::atomic<bool> completed{false};
-    std::atomic<bool> failed{false};
-    std::atomic<bool> gaveUp{false};
+    std::atomic<bool> ended{false};
 
 private:
-    void onProgress(const UserInfo& info) {
-        if (info.count(kFMCopyErrorOccurred)) {
-            gaveUp = true;
-            return;
-        }
-        if (!info.count(kFMProgress))
-            return;
-        const auto* name = userInfoText(info, kFMTypeface);
-        std::lock_guard lock(mutex_);
-        ++done_;
-        // The file the font went to, by its display name (names may repeat).
-        if (!name)
-            return;
-        auto files = filesByName_.find(*name);
-        if (files == filesByName_.end() || files->second.empty())
-            return;
-        const std::string path = folder_ + "/" + files->second.front();
-        files->second.pop_front();
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0)
-            bytes_ += static_cast<double>(st.st_size);
-    }
-    void onMessage(const UserInfo& info) {
-        const auto* heading = userInfoText(info, kFMCommonMessageHeading);
-        if (!heading)
-            return;
-        if (*heading == "Font Synchronization Completed")
-            completed = true;
-        else if (*heading == "Font Synchronization Failed")
-            failed = true;
-    }
-
-    const std::string folder_;
-    std::vector<NotificationCenter::Token> tokens_;
     mutable std::mutex mutex_;
-    std::map<std::string, std::deque<std::string>> filesByName_;
     SteadyTime chainStart_{};
     long total_ = -1;
     long done_ = 0;
     double bytes_ = 0;
+    std::optional<SyncOutcome> outcome_;
 };
 
 // Draws the progress: a bar redrawn in place on a terminal, otherwise a
@@ -350,36 +299,36 @@ int runSyncCommand(std::ostream& out, std::ostream& err, ApiClient& client,
     auto manager = std::make_shared<CountingFontManager>(
         fontManager ? fontManager : platform::FontManager::defaultManager());
     auto controller = FontManagementController::create(client, manager);
-    const std::string folder = Const::userFontDirectoryPath().value_or("");
     // Shared with the run: it may outlive the command when a stop fails.
-    auto monitor = std::make_shared<RunMonitor>(folder);
+    auto monitor = std::make_shared<RunMonitor>();
+    controller->syncObservers().add(monitor);
     ProgressView view(out, options.terminal);
     auto interrupted = [&] { return options.interrupted && options.interrupted(); };
 
     queue->async([controller, monitor] {
         controller->syncSettingedFontActiveDeactiveOnMembersSite();
-        monitor->chainStarts(controller->store());
         monitor->runReturned = true;
     });
-    // The run is over when it ended with no font left "downloading" (its end
-    // reported), the chain gave up, or the account's list could not be fetched.
-    auto finished = [&] {
-        return monitor->runReturned && !controller->syncGate().inFontSynchroizing();
-    };
-    auto over = [&] { return monitor->failed || monitor->gaveUp || finished() || interrupted(); };
+    auto over = [&] { return monitor->ended || interrupted(); };
     while (!MainQueue::main().runUntil(over, kRedrawInterval))
         view.update(monitor->snapshot());
 
-    Result result = Result::Completed;
+    auto resultOf = [](const std::optional<SyncOutcome>& outcome) {
+        if (!outcome || outcome->result == SyncResult::Cancelled)
+            return Result::Interrupted;
+        switch (outcome->result) {
+            case SyncResult::Completed:
+                return Result::Completed;
+            case SyncResult::Failed:
+                return Result::Failed;
+            default:
+                return Result::GaveUp;
+        }
+    };
+    Result result = resultOf(monitor->outcome());
     // A stop cancels what is in flight: whatever the run then reported, the
     // command was interrupted (unless the run had completed before).
-    if ((interrupted() || client.transfersStopped()) && !monitor->completed)
-        result = Result::Interrupted;
-    else if (monitor->failed)
-        result = Result::Failed;
-    else if (monitor->gaveUp)
-        result = Result::GaveUp;
-    else if (!finished())
+    if ((interrupted() || client.transfersStopped()) && result != Result::Completed)
         result = Result::Interrupted;
 
     if (result == Result::Interrupted) {
@@ -387,14 +336,11 @@ int runSyncCommand(std::ostream& out, std::ostream& err, ApiClient& client,
         err << "tavoctl sync: interrupted: cancelling the transfer in flight\n";
         if (!stopRun(*controller, client, *queue, *monitor))
             err << "tavoctl sync: the transfer in flight did not end; leaving it\n";
-        else if (monitor->completed)
+        else if (resultOf(monitor->outcome()) == Result::Completed)
             result = Result::Completed;  // the last download ended meanwhile
     } else {
-        // What the chain still does once it stopped: the end of the chain on
-        // the serial queue, the last activations, the last progress reports.
-        MainQueue::main().runUntil(
-            [&] { return !controller->chainState().isFontDownloading || interrupted(); },
-            kStopWait);
+        // The chain has stopped; what is left are the last activations and
+        // the last progress reports.
         queue->sync([] {});
         controller->waitForActivationBatches();
         queue->sync([] {});
@@ -404,21 +350,29 @@ int runSyncCommand(std::ostream& out, std::ostream& err, ApiClient& client,
     view.finish(last);
 
     const bool flushed = controller->store().flush();
-    const long left =
-        result == Result::Failed ? 0 : static_cast<long>(controller->store().downloadingCount());
+    const auto outcome = monitor->outcome();
+    const long left = result == Result::Failed ? 0
+                      : outcome && outcome->result != SyncResult::Cancelled
+                          ? outcome->left
+                          : static_cast<long>(controller->store().downloadingCount());
     const long total = std::max(last.total, 0L);
     const long installed = std::max(total - left, 0L);
+    const std::string reason = outcome ? outcome->reason : std::string();
 
     switch (result) {
         case Result::Completed:
             out << "Font Synchronization Completed\n";
             break;
         case Result::Failed:
-            out << "Font Synchronization Failed: the account's font list could not be fetched\n";
+            out << "Font Synchronization Failed: "
+                << (reason.empty() ? std::string("the account's font list could not be fetched")
+                                   : reason)
+                << "\n";
             break;
         case Result::GaveUp:
-            out << "Font Synchronization gave up: a font could not be downloaded (" << left
-                << " left to download; the next synchronization fetches them)\n";
+            out << "Font Synchronization gave up: "
+                << (reason.empty() ? std::string("a font could not be downloaded") : reason) << " ("
+                << left << " left to download; the next synchronization fetches them)\n";
             break;
         case Result::Interrupted:
             out << "Font Synchronization interrupted (" << left
