@@ -9,6 +9,7 @@
 #include "foundation/ConfigKeys.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Log.h"
+#include "foundation/PlistXmlWriter.h"
 
 namespace tavo {
 
@@ -258,10 +259,21 @@ void FontListStore::writerLoop() {
         if (!discarded && snapshot && !path.empty() &&
             path == Config::fontListPath().value_or("")) {
             FileUtil::createDirectories(FileUtil::parentPath(path));
-            PlistDict list;
-            for (const auto& [key, record] : *snapshot)
-                list.emplace_hint(list.end(), key, *record);
-            ok = Config::writeFontList(list);
+            // Straight from the shared records: no copy of the list.
+            std::string document(PlistXmlWriter::kHeader);
+            document.reserve(snapshot->size() * 640);
+            if (snapshot->empty()) {
+                document += "<dict/>\n";
+            } else {
+                document += "<dict>\n";
+                for (const auto& [key, record] : *snapshot) {
+                    PlistXmlWriter::appendKey(document, key, 1);
+                    PlistXmlWriter::appendValue(document, *record, 1);
+                }
+                document += "</dict>\n";
+            }
+            document += PlistXmlWriter::kFooter;
+            ok = Config::writeFontListDocument(document);
         }
         file.unlock();
         const Clock::Duration took = Clock::current().steadyNow() - started;

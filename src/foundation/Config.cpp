@@ -155,9 +155,13 @@ bool Config::updateUserConfig(const std::function<void(PlistDict&)>& change) {
 }
 
 bool Config::writeFontList(const PlistDict& fontList) {
+    return writeFontListDocument(PlistValue(fontList).toXml());
+}
+
+bool Config::writeFontListDocument(const std::string& document) {
     const auto path = fontListPath();
     Error error;
-    if (path && PlistValue(fontList).writeToFile(*path, true, kFontListMode, &error))
+    if (path && FileUtil::writeFile(*path, document, true, kFontListMode, &error))
         return true;
     ILog("code %ld: message: not write %@: Description: [%@]", error.code, path.value_or(""),
          error);

@@ -38,6 +38,8 @@ public:
     // True when written. error, when given, is only quoted in the failure line.
     static bool writeToUserConfig(const PlistDict& dict, bool atomically, const Error* error);
     static bool writeFontList(const PlistDict& fontList);
+    // The font list as a property-list document written already.
+    static bool writeFontListDocument(const std::string& document);
     // Reads the user configuration, lets change edit it and writes it back,
     // all under one process-wide lock, so two threads changing different
     // keys never lose each other's change. False when there is no readable

@@ -8,6 +8,7 @@
 
 #include "foundation/DateUtil.h"
 #include "foundation/FileUtil.h"
+#include "foundation/PlistXmlWriter.h"
 
 namespace tavo {
 
@@ -123,45 +124,6 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
     }
 }
 
-plist_t toNode(const PlistValue& value) {
-    struct Visitor {
-        plist_t operator()(const std::string& s) const { return plist_new_string(s.c_str()); }
-        plist_t operator()(const PlistData& d) const {
-            return plist_new_data(reinterpret_cast<const char*>(d.data()), d.size());
-        }
-        plist_t operator()(bool b) const { return plist_new_bool(b); }
-        plist_t operator()(std::int64_t i) const {
-            return plist_new_uint(static_cast<uint64_t>(i));
-        }
-        plist_t operator()(double d) const { return plist_new_real(d); }
-        plist_t operator()(const PlistDate& date) const {
-            using namespace std::chrono;
-            const auto micros = duration_cast<microseconds>(date.time_since_epoch()).count() -
-                                kPlistEpoch * 1000000;
-            auto sec = micros / 1000000;
-            auto usec = micros % 1000000;
-            if (usec < 0) {
-                usec += 1000000;
-                sec -= 1;
-            }
-            return plist_new_date(static_cast<int32_t>(sec), static_cast<int32_t>(usec));
-        }
-        plist_t operator()(const PlistArray& a) const {
-            plist_t node = plist_new_array();
-            for (const auto& item : a)
-                plist_array_append_item(node, toNode(item));
-            return node;
-        }
-        plist_t operator()(const PlistDict& d) const {
-            plist_t node = plist_new_dict();
-            for (const auto& [key, item] : d)
-                plist_dict_set_item(node, key.c_str(), toNode(item));
-            return node;
-        }
-    };
-    return std::visit(Visitor{}, value.variant());
-}
-
 }  // namespace
 
 std::optional<PlistValue> PlistValue::parse(std::string_view bytes) {
@@ -181,13 +143,7 @@ std::optional<PlistValue> PlistValue::readFile(const std::string& path) {
 }
 
 std::string PlistValue::toXml() const {
-    Node node(toNode(*this));
-    char* xml = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(node.get(), &xml, &length);
-    std::string out = xml ? std::string(xml, length) : std::string();
-    plist_to_xml_free(xml);
-    return out;
+    return PlistXmlWriter::document(*this);
 }
 
 bool PlistValue::writeToFile(const std::string& path, bool atomically, mode_t mode,
