@@ -24,24 +24,14 @@ void appendDate(std::string& out, const PlistDate& date) {
 }
 
 void appendEscaped(std::string& out, std::string_view text) {
+    // Most texts have nothing to escape: they are copied whole.
+    auto special = [](char c) { return c == '&' || c == '<' || c == '>'; };
     std::size_t plain = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char* entity = nullptr;
-        switch (text[i]) {
-            case '&':
-                entity = "&amp;";
-                break;
-            case '<':
-                entity = "&lt;";
-                break;
-            case '>':
-                entity = "&gt;";
-                break;
-            default:
-                continue;
-        }
+        if (!special(text[i]))
+            continue;
         out.append(text, plain, i - plain);
-        out += entity;
+        out += text[i] == '&' ? "&amp;" : text[i] == '<' ? "&lt;" : "&gt;";
         plain = i + 1;
     }
     out.append(text, plain, text.size() - plain);
