@@ -251,7 +251,6 @@ bool FontManagementController::syncAccountFont(const Fonts& font, PlistDict& lis
     const std::string path = folder + "/" + fileName;
     const bool exists = FileUtil::exists(path);
     const bool installed = textOf(*record, kFontStatusType) == kFontStatusInstalled;
-    const PlistDict oldRecord = *record;
     bool activateFlg = font.activateFlg.value_or(false);
 
     const bool refreshed = installed || exists || activateFlg;
@@ -270,8 +269,10 @@ bool FontManagementController::syncAccountFont(const Fonts& font, PlistDict& lis
             record = list.emplace(key, PlistValue(std::move(fresh))).first->second.get<PlistDict>();
     }
 
+    // The action depends on the account's answer alone (the record as it was
+    // is not consulted), so no copy of it is kept for the call.
     const int action =
-        activateFlg ? getSyncFontAction(oldRecord, *record) : kSyncFontActionDeactivate;
+        activateFlg ? getSyncFontAction(*record, *record) : kSyncFontActionDeactivate;
     if (action == kSyncFontActionActivate) {
         const char* download = nullptr;
         if (!exists)
