@@ -13,12 +13,11 @@ std::shared_ptr<ProgramController> ProgramController::sharedInstance() {
 }
 
 ProgramController::ProgramController(ApiClient& apiClient, SessionState& sessionState)
-    : apiClient_(apiClient), sessionState_(sessionState), random_(std::random_device{}()) {}
+    : apiClient_(apiClient),
+      sessionState_(sessionState),
+      notifications_(std::make_shared<NotificationConnection>(apiClient, sessionState)) {}
 
-ProgramController::~ProgramController() {
-    if (sseRetryThereafterTimer_)
-        sseRetryThereafterTimer_->invalidate();
-}
+ProgramController::~ProgramController() = default;
 
 void ProgramController::finish() {
     TAVO_DLOG("start");

@@ -2,59 +2,46 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 
-#include "events/SSERetryPolicy.h"
-#include "events/ServerSentEvent.h"
-#include "events/ServerSentEventDelegate.h"
-#include "foundation/Clock.h"
-#include "foundation/Timer.h"
+#include "events/NotificationConnection.h"
 #include "service/ApiClient.h"
 #include "session/SessionState.h"
 
 namespace tavo {
 
-// The application's controller of the notification stream and of updates.
-// The program uses the one shared instance; tests make their own with a
-// client and session state of their own. Always owned through a shared_ptr: timers, queued
-// work and the stream hold it weakly.
-class ProgramController : public std::enable_shared_from_this<ProgramController>,
-                          public ServerSentEventDelegate {
+// The application's controller of updates and the owner of the
+// notification stream's connection. The program uses the one shared
+// instance; tests make their own with a client and session state of their
+// own. Always owned through a shared_ptr: timers and queued work hold it weakly.
+class ProgramController : public std::enable_shared_from_this<ProgramController> {
 public:
     static std::shared_ptr<ProgramController> sharedInstance();
     ProgramController(ApiClient& apiClient, SessionState& sessionState);
-    ~ProgramController() override;
+    ~ProgramController();
     ProgramController(const ProgramController&) = delete;
     ProgramController& operator=(const ProgramController&) = delete;
 
-    // ---- notification stream (ProgramControllerNotifications.cpp)
+    // ---- notification stream (events/NotificationConnection)
 
-    // Opens the stream with the stored last event id, on the serial queue,
-    // after closing the current one. Nothing happens while signed out.
-    void connectNotifications();
-    // Closes the current stream and waits up to 2 seconds for its end.
-    void disconnectNotifications();
-    // Cancels a pending reconnection (on the main queue).
-    void terminateSSERetryTimer();
-    // Whether a reconnection is pending.
-    bool isActiveSSERetryTimer() const;
-
-    // The stream's delegate operations.
-    void serverSentEventDidOpen(const std::shared_ptr<ServerSentEvent>& sse) override;
-    void serverSentEvent(const std::shared_ptr<ServerSentEvent>& sse,
-                         const SSEEvents& event) override;
-    void serverSentEvent(const std::shared_ptr<ServerSentEvent>& sse,
-                         const std::optional<Error>& error) override;
-    void serverSentEventDidClose(const std::shared_ptr<ServerSentEvent>& sse) override;
-
-    std::shared_ptr<ServerSentEvent> serverSentEvent() const;
-    // The id of the last event received, as the server sent it.
-    std::optional<std::string> lastEventId() const;
-    std::shared_ptr<Timer> sseRetryThereafterTimer() const;
-    bool ssrClosing() const { return ssrClosing_.load(); }
+    void connectNotifications() { notifications_->connectNotifications(); }
+    void disconnectNotifications() { notifications_->disconnectNotifications(); }
+    void terminateSSERetryTimer() { notifications_->terminateSSERetryTimer(); }
+    bool isActiveSSERetryTimer() const { return notifications_->isActiveSSERetryTimer(); }
+    std::shared_ptr<ServerSentEvent> serverSentEvent() const {
+        return notifications_->serverSentEvent();
+    }
+    // Hands one event to the connection as the stream would.
+    void serverSentEvent(const std::shared_ptr<ServerSentEvent>& sse, const SSEEvents& event) {
+        notifications_->serverSentEvent(sse, event);
+    }
+    std::optional<std::string> lastEventId() const { return notifications_->lastEventId(); }
+    std::shared_ptr<Timer> sseRetryThereafterTimer() const {
+        return notifications_->sseRetryThereafterTimer();
+    }
+    bool ssrClosing() const { return notifications_->ssrClosing(); }
+    const std::shared_ptr<NotificationConnection>& notifications() const { return notifications_; }
 
     // ---- termination (ProgramController.cpp)
 
@@ -79,30 +66,10 @@ public:
     bool isStartUpdate() const { return isStartUpdate_.load(); }
 
 private:
-    void connectOnSerialQueue();
-    void setServerSentEvent(std::shared_ptr<ServerSentEvent> stream);
-    void storeLastEventId(const std::string& identifier);
-    void scheduleRetry(int delay, const std::string& reason, Clock::SystemTime next);
-    void logRetryRule(const SSERetryDecision& decision, bool hasError);
-    // Waits until a connection attempt in progress has its stream in place,
-    // so the stream's callbacks never overtake it.
-    void waitForAttemptInPlace() const;
-    // After waiting for the attempt in progress: whether sse is the current
-    // stream (none stands for the current one).
-    bool isCurrent(const std::shared_ptr<ServerSentEvent>& sse) const;
-
     ApiClient& apiClient_;
-    SessionState& sessionState_;  // the stream's retry moments and the last wake
-
-    mutable std::mutex streamMutex_;
-    std::shared_ptr<ServerSentEvent> serverSentEvent_;
-    std::optional<std::string> lastEventId_;
-    std::shared_ptr<Timer> sseRetryThereafterTimer_;
-    std::optional<Clock::SystemTime> awakeRetryUsedFor_;  // the wake whose quick retry was used
-    std::mt19937 random_;
-    std::atomic<bool> ssrClosing_{false};
+    SessionState& sessionState_;
+    std::shared_ptr<NotificationConnection> notifications_;
     std::atomic<bool> isStartUpdate_{false};
-    mutable std::mutex attemptMutex_;  // held while an attempt puts its stream in place
 };
 
 }  // namespace tavo
