@@ -1,11 +1,15 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "events/NotificationConnection.h"
+#include "platform/StatusItem.h"
 #include "service/ApiClient.h"
 #include "session/SessionState.h"
 
@@ -48,27 +52,85 @@ public:
     // Stops the update timer and the pending reconnection, and closes the stream.
     void finish();
 
-    // ---- updates (ProgramControllerUpdate.cpp)
-    // The resident application calls these at their final places; until the
-    // update side is built they check nothing and offer nothing.
+    // ---- what the update side uses of the program
+
+    // Alerts and questions; none: nobody is asked (every question is declined).
+    void setWindows(std::shared_ptr<platform::Windows> windows);
+    // Ends this program (on the main queue).
+    void setTerminateHandler(std::function<void()> terminate);
+    // Shows the forced-update window; none: the program has no windows.
+    void setForceUpdatePresenter(std::function<void()> present);
+    // The key update archives must be signed with (base64 of its 32 bytes);
+    // by default the main bundle's "TAVOUpdatePublicKey".
+    void setUpdatePublicKey(std::string key);
+    // The privileged helper; by default tavo-update-helper beside the
+    // main bundle's executable.
+    void setHelperPath(std::string path);
+    // Bytes of the update download so far and expected (-1: unknown), on the
+    // downloads' delegate queue.
+    void setDownloadProgressHandler(std::function<void(std::int64_t, std::int64_t)> progress);
+
+    // ---- the version to run and the next one (ProgramControllerUpdate.cpp)
 
     // At launch: the version the server names for this machine (online), or
-    // the one stored last (offline).
+    // the one stored last (offline); another installed version is started
+    // and this program ends.
     void startSpecifiedVersionOnLine();
     void startSpecifiedVersionOffLine();
-    // Shows the forced-update window when a forced update is pending.
+    void startSpecifiedVersion(const std::optional<std::string>& version);
+    // Shows the forced-update window when a forced update is downloaded.
     void showForceUpdateDialog();
-    // Downloads the next version's archive in the background when one is due.
-    void nextVersionDownloadInBackground();
+    // Starts the download of the next version's archive when one is due;
+    // true when a download was started.
+    bool nextVersionDownloadInBackground();
     bool isAvailableOptionalUpdate() const;
-    // Offers the available optional update to the user.
+    // Asks the user whether to install the downloaded optional update.
     void confirmationDialogForOptionalUpdate();
+    // Whether the user is an administrator; the error alert when not.
+    bool checkAccountPrivilege();
+    std::string getTemporaryUpdaterPath(const std::string& version) const;
+    void saveVersionUserConfig(const std::string& version);
+
+    std::string clientAppsVersion() const;
+    bool clientAppsForcedUpdate() const { return clientAppsForcedUpdate_.load(); }
+    bool isUpdaterDownloading() const { return isUpdaterDownloading_.load(); }
+    void setUpdaterDownloading(bool value) { isUpdaterDownloading_ = value; }
+    std::string updatePublicKey() const;
+    void reportDownloadProgress(std::int64_t written, std::int64_t expected) const;
+
+    // ---- applying the update (ProgramControllerApply.cpp)
+
+    // Queues the worker on the serial queue.
+    void startUpdate();
+    // The worker: checks and extracts the archive, then hands the install
+    // step to the main queue.
+    void startFileCopy();
     bool isStartUpdate() const { return isStartUpdate_.load(); }
 
 private:
+    bool startUpdaterDownload(const std::string& version, const std::string& url, bool forced);
+    struct Run;  // what the worker and the install step of one update share
+    void performInstall(const std::shared_ptr<Run>& run);
+    void relaunch(const std::shared_ptr<Run>& run);
+    void failUpdate(const std::string& message);
+    std::string helperPath() const;
+    // Ends the program through the main queue.
+    void terminateProgram();
+
     ApiClient& apiClient_;
     SessionState& sessionState_;
     std::shared_ptr<NotificationConnection> notifications_;
+
+    mutable std::mutex updateMutex_;  // guards the texts and handlers below
+    std::string clientAppsVersion_;
+    std::shared_ptr<platform::Windows> windows_;
+    std::function<void()> terminate_;
+    std::function<void()> forceUpdatePresenter_;
+    std::optional<std::string> updatePublicKey_;
+    std::optional<std::string> helperPath_;
+    std::function<void(std::int64_t, std::int64_t)> downloadProgress_;
+    std::atomic<bool> clientAppsForcedUpdate_{false};
+    std::atomic<bool> isUpdaterDownloading_{false};
     std::atomic<bool> isStartUpdate_{false};
 };
 
