@@ -26,6 +26,7 @@
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
+#include "platform/Authorization.h"
 #include "platform/FontManager.h"
 #include "platform/Layout.h"
 #include "platform/SystemInfo.h"
@@ -35,6 +36,7 @@
 #include "platform/linux/HeadlessWindows.h"
 #include "platform/linux/NetlinkReachabilitySource.h"
 #include "platform/linux/ProcWorkspace.h"
+#include "platform/linux/ProcessAuthorization.h"
 #include "platform/qt/DBusUserNotificationCenter.h"
 #include "platform/qt/LogindPowerEvents.h"
 #include "platform/qt/QtMainQueueBackend.h"
@@ -45,6 +47,7 @@
 #include "session/SessionState.h"
 #include "signin/SignInWindows.h"
 #include "update/ProgramController.h"
+#include "update/widgets/ForceUpdateWindow.h"
 
 namespace {
 
@@ -161,6 +164,9 @@ int main(int argc, char** argv) {
     platform::UserNotificationCenter::setDefaultCenter(
         platform::DBusUserNotificationCenter::createDesktopUserNotificationCenter());
     platform::Workspace::setSharedWorkspace(platform::ProcWorkspace::create());
+    // The update's one administrator prompt starts its privileged helper.
+    platform::Authorization::setDefaultAuthorization(
+        std::make_shared<platform::ProcessAuthorization>());
     auto fontManager = platform::FontconfigFontManager::create(
         [](const std::string& path) { return fontid::FontIdReader::read(path).has_value(); });
     if (fontManager)
@@ -183,6 +189,11 @@ int main(int argc, char** argv) {
         environment.statusItem = std::make_shared<platform::TrayStatusItem>();
         environment.windows = std::make_shared<signin::SignInWindows>(
             *environment.apiClient, *environment.sessionState, environment.workspace);
+        std::weak_ptr<ProgramController> weakController = environment.programController;
+        environment.programController->setForceUpdatePresenter([weakController] {
+            if (auto controller = weakController.lock())
+                ForceUpdateWindow::present(controller, SessionState::sharedInstance());
+        });
     }
     environment.arguments = arguments;
     environment.terminate = [] { MainQueue::main().quit(); };
