@@ -97,6 +97,15 @@ TEST_F(UpdateApplyTest, InstallsLinksRemovesOldGenerationsAndRelaunches) {
     EXPECT_FALSE(controller->isStartUpdate());
 }
 
+TEST_F(UpdateApplyTest, WhatAnEarlierRunLeftExtractedIsNotInstalled) {
+    test::Sandbox::writeFile(updateFolder() + "TAVO-Ver2.2.0/TAVO.app/Contents/planted", "x");
+    placeDownloaded("2.2.0");
+    ASSERT_TRUE(applyUpdate());
+    EXPECT_EQ(linkTarget(), root() + "/TAVO-Ver2.2.0");
+    EXPECT_TRUE(fs::exists(root() + "/TAVO-Ver2.2.0/TAVO.app/Contents/Info.plist"));
+    EXPECT_FALSE(fs::exists(root() + "/TAVO-Ver2.2.0/TAVO.app/Contents/planted"));
+}
+
 TEST_F(UpdateApplyTest, FailedLaunchKeepsThisCopyRunning) {
     workspace->launches_ = false;
     placeDownloaded("2.2.0");

@@ -145,6 +145,16 @@ TEST_F(UpdateCheckTest, UnsignedOrBadlySignedArchiveIsNeverKeptNorOffered) {
     }
 }
 
+TEST_F(UpdateCheckTest, ErrorAnswerInPlaceOfTheArchiveIsNotKept) {
+    offer("2.2.0");
+    admin("/admin/faults",
+          {{"path", "/api/v1/client-apps/archives/TAVO-Ver2.2.0.zip"}, {"status", 500}});
+    checkAndDownload();
+    EXPECT_FALSE(fs::exists(updateFolder() + "TAVO-Ver2.2.0.zip"));
+    EXPECT_EQ(configText(kConfigUpdateVersion), "(none)");
+    EXPECT_FALSE(controller->isUpdaterDownloading());
+}
+
 TEST_F(UpdateCheckTest, ArchiveSignedByAnotherKeyIsRefused) {
     controller->setUpdatePublicKey(Ed25519::base64Encode(std::string(32, '\x07')));
     offer("2.2.0");

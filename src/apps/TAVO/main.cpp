@@ -26,6 +26,7 @@
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
+#include "foundation/TimeScale.h"
 #include "platform/Authorization.h"
 #include "platform/FontManager.h"
 #include "platform/Layout.h"
@@ -54,10 +55,6 @@ namespace {
 using namespace tavo;
 
 constexpr const char* kHeadlessArgument = "--headless";
-// Inside a sandbox root only: every timer and pause of the program takes this
-// share of its length (tests and demos run a day in a minute).
-constexpr const char* kTimeScaleVariable = "TAVO_TIME_SCALE";
-
 bool hasDisplay() {
     for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* value = std::getenv(variable);
@@ -77,24 +74,6 @@ bool passesOsGate() {
         version = "unknown";
     primitiveILog("It %@: %@", state, version);
     return supported;
-}
-
-void installTimeScale() {
-    const char* text = std::getenv(kTimeScaleVariable);
-    if (!text || !*text)
-        return;
-    if (platform::sandboxRoot().empty()) {
-        WLog("%@ is honoured only inside a sandbox root; ignored", kTimeScaleVariable);
-        return;
-    }
-    char* end = nullptr;
-    const double factor = std::strtod(text, &end);
-    if (end == text || *end || !(factor > 0.0) || factor > 1.0) {
-        WLog("%@=%@ is not a factor between 0 and 1; ignored", kTimeScaleVariable, text);
-        return;
-    }
-    Clock::setCurrent(std::make_shared<ScaledClock>(factor));
-    ILog("Timers and pauses take %@ of their length", text);
 }
 
 // SIGTERM, SIGINT and SIGHUP end the main loop, and so the program, in order.
@@ -145,7 +124,7 @@ int main(int argc, char** argv) {
         headless = headless || argument == kHeadlessArgument;
     ILog("Running headless: %@", headless ? "yes" : "no");
 
-    installTimeScale();
+    TimeScale::installFromEnvironment();
     watchTerminationSignals(signals);
     // Qt's application object is never destroyed (see the end). Headless, our
     // own loop runs the main thread and the D-Bus backends receive on threads

@@ -15,6 +15,7 @@
 #include "foundation/MainQueue.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/SerialQueue.h"
+#include "foundation/TimeScale.h"
 #include "platform/Authorization.h"
 #include "platform/Bundle.h"
 #include "platform/Workspace.h"
@@ -247,6 +248,7 @@ int runUpdateCommand(const std::vector<std::string>& args, std::ostream& out, st
 int runUpdateCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() > 1 || (args.size() == 1 && args[0] != "--check" && args[0] != "--apply"))
         return usage(err);
+    TimeScale::installFromEnvironment();
     ApiClient& client = ApiClient::defaultApiClient();
     configureClientFromUserConfig(client);
     platform::Workspace::setSharedWorkspace(platform::ProcWorkspace::create());
