@@ -94,7 +94,14 @@ TEST_F(UpdateWindowTest, MenuEntryConfirmsAndInstallsTheOptionalUpdate) {
 
 TEST_F(UpdateWindowTest, ForcedWindowIsLeftOnlyThroughOk) {
     placeDownloaded("2.2.0", true);
-    QPointer<ForceUpdateWindow> window = ForceUpdateWindow::present(controller, sessionState);
+    // As at start-up: the check finds the forced update and shows the window.
+    controller->setForceUpdatePresenter(
+        [this] { ForceUpdateWindow::present(controller, sessionState); });
+    controller->showForceUpdateDialog();
+    QPointer<ForceUpdateWindow> window;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* shown = qobject_cast<ForceUpdateWindow*>(widget); shown && shown->isVisible())
+            window = shown;
     ASSERT_TRUE(window);
     QCoreApplication::processEvents();
     EXPECT_TRUE(sessionState.isWindowAppear(kWindowAppearForceUpdate));
