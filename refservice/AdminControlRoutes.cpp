@@ -49,7 +49,8 @@ AdminReply setClientApps(ServiceContext& c, const Json& body) {
     c.state->clientApps = info;
     return AdminGuard::ok({{"specifiedVersion", info.specifiedVersion},
                            {"offeredVersion", info.offeredVersion},
-                           {"isForcedUpdate", info.isForcedUpdate}});
+                           {"isForcedUpdate", info.isForcedUpdate},
+                           {"signature", info.signatureMode}});
 }
 
 }  // namespace

@@ -1,11 +1,24 @@
 #include "refservice/ClientAppRoutes.h"
 
+#include <optional>
+
 #include "refservice/Envelope.h"
 #include "refservice/Http.h"
 #include "refservice/RouteBinder.h"
 #include "refservice/ServiceContext.h"
 
 namespace tavo::refservice {
+
+namespace {
+
+// A well-formed signature that is not the archive's: its first byte changed.
+std::string badSignature(std::string signature) {
+    if (!signature.empty())
+        signature[0] = signature[0] == 'A' ? 'B' : 'A';
+    return signature;
+}
+
+}  // namespace
 
 std::string ClientAppRoutes::archiveName(const std::string& version) {
     return "TAVO-Ver" + version + ".zip";
@@ -38,12 +51,22 @@ void ClientAppRoutes::install(RouteBinder& routes, const std::shared_ptr<Service
     routes.get(R"(/api/v1/client-apps/archives/([^/]+))", [c](const httplib::Request& req,
                                                               httplib::Response& res) {
         std::shared_ptr<const std::string> archive;
+        std::optional<std::string> signature;
         {
             std::lock_guard lock(c->state->mutex);
             const ClientAppsInfo& info = c->state->clientApps;
-            if (!info.offeredVersion.empty() &&
-                req.matches[1].str() == archiveName(info.offeredVersion))
+            const std::string name = req.matches[1].str();
+            if (!info.offeredVersion.empty() && name == archiveName(info.offeredVersion))
                 archive = info.archive;
+            if (!info.offeredVersion.empty() && info.archive &&
+                name == archiveName(info.offeredVersion) + ".sig" &&
+                info.signatureMode != "missing")
+                signature =
+                    info.signatureMode == "bad" ? badSignature(info.signature) : info.signature;
+        }
+        if (signature) {
+            res.set_content(*signature + "\n", "text/plain");
+            return;
         }
         if (!archive) {
             Envelope::write(res, Outcome::failure(kInvalidArgument, "no such archive"), 404);

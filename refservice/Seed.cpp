@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "refservice/ArchiveMaker.h"
+#include "refservice/ArchiveSigner.h"
 #include "refservice/CatalogueBuilder.h"
 #include "refservice/FontFiles.h"
 #include "refservice/Params.h"
@@ -126,6 +127,14 @@ bool Seed::applyClientApps(const nlohmann::json& entry, ClientAppsInfo& info,
         info.archive.reset();
     }
     info.isForcedUpdate = entry.value("isForcedUpdate", info.isForcedUpdate);
+    if (entry.contains("signature")) {
+        const std::string mode = entry.value("signature", std::string());
+        if (mode != "valid" && mode != "bad" && mode != "missing") {
+            *error = "signature must be valid, bad or missing";
+            return false;
+        }
+        info.signatureMode = mode;
+    }
     if (info.offeredVersion.empty() || info.archive)
         return true;
     std::optional<std::string> archive;
@@ -145,6 +154,19 @@ bool Seed::applyClientApps(const nlohmann::json& entry, ClientAppsInfo& info,
             return false;
         }
     }
+    std::string keyFile = ArchiveSigner::defaultKeyFile();
+    if (auto path = Params::text(entry, "signingKey")) {
+        fs::path file(*path);
+        if (file.is_relative() && !baseDir.empty())
+            file = fs::path(baseDir) / file;
+        keyFile = file.string();
+    }
+    auto signature = ArchiveSigner::signFile(keyFile, *archive);
+    if (!signature) {
+        *error = "cannot sign the archive with " + keyFile;
+        return false;
+    }
+    info.signature = std::move(*signature);
     info.archive = std::make_shared<const std::string>(std::move(*archive));
     return true;
 }

@@ -96,6 +96,10 @@ struct ClientAppsInfo {
     std::string offeredVersion;    // empty: no update offered
     bool isForcedUpdate = false;
     std::shared_ptr<const std::string> archive;  // the offered version's zip
+    // What is served at the archive's address + ".sig": "valid" (the
+    // archive's signature), "bad" (another archive's) or "missing" (none).
+    std::string signatureMode = "valid";
+    std::string signature;  // base64 of the archive's signature
 };
 
 struct Settings {

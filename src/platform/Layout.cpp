@@ -37,6 +37,7 @@ Layout Layout::linuxLayout() {
     l.userFontConfig = ".config/fontconfig/conf.d";
     l.machineFonts = "/usr/local/share/fonts";
     l.systemFonts = "/usr/share/fonts";
+    l.applicationOwner = "root:root";
     return l;
 }
 
@@ -50,6 +51,7 @@ Layout Layout::macOSLayout() {
     l.userFonts = "Library/Fonts";
     l.machineFonts = "/Library/Fonts";
     l.systemFonts = "/System/Library/Fonts";
+    l.applicationOwner = "root:admin";
     return l;
 }
 

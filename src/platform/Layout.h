@@ -7,17 +7,18 @@ namespace tavo::platform {
 // The file-system places of one platform, as plain data. Absolute places are
 // full paths; the user places are relative to a user's home folder.
 struct Layout {
-    std::string applicationRoot;  // folder of the versioned application folders
-    std::string autostartEntry;   // file that starts the resident application at login
-    std::string usersHomes;       // folder whose entries are the users' homes
-    std::string userArea;         // support folder of TAVO, relative to a home
-    std::string userLogs;         // log folder, relative to a home
-    std::string userFonts;        // storage of the service's fonts, relative to a home
-    std::string userFontLinks;    // shard folders of the active fonts' links (Linux only)
-    std::string userFontConfig;   // fontconfig conf.d, relative to a home (Linux only)
-    std::string machineFonts;     // fonts of every user of the machine
-    std::string systemFonts;      // fonts of the operating system
-    std::string sandboxRoot;      // empty outside a sandbox root
+    std::string applicationRoot;   // folder of the versioned application folders
+    std::string autostartEntry;    // file that starts the resident application at login
+    std::string usersHomes;        // folder whose entries are the users' homes
+    std::string userArea;          // support folder of TAVO, relative to a home
+    std::string userLogs;          // log folder, relative to a home
+    std::string userFonts;         // storage of the service's fonts, relative to a home
+    std::string userFontLinks;     // shard folders of the active fonts' links (Linux only)
+    std::string userFontConfig;    // fontconfig conf.d, relative to a home (Linux only)
+    std::string machineFonts;      // fonts of every user of the machine
+    std::string systemFonts;       // fonts of the operating system
+    std::string applicationOwner;  // owner:group of an installed version folder
+    std::string sandboxRoot;       // empty outside a sandbox root
 
     static Layout linuxLayout();
     static Layout macOSLayout();

@@ -52,6 +52,13 @@ public:
     // A modal question with the buttons "Logout" and "Cancel": returns
     // kDialogResultCode for the first, kDialogResultCode + 1 for the second.
     virtual int runModalConfirm(const std::string& message, const std::string& title) = 0;
+    // A modal question with two buttons titled primary and secondary:
+    // kDialogResultCode for the first, kDialogResultCode + 1 for the second.
+    // Where nobody can answer, the second.
+    virtual int runModalSelect(const std::string& /*message*/, const std::string& /*title*/,
+                               const std::string& /*primary*/, const std::string& /*secondary*/) {
+        return kDialogResultCode + 1;
+    }
 };
 
 }  // namespace tavo::platform

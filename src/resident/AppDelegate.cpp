@@ -69,6 +69,12 @@ AppDelegate::AppDelegate(AppEnvironment environment) : env_(std::move(environmen
     accountState_ = std::make_shared<AccountState>(client(), session(), env_.fontController,
                                                    env_.programController);
     eventRouter_ = std::make_shared<EventRouter>(client(), session());
+    if (env_.programController) {
+        // The update asks and alerts through the application's windows, and
+        // ends the application after starting the new version.
+        env_.programController->setWindows(env_.windows);
+        env_.programController->setTerminateHandler(env_.terminate);
+    }
     linkControllers();
 }
 

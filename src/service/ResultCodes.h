@@ -57,6 +57,9 @@ inline constexpr const char* kMsgE2008 = "MSG_E2008";
 inline constexpr const char* kMsgE2008Text = "start the app with administrator privileges";
 inline constexpr const char* kMsgE2009 = "MSG_E2009";
 inline constexpr const char* kMsgE2009Text = "could not update";
+// An update archive whose signature is missing or does not match.
+inline constexpr const char* kMsgE2010 = "MSG_E2010";
+inline constexpr const char* kMsgE2010Text = "the updater is not signed by the service";
 inline constexpr const char* kMsgE2011 = "MSG_E2011";
 inline constexpr const char* kMsgE2011Text = "insufficient disk space";
 inline constexpr const char* kMsgE2012 = "MSG_E2012";

@@ -50,4 +50,9 @@ int SignInWindows::runModalConfirm(const std::string& message, const std::string
     return widgets::AlertUtil::runModalWithErrorMessage(message, title);
 }
 
+int SignInWindows::runModalSelect(const std::string& message, const std::string& title,
+                                  const std::string& primary, const std::string& secondary) {
+    return widgets::AlertUtil::runModalWithSelectMessage(message, title, primary, secondary);
+}
+
 }  // namespace tavo::signin

@@ -33,6 +33,8 @@ public:
     void runModalAlert(const std::string& message, const std::string& title) override;
     void runAboutBox(const std::string& message, const std::string& title) override;
     int runModalConfirm(const std::string& message, const std::string& title) override;
+    int runModalSelect(const std::string& message, const std::string& title,
+                       const std::string& primary, const std::string& secondary) override;
 
     // The open sign-in window, or null.
     SignInWindow* signInWindow() const { return window_; }

@@ -32,6 +32,7 @@ void StreamServiceFixture::restartService(std::chrono::milliseconds keepAlive) {
     refservice::ServiceOptions options;
     options.seed = seed();
     options.keepAliveInterval = keepAlive;
+    options.connectionKeepAliveSeconds = 1;  // stops sooner with a client connection open
     std::string error;
     ASSERT_TRUE(service.start(options, &error)) << error;
     client.setApiEndpoint(service.apiUrl());

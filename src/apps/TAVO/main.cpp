@@ -26,6 +26,8 @@
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
+#include "foundation/TimeScale.h"
+#include "platform/Authorization.h"
 #include "platform/FontManager.h"
 #include "platform/Layout.h"
 #include "platform/SystemInfo.h"
@@ -35,6 +37,7 @@
 #include "platform/linux/HeadlessWindows.h"
 #include "platform/linux/NetlinkReachabilitySource.h"
 #include "platform/linux/ProcWorkspace.h"
+#include "platform/linux/ProcessAuthorization.h"
 #include "platform/qt/DBusUserNotificationCenter.h"
 #include "platform/qt/LogindPowerEvents.h"
 #include "platform/qt/QtMainQueueBackend.h"
@@ -45,16 +48,13 @@
 #include "session/SessionState.h"
 #include "signin/SignInWindows.h"
 #include "update/ProgramController.h"
+#include "update/widgets/ForceUpdateWindow.h"
 
 namespace {
 
 using namespace tavo;
 
 constexpr const char* kHeadlessArgument = "--headless";
-// Inside a sandbox root only: every timer and pause of the program takes this
-// share of its length (tests and demos run a day in a minute).
-constexpr const char* kTimeScaleVariable = "TAVO_TIME_SCALE";
-
 bool hasDisplay() {
     for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* value = std::getenv(variable);
@@ -74,24 +74,6 @@ bool passesOsGate() {
         version = "unknown";
     primitiveILog("It %@: %@", state, version);
     return supported;
-}
-
-void installTimeScale() {
-    const char* text = std::getenv(kTimeScaleVariable);
-    if (!text || !*text)
-        return;
-    if (platform::sandboxRoot().empty()) {
-        WLog("%@ is honoured only inside a sandbox root; ignored", kTimeScaleVariable);
-        return;
-    }
-    char* end = nullptr;
-    const double factor = std::strtod(text, &end);
-    if (end == text || *end || !(factor > 0.0) || factor > 1.0) {
-        WLog("%@=%@ is not a factor between 0 and 1; ignored", kTimeScaleVariable, text);
-        return;
-    }
-    Clock::setCurrent(std::make_shared<ScaledClock>(factor));
-    ILog("Timers and pauses take %@ of their length", text);
 }
 
 // SIGTERM, SIGINT and SIGHUP end the main loop, and so the program, in order.
@@ -142,7 +124,7 @@ int main(int argc, char** argv) {
         headless = headless || argument == kHeadlessArgument;
     ILog("Running headless: %@", headless ? "yes" : "no");
 
-    installTimeScale();
+    TimeScale::installFromEnvironment();
     watchTerminationSignals(signals);
     // Qt's application object is never destroyed (see the end). Headless, our
     // own loop runs the main thread and the D-Bus backends receive on threads
@@ -161,6 +143,9 @@ int main(int argc, char** argv) {
     platform::UserNotificationCenter::setDefaultCenter(
         platform::DBusUserNotificationCenter::createDesktopUserNotificationCenter());
     platform::Workspace::setSharedWorkspace(platform::ProcWorkspace::create());
+    // The update's one administrator prompt starts its privileged helper.
+    platform::Authorization::setDefaultAuthorization(
+        std::make_shared<platform::ProcessAuthorization>());
     auto fontManager = platform::FontconfigFontManager::create(
         [](const std::string& path) { return fontid::FontIdReader::read(path).has_value(); });
     if (fontManager)
@@ -183,6 +168,11 @@ int main(int argc, char** argv) {
         environment.statusItem = std::make_shared<platform::TrayStatusItem>();
         environment.windows = std::make_shared<signin::SignInWindows>(
             *environment.apiClient, *environment.sessionState, environment.workspace);
+        std::weak_ptr<ProgramController> weakController = environment.programController;
+        environment.programController->setForceUpdatePresenter([weakController] {
+            if (auto controller = weakController.lock())
+                ForceUpdateWindow::present(controller, SessionState::sharedInstance());
+        });
     }
     environment.arguments = arguments;
     environment.terminate = [] { MainQueue::main().quit(); };

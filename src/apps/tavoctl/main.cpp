@@ -12,6 +12,7 @@
 #include "LoginCommand.h"
 #include "PathsCommand.h"
 #include "SyncCommand.h"
+#include "UpdateCommand.h"
 
 namespace {
 
@@ -23,10 +24,14 @@ int usage(std::ostream& out, int status) {
            "  events                the notification stream, event by event, until interrupted\n"
            "  api [--device-id ID] OPERATION [name=value ...]\n"
            "                        calls the delivery API as the application does\n"
-           "  sync                  one font synchronization with its downloads, in the foreground\n"
+           "  sync                  one font synchronization with its downloads, in the "
+           "foreground\n"
            "  fonts [--json]        the local font list and whether fontconfig sees each file\n"
            "  login [--mail ADDRESS] [--force]\n"
-           "                        signs the current user in (answers may come from a pipe)\n";
+           "                        signs the current user in (answers may come from a pipe)\n"
+           "  update [--check | --apply]\n"
+           "                        the versions of the self-update; --check downloads the next\n"
+           "                        one, --apply installs a downloaded one and starts it\n";
     return status;
 }
 
@@ -52,6 +57,8 @@ int main(int argc, char** argv) {
         return tavo::ctl::runFontsCommand(rest, std::cout, std::cerr);
     if (command == "login")
         return tavo::ctl::runLoginCommand(rest, std::cout, std::cerr);
+    if (command == "update")
+        return tavo::ctl::runUpdateCommand(rest, std::cout, std::cerr);
     if (command == "fontid")
         return tavo::runFontIdCommand(rest, std::cout);
     if (command == "help" || command == "--help" || command == "-h")

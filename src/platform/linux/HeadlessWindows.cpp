@@ -17,4 +17,11 @@ int HeadlessWindows::runModalConfirm(const std::string& message, const std::stri
     return kDialogResultCode + 1;
 }
 
+int HeadlessWindows::runModalSelect(const std::string& message, const std::string& title,
+                                    const std::string& primary, const std::string& secondary) {
+    WLog("Question (headless, answered %@ instead of %@): %@: %@", secondary, primary, title,
+         message);
+    return kDialogResultCode + 1;
+}
+
 }  // namespace tavo::platform

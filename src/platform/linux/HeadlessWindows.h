@@ -12,6 +12,8 @@ public:
     void runModalAlert(const std::string& message, const std::string& title) override;
     // Nobody can answer: the second button ("Cancel").
     int runModalConfirm(const std::string& message, const std::string& title) override;
+    int runModalSelect(const std::string& message, const std::string& title,
+                       const std::string& primary, const std::string& secondary) override;
 };
 
 }  // namespace tavo::platform

@@ -4,6 +4,7 @@
 
 #include "foundation/Process.h"
 #include "platform/Layout.h"
+#include "platform/linux/HelperSession.h"
 
 namespace tavo::platform {
 
@@ -38,6 +39,15 @@ bool ProcessAuthorization::executeWithPrivileges(const std::string& tool,
     const ProcessResult result = Process::run(elevator_, elevated, false);
     return result.started && result.exitStatus != kElevationRefused &&
            result.exitStatus != kElevationUnauthenticated;
+}
+
+AuthorizationResult ProcessAuthorization::authorizeHelper(const std::string& helperPath) {
+    if (helperPath.empty() || helperPath.front() != '/')
+        return {AuthorizationResult::Status::NotCreated, -1, nullptr};
+    if (runsDirectly_())
+        return HelperSession::start({helperPath}, {}, sandboxRoot());
+    return HelperSession::start({elevator_, helperPath},
+                                {kElevationRefused, kElevationUnauthenticated});
 }
 
 }  // namespace tavo::platform

@@ -21,6 +21,8 @@ public:
 
     bool executeWithPrivileges(const std::string& tool,
                                const std::vector<std::string>& args) override;
+    // Starts the helper through the elevator (one prompt), or directly.
+    AuthorizationResult authorizeHelper(const std::string& helperPath) override;
 
 private:
     std::string elevator_;

@@ -1,6 +1,8 @@
 // The notification stream's connection manager: opens the stream with the
 // last event id, keeps the stream half of the online state, records and
 // re-posts each event, and reconnects after a loss.
+#include "events/NotificationConnection.h"
+
 #include <string>
 
 #include "events/LastEventId.h"
@@ -12,7 +14,6 @@
 #include "foundation/MainQueue.h"
 #include "foundation/NotificationCenter.h"
 #include "service/BaseModel.h"
-#include "update/ProgramController.h"
 
 namespace tavo {
 
@@ -46,33 +47,41 @@ std::string fontEventDataProblem(const SSEEvents& event) {
 
 }  // namespace
 
+NotificationConnection::NotificationConnection(ApiClient& apiClient, SessionState& sessionState)
+    : apiClient_(apiClient), sessionState_(sessionState), random_(std::random_device{}()) {}
+
+NotificationConnection::~NotificationConnection() {
+    if (sseRetryThereafterTimer_)
+        sseRetryThereafterTimer_->invalidate();
+}
+
 // ---- properties
 
-std::shared_ptr<ServerSentEvent> ProgramController::serverSentEvent() const {
+std::shared_ptr<ServerSentEvent> NotificationConnection::serverSentEvent() const {
     std::lock_guard lock(streamMutex_);
     return serverSentEvent_;
 }
 
-void ProgramController::setServerSentEvent(std::shared_ptr<ServerSentEvent> stream) {
+void NotificationConnection::setServerSentEvent(std::shared_ptr<ServerSentEvent> stream) {
     std::lock_guard lock(streamMutex_);
     serverSentEvent_ = std::move(stream);
 }
 
-std::optional<std::string> ProgramController::lastEventId() const {
+std::optional<std::string> NotificationConnection::lastEventId() const {
     std::lock_guard lock(streamMutex_);
     return lastEventId_;
 }
 
-std::shared_ptr<Timer> ProgramController::sseRetryThereafterTimer() const {
+std::shared_ptr<Timer> NotificationConnection::sseRetryThereafterTimer() const {
     std::lock_guard lock(streamMutex_);
     return sseRetryThereafterTimer_;
 }
 
-void ProgramController::waitForAttemptInPlace() const {
+void NotificationConnection::waitForAttemptInPlace() const {
     std::lock_guard barrier(attemptMutex_);
 }
 
-bool ProgramController::isCurrent(const std::shared_ptr<ServerSentEvent>& sse) const {
+bool NotificationConnection::isCurrent(const std::shared_ptr<ServerSentEvent>& sse) const {
     waitForAttemptInPlace();
     if (!sse || sse == serverSentEvent())
         return true;
@@ -84,12 +93,12 @@ bool ProgramController::isCurrent(const std::shared_ptr<ServerSentEvent>& sse) c
 
 // ---- connecting and disconnecting
 
-void ProgramController::connectNotifications() {
+void NotificationConnection::connectNotifications() {
     if (!apiClient_.isLoginStatus) {
         ILog("Nothing to do for connectNotifications without logged in");
         return;
     }
-    std::weak_ptr<ProgramController> weak = weak_from_this();
+    std::weak_ptr<NotificationConnection> weak = weak_from_this();
     auto work = [weak] {
         if (auto self = weak.lock())
             self->connectOnSerialQueue();
@@ -102,7 +111,7 @@ void ProgramController::connectNotifications() {
     }
 }
 
-void ProgramController::connectOnSerialQueue() {
+void NotificationConnection::connectOnSerialQueue() {
     terminateSSERetryTimer();
     ssrClosing_ = false;
     disconnectNotifications();
@@ -140,7 +149,7 @@ void ProgramController::connectOnSerialQueue() {
     }
 }
 
-void ProgramController::disconnectNotifications() {
+void NotificationConnection::disconnectNotifications() {
     auto stream = serverSentEvent();
     if (!stream)
         return;
@@ -163,7 +172,7 @@ void ProgramController::disconnectNotifications() {
 
 // ---- the stream's delegate operations
 
-void ProgramController::serverSentEventDidOpen(const std::shared_ptr<ServerSentEvent>& sse) {
+void NotificationConnection::serverSentEventDidOpen(const std::shared_ptr<ServerSentEvent>& sse) {
     if (!isCurrent(sse))
         return;
     const bool wasOnline = apiClient_.isOnlineStatus();
@@ -176,15 +185,15 @@ void ProgramController::serverSentEventDidOpen(const std::shared_ptr<ServerSentE
     }
 }
 
-void ProgramController::serverSentEventDidClose(const std::shared_ptr<ServerSentEvent>&) {
+void NotificationConnection::serverSentEventDidClose(const std::shared_ptr<ServerSentEvent>&) {
     waitForAttemptInPlace();
     ILog("Closing response for %@", kSSEPath);
     postServerSentEvent({{kPCUserInfoKeyClose, true}});
     ssrClosing_ = false;
 }
 
-void ProgramController::serverSentEvent(const std::shared_ptr<ServerSentEvent>&,
-                                        const SSEEvents& event) {
+void NotificationConnection::serverSentEvent(const std::shared_ptr<ServerSentEvent>&,
+                                             const SSEEvents& event) {
     waitForAttemptInPlace();
     TAVO_DLOG("start");
     if (!event.event()) {
@@ -220,7 +229,7 @@ void ProgramController::serverSentEvent(const std::shared_ptr<ServerSentEvent>&,
     TAVO_DLOG("end");
 }
 
-void ProgramController::storeLastEventId(const std::string& identifier) {
+void NotificationConnection::storeLastEventId(const std::string& identifier) {
     {
         std::lock_guard lock(streamMutex_);
         lastEventId_ = identifier;
@@ -232,8 +241,8 @@ void ProgramController::storeLastEventId(const std::string& identifier) {
         ILog("The last event id %@ was not kept in the user configuration", identifier);
 }
 
-void ProgramController::serverSentEvent(const std::shared_ptr<ServerSentEvent>& sse,
-                                        const std::optional<Error>& error) {
+void NotificationConnection::serverSentEvent(const std::shared_ptr<ServerSentEvent>& sse,
+                                             const std::optional<Error>& error) {
     if (!isCurrent(sse))
         return;
     const bool wasOnline = apiClient_.isOnlineStatus();
@@ -293,7 +302,7 @@ void ProgramController::serverSentEvent(const std::shared_ptr<ServerSentEvent>& 
         TAVO_DLOG("no retrying to connect notification without logged in");
 }
 
-void ProgramController::logRetryRule(const SSERetryDecision& decision, bool hasError) {
+void NotificationConnection::logRetryRule(const SSERetryDecision& decision, bool hasError) {
     using Rule = SSERetryDecision::Rule;
     switch (decision.rule) {
         case Rule::ClosedByServer:
@@ -319,9 +328,9 @@ void ProgramController::logRetryRule(const SSERetryDecision& decision, bool hasE
 
 // ---- the retry timer
 
-void ProgramController::scheduleRetry(int delay, const std::string& reason,
-                                      Clock::SystemTime next) {
-    std::weak_ptr<ProgramController> weak = weak_from_this();
+void NotificationConnection::scheduleRetry(int delay, const std::string& reason,
+                                           Clock::SystemTime next) {
+    std::weak_ptr<NotificationConnection> weak = weak_from_this();
     MainQueue::main().async([weak, delay, reason, next] {
         auto self = weak.lock();
         if (!self)
@@ -342,8 +351,8 @@ void ProgramController::scheduleRetry(int delay, const std::string& reason,
     });
 }
 
-void ProgramController::terminateSSERetryTimer() {
-    auto terminate = [](ProgramController& self) {
+void NotificationConnection::terminateSSERetryTimer() {
+    auto terminate = [](NotificationConnection& self) {
         std::shared_ptr<Timer> timer;
         {
             std::lock_guard lock(self.streamMutex_);
@@ -366,7 +375,7 @@ void ProgramController::terminateSSERetryTimer() {
     });
 }
 
-bool ProgramController::isActiveSSERetryTimer() const {
+bool NotificationConnection::isActiveSSERetryTimer() const {
     const auto timer = sseRetryThereafterTimer();
     // A timer that has fired is no longer a pending reconnection.
     const bool alive = timer && timer->isValid();
