@@ -378,6 +378,20 @@ TEST_F(FontconfigFontManagerTest, RemovedFontLosesItsLink) {
     EXPECT_TRUE(listedLinks().empty());
 }
 
+TEST_F(FontconfigFontManagerTest, AShardThatIsALinkIsNeverSwept) {
+    auto manager = makeManager();
+    const std::string shard = manager->shardFolder("Mine.ttf");
+    const std::string users = sandbox.path("/home/mine");
+    fs::create_directories(users);
+    test::Sandbox::writeFile(users + "/Mine.ttf", "the user's own file");
+    fs::remove_all(shard);
+    fs::create_directories(fs::path(shard).parent_path());
+    fs::create_directory_symlink(users, shard);
+    manager->fontFilesDidChange();
+    manager = makeManager();
+    EXPECT_TRUE(test::Sandbox::exists(users + "/Mine.ttf"));
+}
+
 TEST_F(FontconfigFontManagerTest, MigratesTheFirstLayoutAndKeepsTheUsersOwnFiles) {
     fs::create_directories(links);
     for (const char* name : {"Service-Active.ttf", "Service-Hidden.ttf", "Users-Own.ttf"})
