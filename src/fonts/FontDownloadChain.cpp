@@ -70,26 +70,33 @@ void FontManagementController::fontInstalled(const std::string& path, const Plis
 }
 
 void FontManagementController::chainStopped() {
-    store_.flush();
+    bool startPass = false;
     {
         std::lock_guard lock(mutex_);
-        if (!std::exchange(installedSinceStop_, false))
-            return;
-        maintenancePending_ = true;
-        maintenancePaths_.insert(maintenancePaths_.end(), installedActivePaths_.begin(),
-                                 installedActivePaths_.end());
-        installedActivePaths_.clear();
-        if (maintenanceRunning_)
-            return;  // the pass in progress takes these up when it is done
-        maintenanceRunning_ = true;
-        ++batchesInFlight_;
+        if (std::exchange(installedSinceStop_, false)) {
+            maintenancePending_ = true;
+            maintenancePaths_.insert(maintenancePaths_.end(), installedActivePaths_.begin(),
+                                     installedActivePaths_.end());
+            installedActivePaths_.clear();
+            // A pass in progress takes these up when it is done.
+            if (!maintenanceRunning_) {
+                maintenanceRunning_ = true;
+                ++batchesInFlight_;
+                startPass = true;
+            }
+        }
     }
     // Off the serial queue: bringing the font manager's caches up to date
     // may take a while for a large folder (fontconfig reads every file of a
     // folder that changed), and the next event should not wait. Chains that
     // end meanwhile share the next pass.
-    auto self = shared_from_this();
-    globalQueue().async([self] { self->runFontManagerMaintenance(); });
+    if (startPass) {
+        auto self = shared_from_this();
+        globalQueue().async([self] { self->runFontManagerMaintenance(); });
+    }
+    // The list goes to disk while the fonts are being registered: they
+    // become visible without waiting for the write.
+    store_.flush();
 }
 
 void FontManagementController::runFontManagerMaintenance() {
