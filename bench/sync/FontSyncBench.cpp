@@ -15,6 +15,7 @@
 // folder; the service runs as a separate process so that its memory stays
 // out of the client's figures.
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -1020,6 +1021,11 @@ int runBench(const SyncBenchOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+    // The allocator as the resident application sets it up: one heap for
+    // every thread.
+    mallopt(M_ARENA_MAX, 1);
+#endif
     std::string error;
     bool help = false;
     const auto options = parseSyncBenchOptions(std::vector<std::string>(argv, argv + argc), &error, &help);

@@ -1,5 +1,7 @@
 // tavoctl: the command-line companion of TAVO. It reads the places and files
 // of the current user (inside the sandbox root when TAVO_ROOT is set).
+#include <malloc.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -38,6 +40,11 @@ int usage(std::ostream& out, int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+    // One heap for every thread, as in TAVO: a synchronization's transfer
+    // and queue threads would each keep a heap of what they freed.
+    mallopt(M_ARENA_MAX, 1);
+#endif
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return usage(std::cerr, 2);
