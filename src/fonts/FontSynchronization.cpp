@@ -114,6 +114,7 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
         if (stopRequested()) {
             ILog("Font synchronization stopped before the font list at %ld: nothing written",
                  offset);
+            hold.release();  // before the observers hear of the end
             syncEnded(SyncResult::Cancelled);
             return;
         }
@@ -132,6 +133,7 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
             api.getFontsWithContains(kContainsAvailableFonts, limit, offset, &error);
         if (stopRequested()) {
             ILog("Font synchronization stopped at the font list at %ld: nothing written", offset);
+            hold.release();  // before the observers hear of the end
             syncEnded(SyncResult::Cancelled);
             return;
         }
