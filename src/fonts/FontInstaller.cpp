@@ -40,19 +40,6 @@ std::string uuidText() {
     return text;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The suffix mkstemp() puts after a name: "." and six letters or digits.
 bool endsInTemporarySuffix(const std::string& name, std::size_t stem) {
     if (name.size() != stem + 7 || name[stem] != '.')
@@ -170,7 +157,7 @@ bool FontInstaller::install(const std::string& bytes, const std::string& destina
         return false;
     }
     ::flock(fd, LOCK_EX | LOCK_NB);  // in use: the clean-up of leftovers leaves it alone
-    const bool written = writeAll(fd, bytes) && ::fchmod(fd, 0644) == 0;
+    const bool written = FileUtil::writeAll(fd, bytes) && ::fchmod(fd, 0644) == 0;
     const int writeErrno = errno;
     if (::close(fd) != 0 || !written) {
         ::unlink(temporary.c_str());

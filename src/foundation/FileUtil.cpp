@@ -14,19 +14,6 @@ namespace tavo {
 
 namespace {
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 void fail(Error* error, const std::string& what) {
     if (error)
         *error = Error::posix(errno, what);
@@ -93,7 +80,7 @@ bool FileUtil::writeFile(const std::string& path, std::string_view bytes, bool a
             fail(error, path);
             return false;
         }
-        const bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes);
+        const bool ok = ::fchmod(fd, mode) == 0 && FileUtil::writeAll(fd, bytes);
         if (!ok)
             fail(error, path);
         ::close(fd);
@@ -106,7 +93,7 @@ bool FileUtil::writeFile(const std::string& path, std::string_view bytes, bool a
         return false;
     }
     ::flock(fd, LOCK_EX | LOCK_NB);  // in use: the clean-up of leftovers leaves it alone
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, mode) == 0 && FileUtil::writeAll(fd, bytes) && ::fsync(fd) == 0;
     if (!ok)
         fail(error, path);
     if (::close(fd) != 0 && ok) {
@@ -126,6 +113,18 @@ bool FileUtil::writeFile(const std::string& path, std::string_view bytes, bool a
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
+    }
+    return true;
+}
+
+bool FileUtil::writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
 }

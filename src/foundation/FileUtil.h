@@ -25,6 +25,9 @@ public:
                                                Error* error = nullptr);
     static bool writeFile(const std::string& path, std::string_view bytes, bool atomically,
                           mode_t mode, Error* error = nullptr);
+    // Writes all of bytes to fd, again after an interruption; false when the
+    // descriptor takes no more.
+    static bool writeAll(int fd, std::string_view bytes);
     // Creates the folder and its parents; true when it exists afterwards.
     static bool createDirectories(const std::string& path, Error* error = nullptr);
     static std::string joinPath(const std::string& folder, const std::string& name);

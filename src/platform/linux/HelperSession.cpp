@@ -12,24 +12,13 @@
 #include <string_view>
 #include <utility>
 
+#include "foundation/FileUtil.h"
+
 extern char** environ;
 
 namespace tavo::platform {
 
 namespace {
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 int waitForExit(pid_t pid) {
     int status = 0;
@@ -141,7 +130,7 @@ int HelperSession::run(const std::string& tool, const std::vector<std::string>& 
     }
     message.push_back('\0');
     std::string line;
-    if (!writeAll(toHelper_, message) || !readLine(&line))
+    if (!FileUtil::writeAll(toHelper_, message) || !readLine(&line))
         return -1;
     int status = -1;
     const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), status);
