@@ -1,12 +1,11 @@
-#include "platform/linux/PrivilegedRestart.h"
-
 #include <gtest/gtest.h>
-
-#include <algorithm>
 #include <unistd.h>
 
-#include "support/ScopedEnvironment.h"
+#include <algorithm>
+
 #include "platform/SystemInfo.h"
+#include "platform/linux/PrivilegedRestart.h"
+#include "support/ScopedEnvironment.h"
 
 namespace tavo::platform {
 namespace {
@@ -32,8 +31,9 @@ TEST(PrivilegedRestartTest, NoElevationInsideASandboxRoot) {
 TEST(PrivilegedRestartTest, CommandPassesTheDisplayThroughEnv) {
     const auto argv = PrivilegedRestart::elevatedCommand(
         "pkexec", "/opt/A B/x", {"DISPLAY=:1", "XAUTHORITY=/tmp/a b", "=bad"});
-    const std::vector<std::string> expected{"pkexec", "/usr/bin/env", "DISPLAY=:1",
-                                            "XAUTHORITY=/tmp/a b", "/opt/A B/x", "isPrivileges"};
+    const std::vector<std::string> expected{"pkexec",     "/usr/bin/env",
+                                            "DISPLAY=:1", "XAUTHORITY=/tmp/a b",
+                                            "/opt/A B/x", "isPrivileges"};
     EXPECT_EQ(argv, expected);
     // env would take a path with '=' for a variable; a relative one for a program in PATH.
     EXPECT_TRUE(PrivilegedRestart::elevatedCommand("pkexec", "/opt/a=b/x", {}).empty());

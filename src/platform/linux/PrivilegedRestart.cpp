@@ -20,9 +20,15 @@ namespace tavo::platform {
 
 namespace {
 
-constexpr const char* kDisplayVariables[] = {
-    "DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS",
-    "QT_QPA_PLATFORM", "LANG", "LC_ALL", "LC_MESSAGES"};
+constexpr const char* kDisplayVariables[] = {"DISPLAY",
+                                             "XAUTHORITY",
+                                             "WAYLAND_DISPLAY",
+                                             "XDG_RUNTIME_DIR",
+                                             "DBUS_SESSION_BUS_ADDRESS",
+                                             "QT_QPA_PLATFORM",
+                                             "LANG",
+                                             "LC_ALL",
+                                             "LC_MESSAGES"};
 
 std::optional<std::string> userNameOf(uid_t uid) {
     std::vector<char> buffer(16384);
