@@ -201,7 +201,7 @@ void Uninstallation::signOut(ApiClient& client) {
         return;
     const auto started = Clock::current().steadyNow();
     client.setApiEndpoint(Config::deliveServerName());
-    client.timeoutIntervalForRequest = kSignOutBudgetSeconds;
+    client.timeoutIntervalForRequest = setup_.signOutBudgetSeconds;
     const std::string swVers = platform::SystemInfo::osVersionText();
     ILog("sw_vers information below:\n%@", swVers);
     client.setUserAgent(Const::userAgent(swVers));
@@ -218,7 +218,7 @@ void Uninstallation::signOut(ApiClient& client) {
     // Both calls together stay within one request time-out.
     const double spent =
         std::chrono::duration<double>(Clock::current().steadyNow() - started).count();
-    const double left = kSignOutBudgetSeconds - spent;
+    const double left = setup_.signOutBudgetSeconds - spent;
     if (left <= 0 || !client.deviceId())
         return;
     client.timeoutIntervalForRequest = left;

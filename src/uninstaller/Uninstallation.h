@@ -23,6 +23,8 @@ struct UninstallSetup {
     std::string version;       // the uninstaller's own version
     std::string bundleFolder;  // the folder that holds the running uninstaller bundle
     std::string currentUser;   // the user who started the program, not root
+    // How long the sign-out may take in all: one request time-out.
+    double signOutBudgetSeconds = 10;
     // The running TAVO programs to stop: process ids. Defaults to the
     // process list of every user (the sandbox's only inside a sandbox root).
     std::function<std::vector<int>()> runningApplications;
@@ -41,7 +43,6 @@ struct UninstallSetup {
 class Uninstallation {
 public:
     static constexpr const char* kFailureCode = "MSG_E3003";
-    static constexpr double kSignOutBudgetSeconds = 10;
 
     explicit Uninstallation(UninstallSetup setup);
 

@@ -78,9 +78,10 @@ protected:
 
     void storeSignIn() {
         httplib::Client http("127.0.0.1", service.apiPort());
-        auto login = http.Post("/api/v1/login", {{"X-TAVO-DEVICEID", deviceId}},
-                               nlohmann::json{{"mailAddress", kUser}, {"password", kPassword}}.dump(),
-                               "application/json");
+        auto login =
+            http.Post("/api/v1/login", {{"X-TAVO-DEVICEID", deviceId}},
+                      nlohmann::json{{"mailAddress", kUser}, {"password", kPassword}}.dump(),
+                      "application/json");
         ASSERT_TRUE(login && login->status == 200);
         const std::string refresh =
             nlohmann::json::parse(login->body)["data"].value("refreshToken", "");
@@ -88,8 +89,7 @@ protected:
         PlistDict server{{kServerDeliveServerName, service.apiUrl()}};
         ASSERT_TRUE(
             PlistValue(server).writeToFile(*Const::applicationServerPlistPath(), true, 0600));
-        PlistDict config{{kConfigDeviceId, deviceId},
-                         {kConfigRefreshTokens, refresh}};
+        PlistDict config{{kConfigDeviceId, deviceId}, {kConfigRefreshTokens, refresh}};
         ASSERT_TRUE(
             PlistValue(config).writeToFile(*Const::applicationConfigPlistPath(me), true, 0600));
     }
@@ -164,6 +164,21 @@ TEST_F(UninstallationTest, NothingStoredCallsNothingAndAnEmptyFontListFillsTheBa
     EXPECT_EQ(logouts(), 0u);
     ASSERT_EQ(progress.size(), 1u);
     EXPECT_GE(progress.back(), 100.0);
+}
+
+TEST_F(UninstallationTest, AHangingServiceCannotHoldTheSignOutBeyondItsBudget) {
+    storeSignIn();
+    admin("/admin/faults", {{"path", "/api/v1/token"}, {"delayMs", 1500}});
+    UninstallSetup setup;
+    setup.layout = layout;
+    setup.version = kVersion;
+    setup.currentUser = me;
+    setup.signOutBudgetSeconds = 0.4;
+    Uninstallation uninstallation(setup);
+    ASSERT_TRUE(uninstallation.startUninstall(uninstallClient)) << uninstallation.failureMessage();
+    // The token request used up the budget: no logout follows, the rest went on.
+    EXPECT_EQ(logouts(), 0u);
+    EXPECT_FALSE(present(uninstallation.ownVersionDirectory()));
 }
 
 TEST_F(UninstallationTest, StopsARunningTavoOfTheSandbox) {
