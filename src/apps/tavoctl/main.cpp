@@ -14,6 +14,7 @@
 #include "LoginCommand.h"
 #include "PathsCommand.h"
 #include "SyncCommand.h"
+#include "UninstallCommand.h"
 #include "UpdateCommand.h"
 
 namespace {
@@ -33,7 +34,9 @@ int usage(std::ostream& out, int status) {
            "                        signs the current user in (answers may come from a pipe)\n"
            "  update [--check | --apply]\n"
            "                        the versions of the self-update; --check downloads the next\n"
-           "                        one, --apply installs a downloaded one and starts it\n";
+           "                        one, --apply installs a downloaded one and starts it\n"
+           "  uninstall [--version VERSION]\n"
+           "                        removes TAVO for every user, printing each step\n";
     return status;
 }
 
@@ -66,6 +69,8 @@ int main(int argc, char** argv) {
         return tavo::ctl::runLoginCommand(rest, std::cout, std::cerr);
     if (command == "update")
         return tavo::ctl::runUpdateCommand(rest, std::cout, std::cerr);
+    if (command == "uninstall")
+        return tavo::ctl::runUninstallCommand(rest, std::cout, std::cerr);
     if (command == "fontid")
         return tavo::runFontIdCommand(rest, std::cout);
     if (command == "help" || command == "--help" || command == "-h")

@@ -268,6 +268,14 @@ std::shared_ptr<Workspace> ProcWorkspace::create() {
 }
 
 std::vector<RunningApplication> ProcWorkspace::runningApplications() {
+    return scan(false);
+}
+
+std::vector<RunningApplication> ProcWorkspace::runningApplicationsOfEveryUser() {
+    return scan(true);
+}
+
+std::vector<RunningApplication> ProcWorkspace::scan(bool everyUser) {
     std::vector<RunningApplication> found;
     DIR* proc = ::opendir("/proc");
     if (!proc) {
@@ -288,7 +296,7 @@ std::vector<RunningApplication> ProcWorkspace::runningApplications() {
         const std::string name = entry->d_name;
         // The folder belongs to the process's user: cheaper than its status.
         struct stat st {};
-        if (::fstatat(procFd, name.c_str(), &st, 0) != 0 || st.st_uid != uid)
+        if (::fstatat(procFd, name.c_str(), &st, 0) != 0 || (!everyUser && st.st_uid != uid))
             continue;
         std::string executable = executableOf(procFd, name);
         if (executable.empty())

@@ -25,6 +25,8 @@ public:
     static std::shared_ptr<Workspace> create();
 
     std::vector<RunningApplication> runningApplications() override;
+    // The same for the processes of every user (what root may stop).
+    std::vector<RunningApplication> runningApplicationsOfEveryUser();
     // Refuses an empty address and one that starts with '-' (xdg-open would
     // take it for an option). True once xdg-open runs; it does not wait for
     // the program that shows the address.
@@ -33,6 +35,9 @@ public:
     // or it could not be started.
     bool launchApplication(const std::string& bundlePath,
                            const std::vector<std::string>& arguments) override;
+
+private:
+    std::vector<RunningApplication> scan(bool everyUser);
 };
 
 }  // namespace tavo::platform

@@ -1,0 +1,165 @@
+// TAVO-Uninstaller: removes TAVO from this machine for every user. Started
+// by a user, it restarts itself once elevated and shows no window; the
+// elevated instance shows the window and writes its status back.
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/AccountPrivilege.h"
+#include "foundation/Const.h"
+#include "foundation/Localization.h"
+#include "foundation/Log.h"
+#include "foundation/MainQueue.h"
+#include "platform/Bundle.h"
+#include "platform/Layout.h"
+#include "platform/SystemInfo.h"
+#include "platform/linux/PrivilegedRestart.h"
+#include "platform/qt/QtMainQueueBackend.h"
+#include "platform/qt/widgets/AlertUtil.h"
+#include "service/ApiClient.h"
+#include "uninstaller/Uninstallation.h"
+#include "uninstaller/widgets/UninstallWindow.h"
+
+namespace {
+
+using namespace tavo;
+using platform::PrivilegedRestart;
+
+bool hasDisplay() {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(variable); value && *value)
+            return true;
+    const char* platformName = std::getenv("QT_QPA_PLATFORM");
+    return platformName && std::string(platformName) == "offscreen";
+}
+
+// The log goes to the log folder of the user who started the program, and
+// stays theirs when the elevated instance writes it.
+void openUserLog(const std::string& user) {
+    const auto home = platform::SystemInfo::homeDirectory(user);
+    if (!home)
+        return;
+    const std::string path = *home + "/" + platform::Layout::current().userLogs + "/" +
+                             kUninstallerName + "." + kLogFileType;
+    Log::defaultLog().setLogFilePath(path, kUninstallerName);
+    Log::defaultLog().init();
+    primitiveILog("Running for user: %@: on the host: %@", user, platform::SystemInfo::hostName());
+    if (::geteuid() != 0)
+        return;
+    if (const passwd* entry = ::getpwnam(user.c_str())) {
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        if (::chown(folder.c_str(), entry->pw_uid, entry->pw_gid) != 0 ||
+            ::chown(path.c_str(), entry->pw_uid, entry->pw_gid) != 0)
+            WLog("The log stays root's: %@", path);
+    }
+}
+
+std::string ownExecutable() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).string();
+}
+
+int restartElevated() {
+    const auto argv = PrivilegedRestart::elevatedCommand("pkexec", ownExecutable(),
+                                                         PrivilegedRestart::displayEnvironment());
+    if (argv.empty()) {
+        primitiveILog("Uninstaller failed at AuthorizationCreate: status: %d", -1);
+        return 1;
+    }
+    const auto result = PrivilegedRestart::run(argv);
+    switch (result.outcome) {
+        case PrivilegedRestart::Outcome::NotStarted:
+            primitiveILog("Uninstaller failed at AuthorizationExecuteWithPrivileges: status: %d",
+                          result.code);
+            break;
+        case PrivilegedRestart::Outcome::Cancelled:
+            primitiveILog("Uninstaller canceled at AuthorizationCopyRights: status: %d",
+                          result.code);
+            break;
+        case PrivilegedRestart::Outcome::Finished:
+            primitiveILog("Uninstaller succeeded at AuthorizationExecuteWithPrivileges: status: %d",
+                          result.code);
+            primitiveILog("Uninstaller get executed standard output:[%@]",
+                          result.line.value_or(""));
+            break;
+    }
+    return result.exitStatus();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const bool privileged = PrivilegedRestart::isPrivileged(args);
+    const std::string user = PrivilegedRestart::currentUser();
+    openUserLog(user);
+    Log::defaultLog().init();
+    primitiveILog("Uninstaller module starting by %@%@", user,
+                  privileged ? " performed as privileges administrative user" : "");
+    const bool supported = platform::SystemInfo::isSupportedOs();
+    std::string version = platform::SystemInfo::operatingSystemVersionString();
+    primitiveILog(
+        "It %@: %@",
+        supported ? "seems the version equals 10.12 and later" : "seems the version is below 10.12",
+        version.empty() ? std::string("unknown") : version);
+    if (!hasDisplay()) {
+        std::cerr << "TAVO-Uninstaller needs a display; use \"tavoctl uninstall\" without one.\n";
+        return 1;
+    }
+    const bool administrator = AccountPrivilege::isMenberAdminGroup(user);
+    if (!administrator)
+        ILog("performed by standard user: %@", user);
+    else if (privileged || !PrivilegedRestart::needsElevation())
+        ILog("performed as privileges administrative user: %@", user);
+    else
+        return restartElevated();
+
+    QApplication app(argc, argv);
+    if (!supported) {
+        widgets::AlertUtil::runModalWithMessage(
+            localized("The OS Version below 10.12 is not applicable"),
+            localized("Not applicable OS version"));
+        return 0;
+    }
+    MainQueue::main().setBackend(std::make_shared<platform::QtMainQueueBackend>());
+    ApiClient& client = ApiClient::defaultApiClient();
+    auto context = std::make_shared<uninstaller::UninstallContext>();
+    context->version = Const::getCurrentAppVersion();
+    context->isAdministrator = [administrator] { return administrator; };
+    context->client = &client;
+    const std::string bundleFolder =
+        std::filesystem::path(platform::Bundle::mainBundle()->bundlePath()).parent_path().string();
+    context->makeUninstallation = [context, bundleFolder,
+                                   user](std::function<void(double)> progress) {
+        uninstaller::UninstallSetup setup;
+        setup.layout = platform::Layout::current();
+        setup.version = context->version;
+        setup.bundleFolder = bundleFolder;
+        setup.currentUser = user;
+        setup.progress = std::move(progress);
+        return std::make_unique<uninstaller::Uninstallation>(std::move(setup));
+    };
+    context->alert = [](const std::string& message, const std::string& title) {
+        widgets::AlertUtil::runModalWithMessage(message, title);
+    };
+    context->errorAlert = [](const std::string& message, const std::string& title) {
+        widgets::AlertUtil::runModalWithError(message, title);
+    };
+    context->terminate = [] { MainQueue::main().quit(); };
+    {
+        uninstaller::UninstallWindow window(context);
+        window.show();
+        MainQueue::main().run();
+    }
+    Log::defaultLog().flush();
+    if (privileged)
+        PrivilegedRestart::writeStatus(context->status);
+    return context->status;
+}

@@ -1,0 +1,158 @@
+#include "platform/linux/PrivilegedRestart.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/Layout.h"
+#include "platform/SystemInfo.h"
+
+extern char** environ;
+
+namespace tavo::platform {
+
+namespace {
+
+constexpr const char* kDisplayVariables[] = {"DISPLAY",
+                                             "XAUTHORITY",
+                                             "WAYLAND_DISPLAY",
+                                             "XDG_RUNTIME_DIR",
+                                             "DBUS_SESSION_BUS_ADDRESS",
+                                             "QT_QPA_PLATFORM",
+                                             "LANG",
+                                             "LC_ALL",
+                                             "LC_MESSAGES"};
+
+std::optional<std::string> userNameOf(uid_t uid) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return std::nullopt;
+    return std::string(found->pw_name);
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+}  // namespace
+
+bool PrivilegedRestart::isPrivileged(const std::vector<std::string>& arguments) {
+    return arguments.size() == 1 && arguments.front() == kPrivilegesArgument;
+}
+
+bool PrivilegedRestart::needsElevation() {
+    return sandboxRoot().empty() && ::geteuid() != 0;
+}
+
+std::string PrivilegedRestart::currentUser() {
+    if (const char* uidText = std::getenv("PKEXEC_UID")) {
+        const std::string_view text(uidText);
+        unsigned long uid = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), uid);
+        if (error == std::errc() && end == text.data() + text.size() && !text.empty())
+            if (auto name = userNameOf(static_cast<uid_t>(uid)))
+                return *name;
+    }
+    return SystemInfo::loginName();
+}
+
+std::vector<std::string> PrivilegedRestart::displayEnvironment() {
+    std::vector<std::string> assignments;
+    for (const char* name : kDisplayVariables)
+        if (const char* value = std::getenv(name); value && *value)
+            assignments.push_back(std::string(name) + "=" + value);
+    return assignments;
+}
+
+std::vector<std::string> PrivilegedRestart::elevatedCommand(
+    const std::string& elevator, const std::string& executable,
+    const std::vector<std::string>& environment) {
+    if (executable.empty() || executable.front() != '/' ||
+        executable.find('=') != std::string::npos)
+        return {};
+    std::vector<std::string> argv{elevator, "/usr/bin/env"};
+    for (const auto& assignment : environment)
+        if (assignment.find('=') != std::string::npos && assignment.front() != '=')
+            argv.push_back(assignment);
+    argv.push_back(executable);
+    argv.push_back(kPrivilegesArgument);
+    return argv;
+}
+
+int PrivilegedRestart::Result::exitStatus() const {
+    if (outcome == Outcome::Cancelled)
+        return 0;
+    return outcome == Outcome::Finished && line && *line == "0" ? 0 : 1;
+}
+
+PrivilegedRestart::Result PrivilegedRestart::run(const std::vector<std::string>& argv) {
+    Result result;
+    if (argv.empty() || argv.front().empty())
+        return result;
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        result.code = errno;
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    std::vector<std::string> copies = argv;
+    std::vector<char*> args;
+    for (auto& a : copies)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    if (spawned != 0) {
+        ::close(out[0]);
+        result.code = spawned;
+        return result;
+    }
+    std::string line;
+    bool ended = false;
+    while (!ended && line.size() < kMaximumLine) {
+        char c = 0;
+        const ssize_t n = ::read(out[0], &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (c == '\n')
+            ended = true;
+        else
+            line.push_back(c);
+    }
+    ::close(out[0]);
+    result.code = waitFor(pid);
+    if (ended || !line.empty())
+        result.line = line;
+    const bool refused = result.code == kElevatorDismissed || result.code == kElevatorNotAuthorized;
+    result.outcome = refused && !result.line ? Outcome::Cancelled : Outcome::Finished;
+    return result;
+}
+
+void PrivilegedRestart::writeStatus(int status) {
+    std::printf("%d\n", status);
+    std::fflush(stdout);
+}
+
+}  // namespace tavo::platform
