@@ -38,14 +38,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "SyncBenchSupport.h"
 #include "events/NotificationsApi.h"
@@ -98,7 +97,9 @@ double secondsBetween(SteadyClock::time_point from, SteadyClock::time_point to) 
     return std::chrono::duration<double>(to - from).count();
 }
 
-double secondsSince(SteadyClock::time_point from) { return secondsBetween(from, SteadyClock::now()); }
+double secondsSince(SteadyClock::time_point from) {
+    return secondsBetween(from, SteadyClock::now());
+}
 
 long peakRssKilobytes() {
     rusage usage{};
@@ -109,7 +110,9 @@ long peakRssKilobytes() {
 double processCpuSeconds() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -160,7 +163,8 @@ public:
     explicit SandboxRoot(bool keep) : keep_(keep) {
         std::string folder = (fs::temp_directory_path() / "tavo-sync-bench-XXXXXX").string();
         if (!::mkdtemp(folder.data()))
-            throw BenchError(std::string("cannot create a sandbox folder: ") + std::strerror(errno));
+            throw BenchError(std::string("cannot create a sandbox folder: ") +
+                             std::strerror(errno));
         root_ = folder;
         ::setenv("TAVO_ROOT", root_.c_str(), 1);
         platform::setSandboxRoot(root_);
@@ -235,7 +239,8 @@ public:
         std::string pending;
         const auto until = SteadyClock::now() + timeout;
         while (!addresses.complete()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now());
             if (left.count() <= 0)
                 throw BenchError("the reference service did not print its addresses in time");
             pollfd p{output_, POLLIN, 0};
@@ -247,7 +252,8 @@ public:
                 throw BenchError("the reference service ended before it was ready (exit status " +
                                  std::to_string(reap()) + ")");
             pending.append(buffer, static_cast<std::size_t>(n));
-            for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+            for (auto end = pending.find('\n'); end != std::string::npos;
+                 end = pending.find('\n')) {
                 readServiceLine(pending.substr(0, end), addresses);
                 pending.erase(0, end + 1);
             }
@@ -287,7 +293,8 @@ class SetFontManager : public platform::FontManager {
 public:
     platform::FontManagerScope scopeForFile(const std::string& path) override {
         std::lock_guard lock(mutex_);
-        return registered_.count(path) ? platform::FontManagerScope::Persistent : platform::FontManagerScope::None;
+        return registered_.count(path) ? platform::FontManagerScope::Persistent
+                                       : platform::FontManagerScope::None;
     }
     bool registerFonts(const std::vector<std::string>& paths, platform::FontManagerScope,
                        std::vector<platform::FontManagerError>*) override {
@@ -313,7 +320,8 @@ private:
 // Passes every call on and adds up the time spent in it.
 class TimedFontManager : public platform::FontManager {
 public:
-    explicit TimedFontManager(std::shared_ptr<platform::FontManager> inner) : inner_(std::move(inner)) {}
+    explicit TimedFontManager(std::shared_ptr<platform::FontManager> inner)
+        : inner_(std::move(inner)) {}
 
     platform::FontManagerScope scopeForFile(const std::string& path) override {
         const auto start = SteadyClock::now();
@@ -340,7 +348,9 @@ public:
         inner_->fontFilesDidChange();
         add(changes, start);
     }
-    void setFontsAddedHandler(FontsAddedHandler handler) override { inner_->setFontsAddedHandler(std::move(handler)); }
+    void setFontsAddedHandler(FontsAddedHandler handler) override {
+        inner_->setFontsAddedHandler(std::move(handler));
+    }
 
     struct Tally {
         long calls = 0;
@@ -390,7 +400,8 @@ std::shared_ptr<platform::FontManager> realFontManager(std::string* name) {
 void signIn(ApiClient& client) {
     LoginApi api(client);
     std::optional<Error> error;
-    const auto device = api.deviceIdWithMailAddress(kMail, kPassword, "bench-host", "bench", "bench-key", &error);
+    const auto device =
+        api.deviceIdWithMailAddress(kMail, kPassword, "bench-host", "bench", "bench-key", &error);
     if (error || device.resultCode() != 0 || !device.data)
         throw BenchError("device registration failed");
     client.setDeviceId(device.data->deviceId);
@@ -407,7 +418,8 @@ void pageFontList(ApiClient& client, std::vector<Fonts>* fonts) {
     FontsApi api(client);
     for (long offset = 0;; offset += kLimit) {
         std::optional<Error> error;
-        const FontsBase page = api.getFontsWithContains(kContainsAvailableFonts, kLimit, offset, &error);
+        const FontsBase page =
+            api.getFontsWithContains(kContainsAvailableFonts, kLimit, offset, &error);
         if (error || page.resultCode() != 0 || !page.data)
             throw BenchError("the font list request failed at offset " + std::to_string(offset));
         if (fonts && page.data->fonts)
@@ -426,8 +438,10 @@ Json adminPost(const std::string& apiBase, const std::string& path, const Json& 
     request.hasBody = true;
     const Response response = HttpTransport::perform(request);
     const Json answer = Json::parse(response.body.value_or(""), nullptr, false);
-    if (response.error || response.statusCode() != 200 || !answer.is_object() || !answer.value("ok", false))
-        throw BenchError("admin request " + path + " failed: " + response.body.value_or("(no answer)"));
+    if (response.error || response.statusCode() != 200 || !answer.is_object() ||
+        !answer.value("ok", false))
+        throw BenchError("admin request " + path +
+                         " failed: " + response.body.value_or("(no answer)"));
     return answer;
 }
 
@@ -444,13 +458,13 @@ Json adminGet(const std::string& apiBase, const std::string& path) {
 // ---- one synchronization, driven as the resident application drives it
 
 struct SyncFigures {
-    double wall = 0;        // from the submission until the list is on disk
-    double run = 0;         // the run itself on the serial queue (list pages, decisions, list write)
-    double chain = 0;       // from the end of the run until the last download ended
-    double finish = 0;      // activation batches and the list's last write after that
-    double processCpu = 0;  // this process, all threads
-    double mainCpu = 0;     // the main thread (progress list, driving)
-    double serverCpu = 0;   // the reference service
+    double wall = 0;    // from the submission until the list is on disk
+    double run = 0;     // the run itself on the serial queue (list pages, decisions, list write)
+    double chain = 0;   // from the end of the run until the last download ended
+    double finish = 0;  // activation batches and the list's last write after that
+    double processCpu = 0;       // this process, all threads
+    double mainCpu = 0;          // the main thread (progress list, driving)
+    double serverCpu = 0;        // the reference service
     long peakRssAtChainEnd = 0;  // kilobytes, before the activation batches
 };
 
@@ -484,7 +498,8 @@ struct Client {
         };
         auto marks = std::make_shared<Marks>();
         SyncFigures figures;
-        const double cpu0 = processCpuSeconds(), main0 = threadCpuSeconds(), server0 = childCpuSeconds(servicePid);
+        const double cpu0 = processCpuSeconds(), main0 = threadCpuSeconds(),
+                     server0 = childCpuSeconds(servicePid);
         const auto start = SteadyClock::now();
         auto c = controller;
         queue->async([c, marks] {
@@ -516,7 +531,8 @@ struct Client {
 
 class ActivationListener : public ServerSentEventDelegate {
 public:
-    ActivationListener(std::shared_ptr<FontManagementController> controller, std::shared_ptr<SerialQueue> queue)
+    ActivationListener(std::shared_ptr<FontManagementController> controller,
+                       std::shared_ptr<SerialQueue> queue)
         : controller_(std::move(controller)), queue_(std::move(queue)) {}
 
     void serverSentEventDidOpen(const std::shared_ptr<ServerSentEvent>&) override {
@@ -542,8 +558,8 @@ public:
             }
             const Json json = Json::parse(data, nullptr, false);
             if (json.is_object() && json.contains("fontId"))
-                receivedAt_[json["fontId"].is_string() ? json["fontId"].get<std::string>() : json["fontId"].dump()] =
-                    received;
+                receivedAt_[json["fontId"].is_string() ? json["fontId"].get<std::string>()
+                                                       : json["fontId"].dump()] = received;
         }
         if (*event.event() != kEventFontActivate)
             return;
@@ -554,12 +570,16 @@ public:
         queue_->async([controller, info] { controller->activateFontOnWeb(info); });
     }
 
-    void serverSentEvent(const std::shared_ptr<ServerSentEvent>&, const std::optional<Error>&) override { end(); }
+    void serverSentEvent(const std::shared_ptr<ServerSentEvent>&,
+                         const std::optional<Error>&) override {
+        end();
+    }
     void serverSentEventDidClose(const std::shared_ptr<ServerSentEvent>&) override { end(); }
 
     bool waitUntilOpen(std::chrono::milliseconds timeout) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return open_ || ended_; }) && open_ && !ended_;
+        return changed_.wait_for(lock, timeout, [&] { return open_ || ended_; }) && open_ &&
+               !ended_;
     }
     bool waitUntilEnded(std::chrono::milliseconds timeout) {
         std::unique_lock lock(mutex_);
@@ -602,7 +622,8 @@ class FolderWatch {
 public:
     explicit FolderWatch(const std::string& folder) {
         fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (fd_ < 0 || ::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_CREATE) < 0)
+        if (fd_ < 0 ||
+            ::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_CREATE) < 0)
             throw BenchError(std::string("inotify on the font folder: ") + std::strerror(errno));
     }
     ~FolderWatch() { ::close(fd_); }
@@ -662,12 +683,14 @@ bool freshFontconfigLists(const std::string& path) {
 }
 #endif
 
-LatencyFigures measureWebActivations(Client& c, const std::string& apiBase, const std::vector<Fonts>& fonts,
-                                     long events, const FreshView& fresh) {
+LatencyFigures measureWebActivations(Client& c, const std::string& apiBase,
+                                     const std::vector<Fonts>& fonts, long events,
+                                     const FreshView& fresh) {
     const std::string folder = Const::userFontDirectoryPath().value_or("");
     auto listener = std::make_shared<ActivationListener>(c.controller, c.queue);
     // No Last-Event-ID: the stream starts with the events sent from now on.
-    auto stream = NotificationsApi(c.client).getNotificationsAsyncWithLastEventId(std::nullopt, listener);
+    auto stream =
+        NotificationsApi(c.client).getNotificationsAsyncWithLastEventId(std::nullopt, listener);
     if (!listener->waitUntilOpen(std::chrono::seconds(10)))
         throw BenchError("the event stream did not open");
     // The server counts the stream once it is registered for events.
@@ -681,10 +704,12 @@ LatencyFigures measureWebActivations(Client& c, const std::string& apiBase, cons
     LatencyFigures figures;
     auto& store = c.controller->store();
     for (long i = 0; i < events; ++i) {
-        const Fonts& font = fonts[static_cast<std::size_t>(i * static_cast<long>(fonts.size()) / events)];
+        const Fonts& font =
+            fonts[static_cast<std::size_t>(i * static_cast<long>(fonts.size()) / events)];
         const std::string id = font.fontId.value_or("");
         const std::string path = folder + "/" + font.fileName.value_or("");
-        const std::string link = fresh.linkOf ? fresh.linkOf(font.fileName.value_or("")) : std::string();
+        const std::string link =
+            fresh.linkOf ? fresh.linkOf(font.fileName.value_or("")) : std::string();
         // The font is gone from this machine: no file, no link, no record.
         bool written = false;
         c.queue->sync([&] {
@@ -745,7 +770,8 @@ LatencyFigures measureWebActivations(Client& c, const std::string& apiBase, cons
 
 // ---- baselines
 
-double curlBaseline(const std::string& scratch, ApiClient& client, const std::vector<Fonts>& fonts) {
+double curlBaseline(const std::string& scratch, ApiClient& client,
+                    const std::vector<Fonts>& fonts) {
     fs::create_directories(scratch);
     std::vector<std::pair<std::string, std::string>> transfers;
     for (const auto& font : fonts)
@@ -754,15 +780,17 @@ double curlBaseline(const std::string& scratch, ApiClient& client, const std::ve
     const std::string config = scratch + ".curlrc";
     {
         std::ofstream out(config);
-        out << curlConfig({std::string(kHeaderDeviceId) + ": " + client.deviceId().value_or(""),
-                           std::string(kHeaderAuthorization) + ": Bearer " + client.accessToken().value_or("")},
-                          transfers);
+        out << curlConfig(
+            {std::string(kHeaderDeviceId) + ": " + client.deviceId().value_or(""),
+             std::string(kHeaderAuthorization) + ": Bearer " + client.accessToken().value_or("")},
+            transfers);
         if (!out)
             throw BenchError("cannot write the curl configuration");
     }
     // -q first: no ~/.curlrc; --fail: an error answer is a failure, not a file.
     const auto start = SteadyClock::now();
-    const ProcessResult result = Process::run("curl", {"-q", "--silent", "--show-error", "--fail", "-K", config}, false);
+    const ProcessResult result =
+        Process::run("curl", {"-q", "--silent", "--show-error", "--fail", "-K", config}, false);
     const double seconds = secondsSince(start);
     if (!result.started)
         throw BenchError("curl could not be started");
@@ -770,7 +798,8 @@ double curlBaseline(const std::string& scratch, ApiClient& client, const std::ve
         throw BenchError("curl ended with status " + std::to_string(result.exitStatus));
     const std::size_t files = countFontFiles(scratch);
     if (files != fonts.size())
-        throw BenchError("curl stored " + std::to_string(files) + " of " + std::to_string(fonts.size()) + " files");
+        throw BenchError("curl stored " + std::to_string(files) + " of " +
+                         std::to_string(fonts.size()) + " files");
     return seconds;
 }
 
@@ -786,30 +815,34 @@ std::string percentText(double part, double whole) {
     return buffer;
 }
 
-void printBreakdown(const char* title, const SyncFigures& f, TimedFontManager& manager, long downloads) {
+void printBreakdown(const char* title, const SyncFigures& f, TimedFontManager& manager,
+                    long downloads) {
     const auto tallies = manager.read([&] {
-        return std::vector<TimedFontManager::Tally>{manager.queries, manager.registrations, manager.unregistrations,
-                                                    manager.changes};
+        return std::vector<TimedFontManager::Tally>{manager.queries, manager.registrations,
+                                                    manager.unregistrations, manager.changes};
     });
     std::printf("%s: wall %s\n", title, durationText(f.wall).c_str());
     std::printf("  run on the serial queue (list pages, decisions, list write)  %10s  %4s\n",
                 durationText(f.run).c_str(), percentText(f.run, f.wall).c_str());
     if (downloads > 0)
-        std::printf("  download chain after the run (%ld downloads, %s each)    %10s  %4s\n", downloads,
-                    durationText(f.chain / static_cast<double>(downloads)).c_str(), durationText(f.chain).c_str(),
-                    percentText(f.chain, f.wall).c_str());
+        std::printf("  download chain after the run (%ld downloads, %s each)    %10s  %4s\n",
+                    downloads, durationText(f.chain / static_cast<double>(downloads)).c_str(),
+                    durationText(f.chain).c_str(), percentText(f.chain, f.wall).c_str());
     else
         std::printf("  after the run until the chain stopped                          %10s  %4s\n",
                     durationText(f.chain).c_str(), percentText(f.chain, f.wall).c_str());
     std::printf("  activation batches and last list write after that              %10s  %4s\n",
                 durationText(f.finish).c_str(), percentText(f.finish, f.wall).c_str());
-    const char* names[] = {"scopeForFile", "registerFonts", "unregisterFonts", "fontFilesDidChange"};
+    const char* names[] = {"scopeForFile", "registerFonts", "unregisterFonts",
+                           "fontFilesDidChange"};
     for (std::size_t i = 0; i < tallies.size(); ++i)
         if (tallies[i].calls > 0)
-            std::printf("  font manager %-18s %6ld calls %6ld files           %10s  %4s\n", names[i], tallies[i].calls,
-                        tallies[i].files, durationText(tallies[i].seconds).c_str(),
+            std::printf("  font manager %-18s %6ld calls %6ld files           %10s  %4s\n",
+                        names[i], tallies[i].calls, tallies[i].files,
+                        durationText(tallies[i].seconds).c_str(),
                         percentText(tallies[i].seconds, f.wall).c_str());
-    std::printf("  peak RSS when the last download ended: %s\n", megabytesText(f.peakRssAtChainEnd).c_str());
+    std::printf("  peak RSS when the last download ended: %s\n",
+                megabytesText(f.peakRssAtChainEnd).c_str());
     std::printf("  CPU: this process %s (main thread %s), reference service %s\n",
                 durationText(f.processCpu).c_str(), durationText(f.mainCpu).c_str(),
                 durationText(f.serverCpu).c_str());
@@ -832,29 +865,31 @@ int runBench(const SyncBenchOptions& options) {
     // 1. The reference service with one account under contract.
     const std::string seedPath = sandbox.root() + "/seed.json";
     {
-        const Json seed = {
-            {"syntheticFonts", {{"count", options.fonts}}},
-            {"accounts",
-             {{{"mailAddress", kMail},
-               {"password", kPassword},
-               {"maxDevices", 5},
-               {"contractIds", {"c-1"}},
-               {"fonts", "all"}}}}};
+        const Json seed = {{"syntheticFonts", {{"count", options.fonts}}},
+                           {"accounts",
+                            {{{"mailAddress", kMail},
+                              {"password", kPassword},
+                              {"maxDevices", 5},
+                              {"contractIds", {"c-1"}},
+                              {"fonts", "all"}}}}};
         std::ofstream out(seedPath);
         out << seed.dump(2);
         if (!out)
             throw BenchError("cannot write the seed");
     }
-    const std::string program = options.refservice.empty() ? TAVO_REFSERVICE_PROGRAM : options.refservice;
-    std::printf("font_sync_bench: %ld fonts, %ld events, sandbox root %s\n", options.fonts, options.events,
-                sandbox.root().c_str());
+    const std::string program =
+        options.refservice.empty() ? TAVO_REFSERVICE_PROGRAM : options.refservice;
+    std::printf("font_sync_bench: %ld fonts, %ld events, sandbox root %s\n", options.fonts,
+                options.events, sandbox.root().c_str());
     std::printf("starting %s ...\n", program.c_str());
     std::fflush(stdout);
     const auto serviceStart = SteadyClock::now();
-    ServiceProcess service(program, {"--seed", seedPath, "--port", "0", "--sse-port", "0", "--quiet"});
+    ServiceProcess service(program,
+                           {"--seed", seedPath, "--port", "0", "--sse-port", "0", "--quiet"});
     const ServiceAddresses addresses = service.waitUntilReady(kServiceStartTimeout);
-    std::printf("reference service ready in %s at %s (events %s)\n", durationText(secondsSince(serviceStart)).c_str(),
-                addresses.api.c_str(), addresses.sse.c_str());
+    std::printf("reference service ready in %s at %s (events %s)\n",
+                durationText(secondsSince(serviceStart)).c_str(), addresses.api.c_str(),
+                addresses.sse.c_str());
 
     // 2. A signed-in client with the application's serial queue.
     ApiClient client;
@@ -903,7 +938,8 @@ int runBench(const SyncBenchOptions& options) {
     const std::size_t landed = countFontFiles(folder);
     const auto firstTallies = manager->read([&] { return manager->registrations; });
     printBreakdown("first synchronization", first, *manager, options.fonts);
-    std::printf("  curl for comparison: %s (%s each), reference service CPU %s\n", durationText(curlSeconds).c_str(),
+    std::printf("  curl for comparison: %s (%s each), reference service CPU %s\n",
+                durationText(curlSeconds).c_str(),
                 durationText(curlSeconds / static_cast<double>(fonts.size())).c_str(),
                 durationText(curlServerCpu).c_str());
     if (landed != fonts.size())
@@ -930,27 +966,33 @@ int runBench(const SyncBenchOptions& options) {
 #if TAVO_BENCH_FONTCONFIG
     if (auto fontconfig = std::dynamic_pointer_cast<platform::FontconfigFontManager>(inner)) {
         fresh.lists = freshFontconfigLists;
-        fresh.linkOf = [fontconfig](const std::string& fileName) { return fontconfig->linkPath(fileName); };
+        fresh.linkOf = [fontconfig](const std::string& fileName) {
+            return fontconfig->linkPath(fileName);
+        };
     }
 #endif
-    const LatencyFigures latency = measureWebActivations(c, addresses.api, fonts, options.events, fresh);
+    const LatencyFigures latency =
+        measureWebActivations(c, addresses.api, fonts, options.events, fresh);
     {
         const double wall = secondsSince(eventsStart);
         const auto queries = manager->read([&] { return manager->queries; });
         const auto registrations = manager->read([&] { return manager->registrations; });
-        std::printf("web-side activations: wall %s, CPU %s; after each file arrived, until its chain stopped "
-                    "and it was activated: median %s, max %s\n",
-                    durationText(wall).c_str(), durationText(processCpuSeconds() - eventsCpu0).c_str(),
-                    durationText(percentile(latency.settle, 50)).c_str(),
-                    durationText(percentile(latency.settle, 100)).c_str());
-        std::printf("  font manager scopeForFile %ld calls %s, registerFonts %ld calls %s\n", queries.calls,
-                    durationText(queries.seconds).c_str(), registrations.calls,
+        std::printf(
+            "web-side activations: wall %s, CPU %s; after each file arrived, until its chain "
+            "stopped "
+            "and it was activated: median %s, max %s\n",
+            durationText(wall).c_str(), durationText(processCpuSeconds() - eventsCpu0).c_str(),
+            durationText(percentile(latency.settle, 50)).c_str(),
+            durationText(percentile(latency.settle, 100)).c_str());
+        std::printf("  font manager scopeForFile %ld calls %s, registerFonts %ld calls %s\n",
+                    queries.calls, durationText(queries.seconds).c_str(), registrations.calls,
                     durationText(registrations.seconds).c_str());
     }
     if (static_cast<long>(latency.total.size()) != options.events)
         throw BenchError("not every web-side activation was measured");
     if (latency.unordered > 0)
-        throw BenchError(std::to_string(latency.unordered) + " events arrived again or without an increasing id");
+        throw BenchError(std::to_string(latency.unordered) +
+                         " events arrived again or without an increasing id");
 
     // 8. The table.
     const double firstRatio = first.wall / curlSeconds;
@@ -964,42 +1006,49 @@ int runBench(const SyncBenchOptions& options) {
     const bool memoryPass = rssGrowth <= 40 * 1024;
     const std::string n = std::to_string(options.fonts);
     std::vector<ResultRow> rows = {
-        {"A: curl, " + n + " files, one connection", durationText(curlSeconds), "", "", "", std::nullopt},
+        {"A: curl, " + n + " files, one connection", durationText(curlSeconds), "", "", "",
+         std::nullopt},
         {"first sync, " + n + " downloads", durationText(first.wall), durationText(curlSeconds),
          ratioText(firstRatio), "<= 1.3x A", firstPass},
         {"B: font list paging, " + std::to_string((options.fonts + kLimit - 1) / kLimit) + " pages",
          durationText(pagingSeconds), "", "", "", std::nullopt},
         {"second sync, nothing to do", durationText(second.wall), durationText(pagingSeconds),
          ratioText(secondRatio), "<= 2x B, <= 1 s", secondPass},
-        {"web activation, median of " + std::to_string(options.events), durationText(median), "", "", "",
-         std::nullopt},
+        {"web activation, median of " + std::to_string(options.events), durationText(median), "",
+         "", "", std::nullopt},
         {"web activation, p99", durationText(p99), "", "", "", std::nullopt},
         {"one change, client CPU, median", durationText(changeCpu), "", "", "<= 50 ms", changePass},
-        {"one change, client CPU, p99", durationText(percentile(latency.cpu, 99)), "", "", "", std::nullopt},
-        {"event delivery, median (admin to delegate)", durationText(percentile(latency.delivery, 50)), "", "", "",
+        {"one change, client CPU, p99", durationText(percentile(latency.cpu, 99)), "", "", "",
          std::nullopt},
+        {"event delivery, median (admin to delegate)",
+         durationText(percentile(latency.delivery, 50)), "", "", "", std::nullopt},
         {"peak RSS after first sync", megabytesText(rssAfterSync), megabytesText(rssBeforeSync),
          "+" + megabytesText(rssGrowth), "<= +40 MB", memoryPass},
     };
     if (!latency.visible.empty()) {
-        rows.insert(rows.end() - 1, {"event to visible (fresh fontconfig), median",
-                                     durationText(percentile(latency.visible, 50)), "", "", "", std::nullopt});
-        rows.insert(rows.end() - 1, {"event to visible (fresh fontconfig), p99",
-                                     durationText(percentile(latency.visible, 99)), "", "", "", std::nullopt});
+        rows.insert(rows.end() - 1,
+                    {"event to visible (fresh fontconfig), median",
+                     durationText(percentile(latency.visible, 50)), "", "", "", std::nullopt});
+        rows.insert(rows.end() - 1,
+                    {"event to visible (fresh fontconfig), p99",
+                     durationText(percentile(latency.visible, 99)), "", "", "", std::nullopt});
     }
     std::printf("\n%s", renderTable(rows).c_str());
     std::printf("(peak RSS at start %s; activation of %ld files in %ld register calls, %s)\n",
                 megabytesText(baselineRssAtStart).c_str(), firstTallies.files, firstTallies.calls,
                 durationText(firstTallies.seconds).c_str());
-    std::printf("\nsummary: %s fonts: first sync %s (%s of curl, %s), second sync %s (%s of paging, %s), "
-                "web activation median %s p99 %s, event to visible median %s p99 %s, one change CPU %s (%s), "
-                "peak RSS +%s (%s)\n",
-                n.c_str(), durationText(first.wall).c_str(), ratioText(firstRatio).c_str(),
-                firstPass ? "PASS" : "FAIL", durationText(second.wall).c_str(), ratioText(secondRatio).c_str(),
-                secondPass ? "PASS" : "FAIL", durationText(median).c_str(), durationText(p99).c_str(),
-                durationText(percentile(latency.visible, 50)).c_str(),
-                durationText(percentile(latency.visible, 99)).c_str(), durationText(changeCpu).c_str(),
-                changePass ? "PASS" : "FAIL", megabytesText(rssGrowth).c_str(), memoryPass ? "PASS" : "FAIL");
+    std::printf(
+        "\nsummary: %s fonts: first sync %s (%s of curl, %s), second sync %s (%s of paging, %s), "
+        "web activation median %s p99 %s, event to visible median %s p99 %s, one change CPU %s "
+        "(%s), "
+        "peak RSS +%s (%s)\n",
+        n.c_str(), durationText(first.wall).c_str(), ratioText(firstRatio).c_str(),
+        firstPass ? "PASS" : "FAIL", durationText(second.wall).c_str(),
+        ratioText(secondRatio).c_str(), secondPass ? "PASS" : "FAIL", durationText(median).c_str(),
+        durationText(p99).c_str(), durationText(percentile(latency.visible, 50)).c_str(),
+        durationText(percentile(latency.visible, 99)).c_str(), durationText(changeCpu).c_str(),
+        changePass ? "PASS" : "FAIL", megabytesText(rssGrowth).c_str(),
+        memoryPass ? "PASS" : "FAIL");
     std::fflush(stdout);
 
     // Quiet down before the sandbox goes: nothing may write into it afterwards.
@@ -1028,7 +1077,8 @@ int main(int argc, char** argv) {
 #endif
     std::string error;
     bool help = false;
-    const auto options = parseSyncBenchOptions(std::vector<std::string>(argv, argv + argc), &error, &help);
+    const auto options =
+        parseSyncBenchOptions(std::vector<std::string>(argv, argv + argc), &error, &help);
     if (!options) {
         std::fprintf(help ? stdout : stderr, "%s%s%s", error.c_str(), error.empty() ? "" : "\n",
                      syncBenchUsage().c_str());
