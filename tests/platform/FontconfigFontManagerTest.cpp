@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +23,8 @@
 #include "platform/linux/RejectListFile.h"
 #include "platform/linux/SandboxFontconfig.h"
 #include "support/Sandbox.h"
+#include "FontconfigSandboxTest.h"
+#include "platform/linux/FontLinkFolders.h"
 
 namespace fs = std::filesystem;
 
@@ -29,28 +32,6 @@ namespace tavo::platform {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The files a program starting now sees, asked of fontconfig directly.
-std::set<std::string> freshlyListedFiles() {
-    std::set<std::string> files;
-    FcConfig* config = FcInitLoadConfigAndFonts();
-    if (!config)
-        return files;
-    FcPattern* pattern = FcPatternCreate();
-    FcObjectSet* objects = FcObjectSetBuild(FC_FILE, nullptr);
-    if (FcFontSet* fonts = FcFontList(config, pattern, objects)) {
-        for (int i = 0; i < fonts->nfont; ++i) {
-            FcChar8* file = nullptr;
-            if (FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &file) == FcResultMatch)
-                files.insert(reinterpret_cast<const char*>(file));
-        }
-        FcFontSetDestroy(fonts);
-    }
-    FcObjectSetDestroy(objects);
-    FcPatternDestroy(pattern);
-    FcConfigDestroy(config);
-    return files;
-}
 
 // What `fc-list : file` prints in a child process, which inherits FONTCONFIG_FILE.
 std::set<std::string> childListedFiles() {
@@ -78,38 +59,6 @@ std::set<std::string> childListedFiles() {
     return files;
 }
 
-// A TrueType font of the machine, found through fontconfig (the sandbox's
-// configuration reads /usr/share/fonts).
-std::optional<std::string> machineFont() {
-    static const std::optional<std::string> font = []() -> std::optional<std::string> {
-        std::optional<std::string> any;
-        for (const std::string& file : freshlyListedFiles()) {
-            if (!file.starts_with("/usr/share/fonts/") || !file.ends_with(".ttf"))
-                continue;
-            if (file.ends_with("/DejaVuSans.ttf"))
-                return file;
-            if (!any)
-                any = file;
-        }
-        return any;
-    }();
-    return font;
-}
-
-// The faces in fontconfig's cache of folder; none when it has no valid cache.
-std::optional<int> validCacheFaces(const std::string& folder) {
-    FcConfig* config = FcInitLoadConfig();
-    FcCache* cache =
-        FcDirCacheLoad(reinterpret_cast<const FcChar8*>(folder.c_str()), config, nullptr);
-    std::optional<int> faces;
-    if (cache) {
-        faces = FcCacheNumFont(cache);
-        FcDirCacheUnload(cache);
-    }
-    FcConfigDestroy(config);
-    return faces;
-}
-
 // Threads of this process with the given name. Counting every thread would
 // also count the ones a sanitizer's runtime starts on its own.
 std::size_t threadsNamed(const std::string& name) {
@@ -134,52 +83,7 @@ bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5s) {
     return true;
 }
 
-class FontconfigFontManagerTest : public test::SandboxTest {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(SandboxFontconfig::install(sandbox.root()));
-        const Layout layout = Layout::current();
-        folder = sandbox.home() + "/" + layout.userFonts;
-        links = sandbox.home() + "/" + layout.userFontLinks;
-        listFile = sandbox.home() + "/" + layout.userFontConfig + "/" +
-                   FontconfigFontManager::kListFileName;
-        fs::create_directories(folder);
-        if (!machineFont())
-            GTEST_SKIP() << "fontconfig lists no TrueType font in /usr/share/fonts";
-    }
-
-    // A copy of the machine's font in the service's storage, put in place as
-    // the installer does (a temporary name renamed over); `extra` bytes make
-    // a new version.
-    std::string copyFont(const std::string& name, const std::string& extra = {}) {
-        const std::string path = folder + "/" + name;
-        const std::string temporary = folder + "/." + name + ".new";
-        fs::copy_file(*machineFont(), temporary, fs::copy_options::overwrite_existing);
-        if (!extra.empty())
-            test::Sandbox::writeFile(temporary, test::Sandbox::readFile(temporary) + extra);
-        fs::rename(temporary, path);
-        return path;
-    }
-
-    // The files a fresh fontconfig lists under the link folder.
-    std::vector<std::string> listedLinks() {
-        std::vector<std::string> out;
-        for (const std::string& file : freshlyListedFiles())
-            if (file.starts_with(links + "/"))
-                out.push_back(file);
-        return out;
-    }
-
-    std::shared_ptr<FontconfigFontManager> makeManager() {
-        auto manager = FontconfigFontManager::create();
-        EXPECT_TRUE(manager);
-        return manager;
-    }
-
-    std::string folder;
-    std::string links;
-    std::string listFile;
-};
+class FontconfigFontManagerTest : public FontconfigSandboxTest {};
 
 TEST_F(FontconfigFontManagerTest, CreateUsesTheUsersPlacesAndTheSandboxConfiguration) {
     ::unsetenv("FONTCONFIG_FILE");
@@ -472,14 +376,28 @@ TEST_F(FontconfigFontManagerTest, RefusedFilesGetErrorsWhileTheOthersApply) {
     EXPECT_EQ(manager->scopeForFile(outside), FontManagerScope::None);
     EXPECT_EQ(listedLinks(), std::vector<std::string>{manager->linkPath("Good.ttf")});
 
-    // A shard folder that cannot be written fails its files only.
+    // A shard folder that cannot be written fails its files only (a batch
+    // large enough to go to the shards).
     const std::string blocked = copyFont("Blocked.ttf");
-    fs::remove_all(manager->shardFolder("Blocked.ttf"));
-    test::Sandbox::writeFile(manager->shardFolder("Blocked.ttf"), "not a folder");
+    std::vector<std::string> batch{blocked};
+    for (std::size_t i = 0; i < FontLinkFolders::kSmallBatch; ++i)
+        batch.push_back(copyFont("Batch" + std::to_string(i) + ".ttf"));
+    const std::string shard = manager->shardFolder("Blocked.ttf");
+    fs::remove_all(shard);
+    test::Sandbox::writeFile(shard, "not a folder");
     errors.clear();
-    EXPECT_FALSE(manager->registerFonts({blocked}, FontManagerScope::Persistent, &errors));
-    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_FALSE(manager->registerFonts(batch, FontManagerScope::Persistent, &errors));
+    ASSERT_EQ(errors.size(),
+              1u + std::count_if(batch.begin() + 1, batch.end(), [&](const std::string& path) {
+                  return manager->shardFolder(fs::path(path).filename()) == shard;
+              }));
+    EXPECT_EQ(errors[0].path, blocked);
     EXPECT_EQ(errors[0].code, kFontManagerErrorCannotWrite);
+    for (const std::string& path : batch) {
+        if (manager->shardFolder(fs::path(path).filename()) != shard) {
+            EXPECT_EQ(manager->scopeForFile(path), FontManagerScope::Persistent) << path;
+        }
+    }
     EXPECT_TRUE(manager->registerFonts({}, FontManagerScope::Persistent, nullptr));
 }
 

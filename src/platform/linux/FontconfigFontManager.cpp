@@ -21,6 +21,7 @@
 #include "platform/Layout.h"
 #include "platform/SystemInfo.h"
 #include "platform/linux/FontFolderWatcher.h"
+#include "platform/linux/FontLinkFolders.h"
 #include "platform/linux/FontconfigQuery.h"
 #include "platform/linux/RejectListFile.h"
 #include "platform/linux/SandboxFontconfig.h"
@@ -35,9 +36,6 @@ namespace {
 // judges a cache valid while the folder's time equals the one it recorded, so
 // a refresh returns only once later changes get a later time.
 constexpr std::chrono::milliseconds kTimestampStep{20};
-
-// A link in the making: "." + name + this, in the link's shard folder.
-constexpr const char* kPendingSuffix = ".tavo-link";
 
 struct timespec modificationTime(const std::string& path) {
     struct stat st {};
@@ -66,15 +64,6 @@ void waitPastTimestamp(const struct timespec& time) {
         std::this_thread::sleep_for(due - now);
 }
 
-std::uint32_t nameHash(std::string_view name) {
-    std::uint32_t hash = 2166136261u;  // FNV-1a
-    for (const unsigned char c : name) {
-        hash ^= c;
-        hash *= 16777619u;
-    }
-    return hash;
-}
-
 // A name fontconfig reads and a link can carry: not empty, not beginning
 // with '.' (fontconfig skips those; pending links use them), no '/' and no
 // control characters.
@@ -91,44 +80,18 @@ int systemLink(const std::string& from, const std::string& to) {
     return ::link(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-// A copy made in place of a link: same bytes, same modification time, so it
-// is recognised as the stored file's until that file changes.
-int copyWithTime(const std::string& from, const std::string& to, const struct stat& source) {
-    std::error_code error;
-    if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, error))
-        return error.value() ? error.value() : EIO;
-    const struct timespec times[2] = {source.st_atim, source.st_mtim};
-    if (::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0) {
-        const int code = errno;
-        ::unlink(to.c_str());
-        return code;
-    }
-    return 0;
-}
-
 }  // namespace
 
-// The seams, the shard folders that changed since their last cache refresh and
-// the logged-once flags, under one mutex; shared weakly with the watcher.
+// The link folders and the logged-once flag, under one mutex; shared weakly
+// with the watcher.
 struct FontconfigFontManager::State {
+    State(const std::string& storage, const std::string& links, int shardCount,
+          LinkFunction link)
+        : folders(storage, links, shardCount, std::move(link)) {}
+
     std::mutex mutex;
-    std::string storage;
-    std::string links;
-    int shardCount = kShardCount;
-    LinkFunction link;
-    std::set<std::string> changed;  // folders whose cache is out of date
-    bool loggedCopy = false;
+    FontLinkFolders folders;
     bool loggedLoadFailure = false;
-
-    std::string shardPath(unsigned shard) const {
-        char name[16];
-        std::snprintf(name, sizeof name, "%02x", shard);
-        return links + "/" + name;
-    }
-
-    std::string shardFolder(const std::string& name) const {
-        return shardPath(nameHash(name) % static_cast<unsigned>(shardCount));
-    }
 
     void logLoadFailure() {
         if (std::exchange(loggedLoadFailure, true))
@@ -138,110 +101,12 @@ struct FontconfigFontManager::State {
              file ? file : "the system's");
     }
 
-    // Makes the link of the stored file under a pending name, then renames it
-    // over the previous one. An errno value on failure.
-    int place(const std::string& stored, const std::string& name, const struct stat& source) {
-        const std::string folder = shardFolder(name);
-        Error error;
-        if (!FileUtil::isDirectory(folder)) {
-            if (!FileUtil::createDirectories(folder, &error))
-                return EACCES;
-            changed.insert(links);
-        }
-        const std::string target = folder + "/" + name;
-        const std::string pending = folder + "/." + name + kPendingSuffix;
-        ::unlink(pending.c_str());
-        int code = link(stored, pending);
-        if (code != 0) {
-            if (!std::exchange(loggedCopy, true))
-                WLog(
-                    "Fontconfig: cannot hard-link %@ into %@ (%@); active fonts are copied instead",
-                    name, links, std::strerror(code));
-            code = copyWithTime(stored, pending, source);
-            if (code != 0)
-                return code;
-        }
-        if (::rename(pending.c_str(), target.c_str()) != 0) {
-            code = errno;
-            ::unlink(pending.c_str());
-            return code;
-        }
-        changed.insert(folder);
-        return 0;
-    }
-
-    int remove(const std::string& name) {
-        const std::string folder = shardFolder(name);
-        const std::string target = folder + "/" + name;
-        if (::unlink(target.c_str()) != 0)
-            return errno == ENOENT ? 0 : errno;
-        changed.insert(folder);
-        return 0;
-    }
-
-    // Whether the entry at link registers the stored file.
-    static bool registers(const struct stat& stored, const std::string& link) {
-        struct stat st {};
-        if (::lstat(link.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            return false;
-        if (st.st_dev == stored.st_dev && st.st_ino == stored.st_ino)
-            return true;
-        return st.st_nlink == 1 && st.st_size == stored.st_size &&
-               st.st_mtim.tv_sec == stored.st_mtim.tv_sec &&
-               st.st_mtim.tv_nsec == stored.st_mtim.tv_nsec;
-    }
-
-    // Removes pending links a crash left behind and the links whose stored
-    // file is gone (a hard link would keep a removed font alive). Only the
-    // shard folders are looked at: any other folder there is the user's.
-    void sweep() {
-        // After every batch: one look per link, relative to open folders, so
-        // that ten thousand links cost milliseconds.
-        const int storageFd = ::open(storage.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        for (int shard = 0; shard < shardCount; ++shard) {
-            const std::string folder = shardPath(static_cast<unsigned>(shard));
-            // A shard that is a symbolic link is not ours to walk.
-            const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0)
-                continue;
-            DIR* dir = ::fdopendir(fd);
-            if (!dir) {
-                ::close(fd);
-                continue;
-            }
-            std::vector<std::string> stale;
-            while (const dirent* entry = ::readdir(dir)) {
-                const std::string_view name = entry->d_name;
-                bool regular = entry->d_type == DT_REG;
-                if (entry->d_type == DT_UNKNOWN) {
-                    struct stat st {};
-                    regular = ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                              S_ISREG(st.st_mode);
-                }
-                if (!regular)
-                    continue;
-                const bool pending = name.starts_with(".") && name.ends_with(kPendingSuffix);
-                const bool orphan =
-                    !name.starts_with(".") &&
-                    (storageFd < 0 || ::faccessat(storageFd, entry->d_name, F_OK, 0) != 0);
-                if (pending || orphan)
-                    stale.emplace_back(name);
-            }
-            for (const std::string& name : stale)
-                if (::unlinkat(fd, name.c_str(), 0) == 0)
-                    changed.insert(folder);
-            ::closedir(dir);  // closes fd
-        }
-        if (storageFd >= 0)
-            ::close(storageFd);
-    }
-
     void refreshChanged() {
-        const std::set<std::string> folders = std::exchange(changed, {});
+        const std::set<std::string> changed = folders.takeChanged();
         struct timespec latest {
             - 1, 0
         };
-        for (const std::string& folder : folders) {
+        for (const std::string& folder : changed) {
             if (!FileUtil::isDirectory(folder))
                 continue;
             if (!FontconfigQuery::refreshDirectoryCache(folder))
@@ -259,16 +124,14 @@ struct FontconfigFontManager::State {
 FontconfigFontManager::FontconfigFontManager(Options options)
     : storage_(normalizedPath(options.storageFolder)),
       links_(normalizedPath(options.linkFolder)),
-      state_(std::make_shared<State>()) {
-    state_->storage = storage_;
-    state_->links = links_;
-    state_->shardCount = options.shardCount > 0 ? options.shardCount : kShardCount;
-    state_->link = options.link ? std::move(options.link) : LinkFunction(systemLink);
+      state_(std::make_shared<State>(
+          storage_, links_, options.shardCount > 0 ? options.shardCount : kShardCount,
+          options.link ? std::move(options.link) : LinkFunction(systemLink))) {
     Error error;
     if (!FileUtil::createDirectories(storage_, &error))
         ELog("Fontconfig: cannot create the font storage %@: %@", storage_, error);
     std::lock_guard lock(state_->mutex);
-    state_->sweep();
+    state_->folders.sweep();
     state_->refreshChanged();
 }
 
@@ -291,12 +154,13 @@ std::shared_ptr<FontconfigFontManager> FontconfigFontManager::create(
     return manager;
 }
 
-std::string FontconfigFontManager::shardFolder(const std::string& fileName) const {
-    return state_->shardFolder(fileName);
+std::string FontconfigFontManager::shardFolder(const std::string& fileName) {
+    return fs::path(linkPath(fileName)).parent_path().string();
 }
 
-std::string FontconfigFontManager::linkPath(const std::string& fileName) const {
-    return shardFolder(fileName) + "/" + fileName;
+std::string FontconfigFontManager::linkPath(const std::string& fileName) {
+    std::lock_guard lock(state_->mutex);
+    return state_->folders.linkPath(fileName);
 }
 
 FontManagerScope FontconfigFontManager::scopeForFile(const std::string& path) {
@@ -306,9 +170,10 @@ FontManagerScope FontconfigFontManager::scopeForFile(const std::string& path) {
     struct stat stored {};
     if (::stat(normal.c_str(), &stored) != 0 || !S_ISREG(stored.st_mode))
         return FontManagerScope::None;
-    return State::registers(stored, linkPath(normal.filename().string()))
-               ? FontManagerScope::Persistent
-               : FontManagerScope::None;
+    std::lock_guard lock(state_->mutex);
+    const std::optional<std::string> link = state_->folders.linkOf(normal.filename().string());
+    return link && FontLinkFolders::registers(stored, *link) ? FontManagerScope::Persistent
+                                                               : FontManagerScope::None;
 }
 
 bool FontconfigFontManager::registerFonts(const std::vector<std::string>& paths, FontManagerScope,
@@ -330,6 +195,14 @@ bool FontconfigFontManager::apply(const std::vector<std::string>& paths, bool re
             errors->push_back({path, code, std::move(description)});
     };
     std::lock_guard lock(state_->mutex);
+    FontLinkFolders& folders = state_->folders;
+    struct Placement {
+        const std::string* path;
+        std::string stored;
+        std::string name;
+        struct stat source;
+    };
+    std::vector<Placement> placements;
     for (const std::string& path : paths) {
         const fs::path normal = fs::path(normalizedPath(path));
         const std::string name = normal.filename().string();
@@ -345,7 +218,7 @@ bool FontconfigFontManager::apply(const std::vector<std::string>& paths, bool re
         struct stat st {};
         if (::stat(normal.c_str(), &st) != 0) {
             if (!registering && errno == ENOENT && !name.empty()) {
-                state_->remove(name);  // the font is gone: so is its link
+                folders.remove(name);  // the font is gone: so is its link
                 continue;
             }
             refuse(path, kFontManagerErrorFileNotFound,
@@ -356,16 +229,35 @@ bool FontconfigFontManager::apply(const std::vector<std::string>& paths, bool re
             refuse(path, kFontManagerErrorNotAFile, "not a regular file");
             continue;
         }
-        if (registering && State::registers(st, linkPath(name)))
+        if (!registering) {
+            if (const int code = folders.remove(name); code != 0)
+                refuse(path, kFontManagerErrorCannotWrite,
+                       "cannot write " + shardFolderLocked(name) + ": " + std::strerror(code));
             continue;
-        const int code =
-            registering ? state_->place(normal.string(), name, st) : state_->remove(name);
-        if (code != 0)
-            refuse(path, kFontManagerErrorCannotWrite,
-                   "cannot write " + shardFolder(name) + ": " + std::strerror(code));
+        }
+        const std::optional<std::string> link = folders.linkOf(name);
+        if (link && FontLinkFolders::registers(st, *link))
+            continue;
+        placements.push_back({&path, normal.string(), name, st});
     }
+    // A few fonts switched on go to the small folder of recent links, so
+    // fontconfig rescans few files; a large batch is spread over the shards.
+    const bool recent = placements.size() <= FontLinkFolders::kSmallBatch;
+    for (const Placement& placement : placements)
+        if (const int code =
+                folders.place(placement.stored, placement.name, placement.source, recent);
+            code != 0)
+            refuse(*placement.path, kFontManagerErrorCannotWrite,
+                   "cannot write " + shardFolderLocked(placement.name) + ": " +
+                       std::strerror(code));
+    if (registering)
+        folders.mergeRecentIfFull();
     state_->refreshChanged();
     return ok;
+}
+
+std::string FontconfigFontManager::shardFolderLocked(const std::string& fileName) {
+    return fs::path(state_->folders.linkPath(fileName)).parent_path().string();
 }
 
 int FontconfigFontManager::migrateFirstLayout(const std::string& listFile,
@@ -407,7 +299,7 @@ int FontconfigFontManager::migrateFirstLayout(const std::string& listFile,
         ILog("Fontconfig: moved %ld fonts of the first layout into %@",
              static_cast<long>(moved.size()), storage_);
         std::lock_guard lock(state_->mutex);
-        state_->changed.insert(links_);
+        state_->folders.markChanged(links_);
     }
     registerFonts(active, FontManagerScope::Persistent, nullptr);
     return static_cast<int>(moved.size());
@@ -436,7 +328,7 @@ void FontconfigFontManager::setFontsAddedHandler(FontsAddedHandler handler) {
 
 void FontconfigFontManager::fontFilesDidChange() {
     std::lock_guard lock(state_->mutex);
-    state_->sweep();
+    state_->folders.sweep();
     state_->refreshChanged();
 }
 
@@ -444,8 +336,8 @@ bool FontconfigFontManager::refreshCache() {
     std::lock_guard lock(state_->mutex);
     bool ok = true;
     std::vector<std::string> folders{links_};
-    for (int shard = 0; shard < state_->shardCount; ++shard)
-        folders.push_back(state_->shardPath(static_cast<unsigned>(shard)));
+    for (std::string& folder : state_->folders.folders())
+        folders.push_back(std::move(folder));
     for (const std::string& folder : folders)
         if (FileUtil::isDirectory(folder) && !FontconfigQuery::refreshDirectoryCache(folder)) {
             state_->logLoadFailure();

@@ -23,8 +23,9 @@ inline constexpr long kFontManagerErrorNameNotManaged = 107;
 
 // The font manager on fontconfig. The service's files live in a storage
 // folder that fontconfig never scans; registering one makes a hard link to it
-// in one of a few shard folders under a folder that fontconfig scans
-// (<links>/<shard>/<file name>), unregistering removes the link. A link is
+// in a folder under one that fontconfig scans (<links>/<folder>/<file name>,
+// see FontLinkFolders: a few shards and a small folder of recent links),
+// unregistering removes the link. A link is
 // made under a temporary name beginning with "." (which fontconfig skips) and
 // renamed over the previous one, so a program never sees two versions of a
 // font, nor half of one. Where a hard link cannot be made (another file
@@ -48,7 +49,8 @@ public:
     // inactive, against the active files alone in one folder): 8 shards
     // 1.04x, 16 1.10x, 32 1.22x, 64 1.51x; one activation at 10,000 fonts
     // costs about 95, 52, 27 and 15 ms of CPU. 16 keeps the start-up of
-    // every other program within 1.15x.
+    // every other program within 1.15x; the recent folder keeps a single
+    // activation from rescanning a whole shard.
     static constexpr int kShardCount = 16;
 
     // Hard-links from to to (the link(2) seam); returns 0 or an errno value.
@@ -102,16 +104,18 @@ public:
 
     const std::string& storageFolder() const { return storage_; }
     const std::string& linkFolder() const { return links_; }
-    // The link (or copy) that registers the stored file of this name.
-    std::string linkPath(const std::string& fileName) const;
-    // The shard folder of a file name.
-    std::string shardFolder(const std::string& fileName) const;
+    // The link (or copy) that registers the stored file of this name, or
+    // where a large batch would put it.
+    std::string linkPath(const std::string& fileName);
+    // The folder of that link.
+    std::string shardFolder(const std::string& fileName);
 
 private:
     struct State;
 
     bool apply(const std::vector<std::string>& paths, bool registering,
                std::vector<FontManagerError>* errors);
+    std::string shardFolderLocked(const std::string& fileName);  // state_->mutex held
 
     const std::string storage_;
     const std::string links_;
