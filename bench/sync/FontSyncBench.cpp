@@ -654,11 +654,13 @@ struct LatencyFigures {
     long unordered = 0;
 };
 
-// How a program that starts now sees the fonts: what it lists, and how
-// the link of a stored file is named.
+// How a program that starts now sees the fonts: what it lists, where the
+// link of a stored file is, and how a font is taken off the machine with the
+// caches kept up to date.
 struct FreshView {
     std::function<bool(const std::string& path)> lists;
     std::function<std::string(const std::string& fileName)> linkOf;
+    std::function<void(const std::string& path)> forget;
 };
 
 #if TAVO_BENCH_FONTCONFIG
@@ -708,14 +710,12 @@ LatencyFigures measureWebActivations(Client& c, const std::string& apiBase,
             fonts[static_cast<std::size_t>(i * static_cast<long>(fonts.size()) / events)];
         const std::string id = font.fontId.value_or("");
         const std::string path = folder + "/" + font.fileName.value_or("");
-        const std::string link =
-            fresh.linkOf ? fresh.linkOf(font.fileName.value_or("")) : std::string();
         // The font is gone from this machine: no file, no link, no record.
         bool written = false;
         c.queue->sync([&] {
+            if (fresh.forget)
+                fresh.forget(path);
             ::unlink(path.c_str());
-            if (!link.empty())
-                ::unlink(link.c_str());
             auto list = store.list().value_or(PlistDict{});
             list.erase(id);
             written = store.replace(std::move(list));
@@ -743,8 +743,10 @@ LatencyFigures measureWebActivations(Client& c, const std::string& apiBase,
 
         // Until a program starting now lists the font: each look is a
         // fresh load of the configuration, on this (the main) thread.
+        const std::string link =
+            fresh.linkOf ? fresh.linkOf(font.fileName.value_or("")) : std::string();
         if (fresh.lists && !link.empty()) {
-            while (!fresh.lists(link)) {
+            while (!fresh.lists(fresh.linkOf(font.fileName.value_or("")))) {
                 if (SteadyClock::now() - t0 > kEventTimeout)
                     throw BenchError("font " + id + " never became visible to a fresh fontconfig");
                 MainQueue::main().drain();
@@ -968,6 +970,9 @@ int runBench(const SyncBenchOptions& options) {
         fresh.lists = freshFontconfigLists;
         fresh.linkOf = [fontconfig](const std::string& fileName) {
             return fontconfig->linkPath(fileName);
+        };
+        fresh.forget = [fontconfig](const std::string& path) {
+            fontconfig->unregisterFonts({path}, platform::FontManagerScope::Persistent, nullptr);
         };
     }
 #endif

@@ -19,6 +19,10 @@ namespace {
 // writer never spends more than a tenth of the time writing.
 constexpr Clock::Duration kMinimumWriteInterval = std::chrono::seconds(2);
 constexpr int kWriteDutyFactor = 10;
+// A coalesced change after a quiet spell waits this long for company: a font
+// switched on alone is recorded as "downloading" and then as "installed" a
+// few milliseconds later, and the end of its chain writes both at once.
+constexpr Clock::Duration kCoalesceDelay = std::chrono::milliseconds(250);
 
 bool isDownloading(const PlistValue& record) {
     const auto* dict = record.get<PlistDict>();
@@ -194,6 +198,10 @@ std::set<std::string> FontListStore::downloadingKeys() {
 }
 
 bool FontListStore::changed(Write write, Lock& lock) {
+    if (write == Write::Coalesced && attempted_ == generation_) {
+        Clock& clock = Clock::current();
+        nextWrite_ = std::max(nextWrite_, clock.steadyNow() + clock.realDelay(kCoalesceDelay));
+    }
     ++generation_;
     if (write != Write::Coalesced)
         urgent_ = true;

@@ -19,7 +19,8 @@ namespace tavo {
 // The font list "TAVO.font.plist" as the font controller's code sees it: the
 // whole list in memory, read from disk at first use, written back atomically
 // on a queue of its own. Writes of a long download chain are coalesced (at
-// most one every two seconds, and never more than a tenth of the time), so a
+// most one every two seconds, never more than a tenth of the time, and a
+// first change after a quiet spell waits a quarter of a second), so a
 // chain of thousands of fonts does not rewrite a list of thousands of
 // records after each one; flush() writes what is pending at once.
 //

@@ -98,7 +98,10 @@ void FontManagementController::activateFontOnWeb(const UserInfo& userInfo) {
         refresh(record);
         record[kFontStatusType] = kFontStatusDownloading;
         showProgress();
-        store_.setRecord(key, record, FontListStore::Write::Soon);
+        // Written with the "installed" that follows in a moment, when the
+        // chain ends; lost in a crash, the font is fetched by the next
+        // synchronization, for the service has it switched on.
+        store_.setRecord(key, record, FontListStore::Write::Coalesced);
         downloadFont();
         return;
     }

@@ -65,6 +65,21 @@ TEST_F(FontListStoreTest, CoalescedWritesReachTheDiskSoonAndAtFlush) {
     EXPECT_EQ(onDisk()->count("last"), 1u) << "written without a flush";
 }
 
+TEST_F(FontListStoreTest, AChangeAfterAQuietSpellIsWrittenWithTheOneThatFollows) {
+    store.create();
+    int writes = 0;
+    store.setBeforeWriteHook([&] { ++writes; });
+    // A font switched on alone: "downloading", then "installed" at the end
+    // of its chain a moment later, which flushes: one write for both.
+    store.setRecord("9", recordWithStatus(kFontStatusDownloading),
+                    FontListStore::Write::Coalesced);
+    store.setRecord("9", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Coalesced);
+    EXPECT_TRUE(store.flush());
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(onDisk()->count("9"), 1u);
+    store.setBeforeWriteHook({});
+}
+
 // A clock that makes every pause nothing and remembers what was asked of it.
 class RecordingClock : public Clock {
 public:
