@@ -107,6 +107,25 @@ long peakRssKilobytes() {
     return usage.ru_maxrss;
 }
 
+// CPU seconds of each thread of this process but the calling one, summed
+// by thread name (the scheduler's nanosecond count).
+std::map<std::string, double> otherThreadsCpuByName() {
+    std::map<std::string, double> byName;
+    const std::string self = std::to_string(::gettid());
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        if (entry.path().filename() == self)
+            continue;
+        std::ifstream comm(entry.path() / "comm");
+        std::ifstream schedstat(entry.path() / "schedstat");
+        std::string name;
+        double nanoseconds = 0;
+        if (std::getline(comm, name) && (schedstat >> nanoseconds))
+            byName[name] += nanoseconds / 1e9;
+    }
+    return byName;
+}
+
 double processCpuSeconds() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
@@ -651,6 +670,7 @@ struct LatencyFigures {
     std::vector<double> settle;    // file in the folder to chain stopped and font activated
     std::vector<double> visible;   // admin request to the font listed by a program starting then
     std::vector<double> cpu;       // CPU of the client's queues for one event, until settled
+    std::map<std::string, double> cpuByThread;  // summed over the events
     long unordered = 0;
 };
 
@@ -726,6 +746,7 @@ LatencyFigures measureWebActivations(Client& c, const std::string& apiBase,
             throw BenchError("could not remove " + path);
 
         const double cpu0 = processCpuSeconds(), main0 = threadCpuSeconds();
+        const auto threads0 = otherThreadsCpuByName();
         const auto t0 = SteadyClock::now();
         adminPost(apiBase, "/admin/fonts/activate", {{"mailAddress", kMail}, {"fontId", id}});
         for (;;) {
@@ -763,6 +784,10 @@ LatencyFigures measureWebActivations(Client& c, const std::string& apiBase,
         // The main thread only drove and looked: the client's own work is
         // the rest of the process.
         figures.cpu.push_back((processCpuSeconds() - cpu0) - (threadCpuSeconds() - main0));
+        for (const auto& [name, seconds] : otherThreadsCpuByName()) {
+            const auto before = threads0.find(name);
+            figures.cpuByThread[name] += seconds - (before == threads0.end() ? 0 : before->second);
+        }
     }
     figures.unordered = listener->unordered();
     stream->close();
@@ -989,6 +1014,12 @@ int runBench(const SyncBenchOptions& options) {
             durationText(wall).c_str(), durationText(processCpuSeconds() - eventsCpu0).c_str(),
             durationText(percentile(latency.settle, 50)).c_str(),
             durationText(percentile(latency.settle, 100)).c_str());
+        std::printf("  client CPU per change by thread:");
+        for (const auto& [name, seconds] : latency.cpuByThread)
+            if (seconds / static_cast<double>(options.events) >= 0.0001)
+                std::printf(" %s %s", name.c_str(),
+                            durationText(seconds / static_cast<double>(options.events)).c_str());
+        std::printf("\n");
         std::printf("  font manager scopeForFile %ld calls %s, registerFonts %ld calls %s\n",
                     queries.calls, durationText(queries.seconds).c_str(), registrations.calls,
                     durationText(registrations.seconds).c_str());

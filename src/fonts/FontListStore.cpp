@@ -1,5 +1,6 @@
 #include "fonts/FontListStore.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -23,6 +24,8 @@ constexpr int kWriteDutyFactor = 10;
 // switched on alone is recorded as "downloading" and then as "installed" a
 // few milliseconds later, and the end of its chain writes both at once.
 constexpr Clock::Duration kCoalesceDelay = std::chrono::milliseconds(250);
+// How long the texts of the last write are kept for the next one.
+constexpr Clock::Duration kFragmentLifetime = std::chrono::minutes(1);
 
 bool isDownloading(const PlistValue& record) {
     const auto* dict = record.get<PlistDict>();
@@ -34,7 +37,11 @@ bool isDownloading(const PlistValue& record) {
 
 }  // namespace
 
-FontListStore::FontListStore() : writer_([this] { writerLoop(); }) {}
+FontListStore::FontListStore()
+    : writer_([this] {
+          pthread_setname_np(pthread_self(), "fontListWriter");
+          writerLoop();
+      }) {}
 
 FontListStore::~FontListStore() {
     {
@@ -228,6 +235,41 @@ void FontListStore::setBeforeWriteHook(std::function<void()> hook) {
     beforeWrite_ = std::move(hook);
 }
 
+const std::string& FontListStore::document(const Records& snapshot) {
+    // Straight from the shared records: no copy of the list, and only the
+    // records changed since the last write are rendered again; the others'
+    // text is copied from the last document. Both lists are in key order.
+    std::string out(PlistXmlWriter::kHeader);
+    out.reserve(std::max(lastDocument_.size(), snapshot.size() * 640));
+    std::vector<Slice> slices;
+    slices.reserve(snapshot.size());
+    out += snapshot.empty() ? "<dict/>\n" : "<dict>\n";
+    auto last = slices_.begin();
+    for (const auto& [key, record] : snapshot) {
+        while (last != slices_.end() && last->key < key)
+            ++last;
+        const std::size_t offset = out.size();
+        if (last != slices_.end() && last->key == key && last->record == record) {
+            out.append(lastDocument_, last->offset, last->length);
+        } else {
+            PlistXmlWriter::appendKey(out, key, 1);
+            PlistXmlWriter::appendValue(out, *record, 1);
+        }
+        slices.push_back({key, record, offset, out.size() - offset});
+    }
+    if (!snapshot.empty())
+        out += "</dict>\n";
+    out += PlistXmlWriter::kFooter;
+    lastDocument_ = std::move(out);
+    slices_ = std::move(slices);
+    return lastDocument_;
+}
+
+void FontListStore::forgetLastDocument() {
+    std::string().swap(lastDocument_);
+    std::vector<Slice>().swap(slices_);
+}
+
 void FontListStore::writerLoop() {
     Lock lock(mutex_);
     for (;;) {
@@ -239,7 +281,14 @@ void FontListStore::writerLoop() {
             urgent_ = false;
             if (stopping_)
                 return;
-            wake_.wait(lock, [&] { return stopping_ || attempted_ != generation_; });
+            // The records' texts serve a run of writes; a quiet list does
+            // not keep them.
+            const auto work = [&] { return stopping_ || attempted_ != generation_; };
+            const Clock::Duration lifetime = Clock::current().realDelay(kFragmentLifetime);
+            if (lifetime <= Clock::Duration::zero())
+                wake_.wait(lock, work);  // a clock of tests that takes no time
+            else if (!wake_.wait_for(lock, lifetime, work))
+                forgetLastDocument();
             continue;
         }
         if (!due()) {
@@ -267,21 +316,7 @@ void FontListStore::writerLoop() {
         if (!discarded && snapshot && !path.empty() &&
             path == Config::fontListPath().value_or("")) {
             FileUtil::createDirectories(FileUtil::parentPath(path));
-            // Straight from the shared records: no copy of the list.
-            std::string document(PlistXmlWriter::kHeader);
-            document.reserve(snapshot->size() * 640);
-            if (snapshot->empty()) {
-                document += "<dict/>\n";
-            } else {
-                document += "<dict>\n";
-                for (const auto& [key, record] : *snapshot) {
-                    PlistXmlWriter::appendKey(document, key, 1);
-                    PlistXmlWriter::appendValue(document, *record, 1);
-                }
-                document += "</dict>\n";
-            }
-            document += PlistXmlWriter::kFooter;
-            ok = Config::writeFontListDocument(document);
+            ok = Config::writeFontListDocument(document(*snapshot));
         }
         file.unlock();
         const Clock::Duration took = Clock::current().steadyNow() - started;

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "foundation/Clock.h"
 #include "foundation/PlistValue.h"
@@ -94,6 +95,10 @@ private:
     bool changed(Write write, Lock& lock);
     bool waitForWrite(std::uint64_t generation, Lock& lock);
     void writerLoop();
+    // The document of a snapshot, each record's text reused from the last
+    // write when the record is the same one. The writer's thread only.
+    const std::string& document(const Records& snapshot);
+    void forgetLastDocument();
 
     std::mutex fileMutex_;  // held while the file is written; taken before mutex_
     std::mutex mutex_;
@@ -112,6 +117,17 @@ private:
     bool stopping_ = false;
     Clock::SteadyTime nextWrite_{};  // of the clock seam
     std::function<void()> beforeWrite_;
+    // The last document written and where each record's text is in it, with
+    // the record it is of (held, so that its address names it), in the
+    // list's order. The writer's thread only.
+    struct Slice {
+        std::string key;
+        std::shared_ptr<const PlistValue> record;
+        std::size_t offset;
+        std::size_t length;
+    };
+    std::string lastDocument_;
+    std::vector<Slice> slices_;
     std::thread writer_;
 };
 

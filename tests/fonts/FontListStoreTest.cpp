@@ -80,6 +80,28 @@ TEST_F(FontListStoreTest, AChangeAfterAQuietSpellIsWrittenWithTheOneThatFollows)
     store.setBeforeWriteHook({});
 }
 
+TEST_F(FontListStoreTest, EachWriteHoldsTheRecordsAsTheyAreNow) {
+    store.create();
+    for (const char* key : {"1", "2", "3"})
+        store.setRecord(key, recordWithStatus(kFontStatusDownloading), FontListStore::Write::Now);
+    // One record changed, one replaced by an equal copy, one removed: the
+    // next writes show each as it is, not as it was last written.
+    store.setRecord("2", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Now);
+    ASSERT_TRUE(onDisk());
+    EXPECT_EQ(*plistGet<std::string>(*onDisk()->at("2").get<PlistDict>(), kFontStatusType),
+              kFontStatusInstalled);
+    auto list = *store.list();
+    list.erase("1");
+    ASSERT_TRUE(store.replace(std::move(list)));
+    const PlistDict disk = *onDisk();
+    EXPECT_EQ(disk.count("1"), 0u);
+    EXPECT_EQ(*plistGet<std::string>(*disk.at("2").get<PlistDict>(), kFontStatusType),
+              kFontStatusInstalled);
+    EXPECT_EQ(*plistGet<std::string>(*disk.at("3").get<PlistDict>(), kFontStatusType),
+              kFontStatusDownloading);
+    EXPECT_EQ(disk, *store.list());
+}
+
 // A clock that makes every pause nothing and remembers what was asked of it.
 class RecordingClock : public Clock {
 public:

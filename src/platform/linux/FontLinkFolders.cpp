@@ -109,18 +109,18 @@ int FontLinkFolders::folderIndexOf(const std::string& name) {
     if (!indexed_)
         readFolders();
     if (const auto found = where_.find(name); found != where_.end()) {
-        if (exists(folderPath(found->second) + "/" + name))
-            return found->second;
+        if (exists(folderPath(found->second.index) + "/" + name))
+            return found->second.index;
         readFolders();  // moved by another process meanwhile
         if (const auto again = where_.find(name); again != where_.end())
-            return again->second;
+            return again->second.index;
         return kNoFolder;
     }
     // Linked by another process since the folders were read.
     const int own = static_cast<int>(nameHash(name) % static_cast<unsigned>(shardCount_));
     for (const int index : {own, recentIndex()})
         if (exists(folderPath(index) + "/" + name)) {
-            where_[name] = index;
+            where_[name] = {index, sweeps_};
             ++counts_[static_cast<std::size_t>(index)];
             return index;
         }
@@ -170,7 +170,7 @@ int FontLinkFolders::place(const std::string& stored, const std::string& name,
         return code;
     }
     if (!replacing) {
-        where_[name] = index;
+        where_[name] = {index, sweeps_};
         ++counts_[static_cast<std::size_t>(index)];
     }
     changed_.insert(folder);
@@ -206,12 +206,12 @@ void FontLinkFolders::mergeRecentIfFull() {
     // Each link moves in one rename: a name is in one folder or the other,
     // never in both and never in neither.
     std::size_t moved = 0;
-    for (auto& [name, index] : where_) {
-        if (index != recentIndex())
+    for (auto& [name, place] : where_) {
+        if (place.index != recentIndex())
             continue;
         if (::rename((recentPath() + "/" + name).c_str(), (folder + "/" + name).c_str()) != 0)
             continue;
-        index = target;
+        place.index = target;
         ++moved;
     }
     counts_[recent] -= moved;
@@ -223,6 +223,7 @@ void FontLinkFolders::mergeRecentIfFull() {
 
 void FontLinkFolders::readFolders() {
     where_.clear();
+    ++sweeps_;
     std::fill(counts_.begin(), counts_.end(), 0);
     indexed_ = true;
     for (int index = 0; index <= recentIndex(); ++index) {
@@ -240,7 +241,7 @@ void FontLinkFolders::readFolders() {
             const std::string_view name = entry->d_name;
             if (name.starts_with(".") || !isRegularEntry(fd, *entry))
                 continue;
-            if (where_.emplace(std::string(name), index).second)
+            if (where_.emplace(std::string(name), Place{index, sweeps_}).second)
                 ++counts_[static_cast<std::size_t>(index)];
         }
         ::closedir(dir);  // closes fd
@@ -248,11 +249,14 @@ void FontLinkFolders::readFolders() {
 }
 
 void FontLinkFolders::sweep() {
-    // After every batch: one look per link, relative to open folders, so
-    // that ten thousand links cost milliseconds.
+    // After every batch: one look per link, relative to open folders, and
+    // no allocation for a link where it was, so that ten thousand links cost
+    // a few milliseconds.
+    if (!indexed_)
+        readFolders();
+    const std::uint32_t sweep = ++sweeps_;
     const int storageFd = ::open(storage_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    std::unordered_map<std::string, int> seen;
-    seen.reserve(where_.size());
+    std::vector<std::string> stale;
     for (int index = 0; index <= recentIndex(); ++index) {
         const std::string folder = folderPath(index);
         const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -263,7 +267,7 @@ void FontLinkFolders::sweep() {
             ::close(fd);
             continue;
         }
-        std::vector<std::string> stale;
+        stale.clear();
         while (const dirent* entry = ::readdir(dir)) {
             const std::string_view name = entry->d_name;
             if (!isRegularEntry(fd, *entry))
@@ -273,12 +277,20 @@ void FontLinkFolders::sweep() {
                     stale.emplace_back(name);  // a crash between link and rename
                 continue;
             }
-            const bool orphan =
-                storageFd < 0 || ::faccessat(storageFd, entry->d_name, F_OK, 0) != 0;
-            // A second link of one name (a move another process cut short)
-            // would list the font twice.
-            if (orphan || !seen.emplace(std::string(name), index).second)
+            if (storageFd < 0 || ::faccessat(storageFd, entry->d_name, F_OK, 0) != 0) {
+                stale.emplace_back(name);  // its font is gone
+                continue;
+            }
+            auto found = where_.find(name);
+            if (found == where_.end()) {
+                where_.emplace(std::string(name), Place{index, sweep});
+            } else if (found->second.sweep != sweep) {
+                found->second = {index, sweep};
+            } else if (found->second.index != index) {
+                // A second link of one name (a move another process cut
+                // short) would list the font twice.
                 stale.emplace_back(name);
+            }
         }
         for (const std::string& name : stale)
             if (::unlinkat(fd, name.c_str(), 0) == 0)
@@ -287,11 +299,10 @@ void FontLinkFolders::sweep() {
     }
     if (storageFd >= 0)
         ::close(storageFd);
-    where_ = std::move(seen);
+    std::erase_if(where_, [&](const auto& entry) { return entry.second.sweep != sweep; });
     std::fill(counts_.begin(), counts_.end(), 0);
-    for (const auto& [name, index] : where_)
-        ++counts_[static_cast<std::size_t>(index)];
-    indexed_ = true;
+    for (const auto& [name, place] : where_)
+        ++counts_[static_cast<std::size_t>(place.index)];
 }
 
 }  // namespace tavo::platform

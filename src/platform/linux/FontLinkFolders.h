@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -93,8 +95,20 @@ private:
     const int shardCount_;
     LinkFunction link_;
 
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>{}(name);
+        }
+    };
+    struct Place {
+        int index;            // folder index
+        std::uint32_t sweep;  // the last sweep that saw it
+    };
+
     bool indexed_ = false;
-    std::unordered_map<std::string, int> where_;  // name -> folder index
+    std::uint32_t sweeps_ = 0;
+    std::unordered_map<std::string, Place, NameHash, std::equal_to<>> where_;  // by name
     std::vector<std::size_t> counts_;             // links per folder index
     std::set<std::string> changed_;
     bool loggedCopy_ = false;

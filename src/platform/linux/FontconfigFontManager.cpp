@@ -106,11 +106,15 @@ struct FontconfigFontManager::State {
         struct timespec latest {
             - 1, 0
         };
-        for (const std::string& folder : changed) {
-            if (!FileUtil::isDirectory(folder))
-                continue;
-            if (!FontconfigQuery::refreshDirectoryCache(folder))
-                logLoadFailure();
+        std::vector<std::string> present;
+        for (const std::string& folder : changed)
+            if (FileUtil::isDirectory(folder))
+                present.push_back(folder);
+        if (present.empty())
+            return;
+        if (!FontconfigQuery::refreshDirectoryCaches(present))
+            logLoadFailure();
+        for (const std::string& folder : present) {
             const struct timespec time = modificationTime(folder);
             if (time.tv_sec > latest.tv_sec ||
                 (time.tv_sec == latest.tv_sec && time.tv_nsec > latest.tv_nsec))
@@ -338,11 +342,11 @@ bool FontconfigFontManager::refreshCache() {
     std::vector<std::string> folders{links_};
     for (std::string& folder : state_->folders.folders())
         folders.push_back(std::move(folder));
-    for (const std::string& folder : folders)
-        if (FileUtil::isDirectory(folder) && !FontconfigQuery::refreshDirectoryCache(folder)) {
-            state_->logLoadFailure();
-            ok = false;
-        }
+    std::erase_if(folders, [](const std::string& folder) { return !FileUtil::isDirectory(folder); });
+    if (!FontconfigQuery::refreshDirectoryCaches(folders)) {
+        state_->logLoadFailure();
+        ok = false;
+    }
     return ok;
 }
 

@@ -63,9 +63,13 @@ std::optional<std::unordered_set<std::string>> FontconfigQuery::visibleFiles() {
 }
 
 bool FontconfigQuery::refreshDirectoryCache(const std::string& folder) {
+    return refreshDirectoryCaches({folder});
+}
+
+bool FontconfigQuery::refreshDirectoryCaches(const std::vector<std::string>& folders) {
     if (!configurationPresent())
         return false;
-    // The configuration only: its cache folders, no font is loaded.
+    // The configuration only, once for all: its cache folders, no font is loaded.
     FcConfig* config = FcInitLoadConfig();
     if (!config)
         return false;
@@ -74,13 +78,17 @@ bool FontconfigQuery::refreshDirectoryCache(const std::string& folder) {
         FcConfigDestroy(config);
         return false;
     }
-    const auto* dir = reinterpret_cast<const FcChar8*>(folder.c_str());
-    // Loads the cache when it is valid; otherwise scans the folder and writes it.
-    FcCache* cache = FcDirCacheRead(dir, FcFalse, config);
-    if (cache)
-        FcDirCacheUnload(cache);
+    bool ok = true;
+    for (const std::string& folder : folders) {
+        const auto* dir = reinterpret_cast<const FcChar8*>(folder.c_str());
+        // Loads the cache when it is valid; otherwise scans the folder and writes it.
+        FcCache* cache = FcDirCacheRead(dir, FcFalse, config);
+        if (cache)
+            FcDirCacheUnload(cache);
+        ok = ok && cache != nullptr;
+    }
     FcConfigDestroy(config);
-    return cache != nullptr;
+    return ok;
 }
 
 }  // namespace tavo::platform

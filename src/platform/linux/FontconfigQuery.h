@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 #include <unordered_set>
 
 namespace tavo::platform {
@@ -36,6 +37,8 @@ public:
     // bench/FontconfigBench.cpp). False when fontconfig cannot load a
     // configuration or the folder cannot be scanned.
     static bool refreshDirectoryCache(const std::string& folder);
+    // The same for several folders with one configuration load.
+    static bool refreshDirectoryCaches(const std::vector<std::string>& folders);
 
     // False when FONTCONFIG_FILE names a missing file.
     static bool configurationPresent();
