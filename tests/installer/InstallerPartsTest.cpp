@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "InstallerFixture.h"
 #include "foundation/Const.h"
+#include "foundation/Log.h"
 #include "foundation/Process.h"
 #include "installer/LibraryCheck.h"
 #include "platform/Layout.h"
 #include "platform/linux/ProcWorkspace.h"
+#include "platform/linux/UserLog.h"
 #include "uninstaller/RunningTavo.h"
 
 namespace tavo::test {
@@ -99,6 +105,31 @@ TEST_F(RunningTavoProcessTest, TavoIsNeverStartedAsRootOrAnUnknownUser) {
     platform::ProcWorkspace workspace;
     EXPECT_FALSE(workspace.launchApplicationAsUser(bundle, {}, "root", {}));
     EXPECT_FALSE(workspace.launchApplicationAsUser(bundle, {}, "no-such-user-here", {}));
+}
+
+class UserLogTest : public SandboxTest {};
+
+TEST_F(UserLogTest, TheElevatedProgramsLogStaysTheStartingUsers) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || !nobody)
+        GTEST_SKIP() << "needs root and the user nobody";
+    const uid_t uid = nobody->pw_uid;
+    const std::string home = sandbox.path("/home/nobody");
+    std::filesystem::create_directories(home + "/.local");  // there before: stays root's
+    ASSERT_TRUE(platform::UserLog::open("nobody", "TAVO-Installer"));
+    ILog("a line");
+    Log::defaultLog().flush();
+    const std::string file = home + "/.local/state/Oskavelle/Logs/TAVO-Installer.log";
+    const auto owner = [](const std::string& path) {
+        struct stat info {};
+        return ::lstat(path.c_str(), &info) == 0 ? info.st_uid : static_cast<uid_t>(-1);
+    };
+    EXPECT_EQ(owner(file), uid);
+    EXPECT_NE(Sandbox::readFile(file).find("a line"), std::string::npos);
+    for (const char* folder : {"/.local/state", "/.local/state/Oskavelle/Logs"})
+        EXPECT_EQ(owner(home + folder), uid) << folder;
+    EXPECT_EQ(owner(home + "/.local"), 0u);
+    Log::defaultLog().setLogFilePath("", "");
 }
 
 class LogModeScriptTest : public SandboxTest {};
