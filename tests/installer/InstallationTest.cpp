@@ -1,5 +1,8 @@
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
@@ -164,6 +167,35 @@ TEST_F(InstallationTest, ABundleWithoutItsPiecesFailsWithTheCopysMessage) {
     ASSERT_EQ(run(*installation), Outcome::Failed);
     EXPECT_EQ(installation->failureMessage(), "Installation couldn't be completed");
     EXPECT_FALSE(present(link()));  // no later step ran
+}
+
+TEST_F(InstallationTest, OutsideASandboxEverythingInstalledGoesToTheOwnerAndNoLinkIsFollowed) {
+    const passwd* nobody = ::getpwnam("nobody");
+    const group* nogroup = ::getgrnam("nogroup");
+    if (::geteuid() != 0 || !nobody || !nogroup)
+        GTEST_SKIP() << "needs root, nobody and nogroup";
+    // The real layout's rules over the sandbox's folders: ownership is given.
+    layout.sandboxRoot.clear();
+    layout.applicationOwner = "nobody:nogroup";
+    const std::string outside = sandbox.path("/keep/precious");
+    Sandbox::writeFile(outside, "x");
+    fs::create_symlink(outside, bundle + "/Contents/MacOS/TAVO.app/Contents/Resources/escape");
+    auto installation = make();
+    installation->checkInstalled();
+    ASSERT_EQ(run(*installation), Outcome::Completed) << installation->failureMessage();
+    const auto owner = [](const std::string& path) {
+        struct stat info {};
+        return ::lstat(path.c_str(), &info) == 0 ? info.st_uid : static_cast<uid_t>(-1);
+    };
+    for (const auto& path :
+         {versionDir(kVersion), versionDir(kVersion) + "/TAVO.app/Contents/MacOS/TAVO",
+          versionDir(kVersion) + "/TAVO.app/Contents/Resources/escape",
+          versionDir(kVersion) + "/LOGforDEBUG.command", layout.autostartEntry, polkitFile()})
+        EXPECT_EQ(owner(path), nobody->pw_uid) << path;
+    EXPECT_EQ(owner(outside), 0u);  // the link was given, not its target
+    struct stat entry {};
+    ASSERT_EQ(::stat(layout.autostartEntry.c_str(), &entry), 0);
+    EXPECT_EQ(entry.st_mode & 0777, 0644u);
 }
 
 TEST_F(InstallationTest, TavoctlInstallsForAnAdministratorOnly) {
