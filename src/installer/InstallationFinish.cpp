@@ -36,12 +36,12 @@ struct Owner {
 };
 
 // "user:group" as ids; none when either is unknown.
-std::optional<Owner> ownerOf(const std::string& spec) {
-    const auto colon = spec.find(':');
+std::optional<Owner> ownerOf(const std::string& text) {
+    const auto colon = text.find(':');
     if (colon == std::string::npos)
         return std::nullopt;
-    const passwd* user = ::getpwnam(spec.substr(0, colon).c_str());
-    const group* grp = ::getgrnam(spec.substr(colon + 1).c_str());
+    const passwd* user = ::getpwnam(text.substr(0, colon).c_str());
+    const group* grp = ::getgrnam(text.substr(colon + 1).c_str());
     if (!user || !grp)
         return std::nullopt;
     return Owner{user->pw_uid, grp->gr_gid};

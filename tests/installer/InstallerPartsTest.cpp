@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "InstallerFixture.h"
 #include "foundation/Const.h"
@@ -83,6 +84,18 @@ TEST(LibraryCheckTest, ThisBuildsProgramsFindTheirLibrariesAndEachHasAPackage) {
     const auto executables = LibraryCheck::bundledExecutables(bundle);
     ASSERT_GE(executables.size(), 5u);  // TAVO, tavoctl, the helper, the uninstaller, itself
     EXPECT_TRUE(LibraryCheck::check(executables).complete());
+    // Were one of them missing, the start page could name its package.
+    for (const auto& executable : executables) {
+        std::istringstream lines(Process::run("ldd", {executable}).standardOutput);
+        for (std::string line; std::getline(lines, line);) {
+            const auto arrow = line.find(" => ");
+            if (arrow == std::string::npos)
+                continue;
+            const std::string soname =
+                line.substr(line.find_first_not_of("\t "), arrow - line.find_first_not_of("\t "));
+            EXPECT_NE(LibraryCheck::packageFor(soname), "") << soname << " of " << executable;
+        }
+    }
 }
 
 TEST(InstallerResourcesTest, TheAutostartEntryStartsTavoThroughTheLink) {
