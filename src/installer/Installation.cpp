@@ -4,6 +4,7 @@
 // files of their own.
 #include "installer/Installation.h"
 
+#include <chrono>
 #include <filesystem>
 
 #include "foundation/Const.h"
@@ -242,6 +243,15 @@ bool Installation::cancel() {
     }
     DLog("end: cancel=%@", yesNo(cancel_));
     return true;
+}
+
+bool Installation::cancelAndWait() {
+    if (ended_)
+        return true;
+    ILog("The installer ends while installing: undoing the installation");
+    if (!cancel())
+        return false;
+    return MainQueue::main().runUntil([this] { return ended_; }, std::chrono::minutes(10));
 }
 
 void Installation::rollBack() {

@@ -71,6 +71,11 @@ public:
     // is too late to cancel.
     bool cancel();
     bool isCancelled() const { return cancel_; }
+    bool hasEnded() const { return ended_; }
+    // For a program that ends while the procedure runs (its window was
+    // closed): cancels it and runs the main queue until the roll back is
+    // done. True when nothing is left half done.
+    bool cancelAndWait();
 
     // Stops any running TAVO, then starts the installed one through the link
     // as the desktop user.

@@ -176,6 +176,19 @@ TEST_F(InstallWindowTest, CancelOnTheInstallationPageRestoresAndEnds) {
     EXPECT_TRUE(launched.empty());
 }
 
+TEST_F(InstallWindowTest, ClosingTheWindowWhileCopyingUndoesTheOverwrite) {
+    installVersion(kVersion, true, "the installed one");
+    open();
+    page<InstallStartViewController>()->installButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return context->installation != nullptr; }));
+    window->close();  // the program's loop ends here; main undoes what was begun
+    ASSERT_TRUE(context->installation->cancelAndWait());
+    EXPECT_EQ(Sandbox::readFile(versionDir(kVersion) + "/TAVO.app/Contents/MacOS/TAVO"),
+              "the installed one");
+    EXPECT_FALSE(fs::exists(versionDir(kVersion) + ".old"));
+    EXPECT_NE(context->status, 0);
+}
+
 TEST_F(InstallWindowTest, CancelOnTheStartPageEndsTheProgram) {
     open();
     page<InstallStartViewController>()->backButton()->click();

@@ -141,6 +141,10 @@ int main(int argc, char** argv) {
         installer::InstallWindow window(context);
         window.show();
         MainQueue::main().run();
+        // Closing the window ends the program: a procedure half done is
+        // undone first (the backup back in place), never left as it is.
+        if (context->installation)
+            context->installation->cancelAndWait();
     }
     // A moment for the started application before the installer is gone.
     Clock::current().sleepFor(std::chrono::milliseconds(3500));
