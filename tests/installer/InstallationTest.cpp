@@ -124,6 +124,10 @@ TEST_F(InstallationTest, CancelDuringAnOverwriteRestoresThePreviousVersion) {
 }
 
 TEST_F(InstallationTest, CancelOfAFirstInstallLeavesNothingBehind) {
+    // What an earlier, broken installation left: no uninstaller, so no installation.
+    installVersion("2.0.0", false);
+    fs::create_directory_symlink(versionDir("2.0.0"), link());
+    Sandbox::writeFile(layout.autostartEntry, "left over");
     auto installation = make();
     ASSERT_FALSE(installation->checkInstalled());
     int cancels = 0;
@@ -133,6 +137,7 @@ TEST_F(InstallationTest, CancelOfAFirstInstallLeavesNothingBehind) {
     };
     ASSERT_EQ(run(*installation), Outcome::Cancelled);
     EXPECT_FALSE(present(versionDir(kVersion)));
+    EXPECT_TRUE(present(versionDir("2.0.0")));  // only this run's folder goes
     EXPECT_FALSE(present(link()));
     EXPECT_FALSE(present(layout.autostartEntry));
     EXPECT_TRUE(launched.empty());
