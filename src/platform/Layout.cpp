@@ -37,6 +37,7 @@ Layout Layout::linuxLayout() {
     l.userFontConfig = ".config/fontconfig/conf.d";
     l.machineFonts = "/usr/local/share/fonts";
     l.systemFonts = "/usr/share/fonts";
+    l.polkitActions = "/usr/share/polkit-1/actions";
     l.applicationOwner = "root:root";
     return l;
 }
@@ -70,6 +71,8 @@ Layout Layout::rootedAt(const std::string& root) const {
     for (std::string* place :
          {&l.applicationRoot, &l.autostartEntry, &l.usersHomes, &l.machineFonts, &l.systemFonts})
         *place = root + *place;
+    if (!l.polkitActions.empty())
+        l.polkitActions = root + l.polkitActions;
     l.sandboxRoot = root;
     return l;
 }

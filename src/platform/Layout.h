@@ -17,6 +17,7 @@ struct Layout {
     std::string userFontConfig;    // fontconfig conf.d, relative to a home (Linux only)
     std::string machineFonts;      // fonts of every user of the machine
     std::string systemFonts;       // fonts of the operating system
+    std::string polkitActions;     // polkit's actions folder (Linux only)
     std::string applicationOwner;  // owner:group of an installed version folder
     std::string sandboxRoot;       // empty outside a sandbox root
 

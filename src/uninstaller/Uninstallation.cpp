@@ -1,7 +1,5 @@
 #include "uninstaller/Uninstallation.h"
 
-#include <signal.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -15,9 +13,9 @@
 #include "foundation/PlistValue.h"
 #include "platform/FontManager.h"
 #include "platform/SystemInfo.h"
-#include "platform/linux/ProcWorkspace.h"
 #include "service/ApiClient.h"
 #include "service/LoginApi.h"
+#include "uninstaller/RunningTavo.h"
 
 namespace fs = std::filesystem;
 
@@ -52,20 +50,17 @@ bool isRegularFile(const std::string& path) {
     return fs::is_regular_file(fs::symlink_status(path, error));
 }
 
-std::vector<int> runningTavo() {
-    std::vector<int> pids;
-    const std::string bundle = std::string("/") + kClientAppName + "." + kAppFileType;
-    for (const auto& app : platform::ProcWorkspace().runningApplicationsOfEveryUser())
-        if (app.executablePath.find(bundle + "/") != std::string::npos &&
-            app.processIdentifier != ::getpid())
-            pids.push_back(app.processIdentifier);
-    return pids;
+// Where the update helper's polkit action file is installed.
+std::string polkitActionFile(const platform::Layout& layout) {
+    return layout.polkitActions.empty()
+               ? std::string()
+               : join(layout.polkitActions, Uninstallation::kPolkitActionFileName);
 }
 
 RemovalPolicy policyFor(const platform::Layout& layout) {
     return RemovalPolicy(
         {layout.applicationRoot, layout.usersHomes, layout.machineFonts, layout.systemFonts},
-        {layout.autostartEntry});
+        {layout.autostartEntry, polkitActionFile(layout)});
 }
 
 }  // namespace
@@ -73,7 +68,7 @@ RemovalPolicy policyFor(const platform::Layout& layout) {
 Uninstallation::Uninstallation(UninstallSetup setup)
     : setup_(std::move(setup)), policy_(policyFor(setup_.layout)) {
     if (!setup_.runningApplications)
-        setup_.runningApplications = runningTavo;
+        setup_.runningApplications = RunningTavo::processIds;
 }
 
 std::string Uninstallation::ownVersionDirectory() const {
@@ -173,6 +168,12 @@ bool Uninstallation::startUninstall(ApiClient& client) {
     report("Removing the autostart entry");
     if (!removeFile(setup_.layout.autostartEntry, "uninstallation failure: launch agent:%@"))
         return false;
+    if (!setup_.layout.polkitActions.empty()) {
+        report("Removing the update helper's polkit action");
+        if (!removeFile(polkitActionFile(setup_.layout),
+                        "uninstallation failure: polkit action: %@"))
+            return false;
+    }
     ILog("Removing link to applications");
     report("Removing the link to the application");
     if (!removeFile(join(setup_.layout.applicationRoot, kClientAppName),
@@ -228,20 +229,8 @@ void Uninstallation::signOut(ApiClient& client) {
 
 bool Uninstallation::stopApplications() {
     ILog("Terminating desktop application");
-    auto running = setup_.runningApplications();
-    for (const int pid : running)
-        ::kill(pid, SIGTERM);
-    if (running.empty())
-        return true;
-    Clock::current().sleepFor(1s);
-    running = setup_.runningApplications();
-    if (running.empty())
-        return true;
-    ILog("Force terminating desktop application");
-    for (const int pid : running)
-        ::kill(pid, SIGKILL);
-    Clock::current().sleepFor(200ms);
-    if (!setup_.runningApplications().empty())
+    if (!RunningTavo::stop(setup_.runningApplications,
+                           [] { ILog("Force terminating desktop application"); }))
         return fail("uninstallation failure: exit application");
     return true;
 }

@@ -43,6 +43,9 @@ struct UninstallSetup {
 class Uninstallation {
 public:
     static constexpr const char* kFailureCode = "MSG_E3003";
+    // The update helper's polkit action, in TAVO.app's resources and, once
+    // installed, in polkit's actions folder.
+    static constexpr const char* kPolkitActionFileName = "oskavelle.TAVO.update-helper.policy";
 
     explicit Uninstallation(UninstallSetup setup);
 

@@ -91,7 +91,7 @@ bool ResidentProcess::start(const std::vector<std::string>& arguments) {
     if (pid == 0) {
         ::dup2(out, STDOUT_FILENO);
         ::dup2(out, STDERR_FILENO);
-        const int null = ::open("/dev/null", O_RDONLY);
+        const int null = ::open(input_.empty() ? "/dev/null" : input_.c_str(), O_RDONLY);
         if (null >= 0)
             ::dup2(null, STDIN_FILENO);
         sigset_t none;

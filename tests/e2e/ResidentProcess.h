@@ -24,6 +24,8 @@ public:
     void setTimeScale(double factor) { timeScale_ = factor; }
     // Another program of the bundle in the same environment (tavoctl).
     void setExecutable(std::string path) { executable_ = std::move(path); }
+    // A file the program reads as its standard input (/dev/null otherwise).
+    void setInput(std::string path) { input_ = std::move(path); }
     bool start(const std::vector<std::string>& arguments = {"--headless"});
     // SIGTERM, then waits for the end (SIGKILL after the timeout). The exit
     // status, or 128 + signal.
@@ -46,6 +48,7 @@ private:
     std::string outputPath_;
     double timeScale_ = 0.001;
     std::string executable_;
+    std::string input_;
     pid_t pid_ = -1;
 };
 

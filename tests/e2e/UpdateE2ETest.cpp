@@ -8,16 +8,15 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
+#include "e2e/InstalledPrograms.h"
 #include "e2e/ResidentFixture.h"
 #include "foundation/Config.h"
 #include "foundation/ConfigKeys.h"
 #include "foundation/Const.h"
 #include "foundation/FileUtil.h"
 #include "platform/SystemInfo.h"
-#include "update/TestArchives.h"
 
 namespace fs = std::filesystem;
 
@@ -25,25 +24,6 @@ namespace tavo::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The processes whose program is executable and whose arguments include
-// argument, found in /proc.
-std::vector<pid_t> processesOf(const std::string& executable, const std::string& argument) {
-    std::vector<pid_t> found;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::error_code ec;
-        if (fs::read_symlink(entry.path() / "exe", ec).string() != executable)
-            continue;
-        std::ifstream cmdline(entry.path() / "cmdline");
-        std::string all((std::istreambuf_iterator<char>(cmdline)), {});
-        if (argument.empty() || all.find(std::string(1, '\0') + argument) != std::string::npos)
-            found.push_back(static_cast<pid_t>(std::stol(name)));
-    }
-    return found;
-}
 
 class UpdateE2ETest : public ResidentFixture {
 protected:
@@ -64,7 +44,7 @@ protected:
     }
     void TearDown() override {
         // The new version was started by the old one, not by the test.
-        for (pid_t pid : processesOf(bundleExecutable("2.2.0"), ""))
+        for (pid_t pid : InstalledPrograms::processesOf(bundleExecutable("2.2.0"), ""))
             ::kill(pid, SIGTERM);
         ResidentFixture::TearDown();
     }
@@ -73,27 +53,8 @@ protected:
         return root + "/TAVO-Ver" + version + "/TAVO.app/Contents/MacOS/TAVO";
     }
 
-    // This build's TAVO bundle as version, in an archive of the update's form.
     void makeArchive(const std::string& version, const std::string& path) {
-        const fs::path bundle = bundlesDirectory() + "/TAVO.app";
-        std::vector<ZipEntry> entries;
-        for (const auto& item : fs::recursive_directory_iterator(bundle)) {
-            if (item.is_directory())
-                continue;
-            const std::string name =
-                "TAVO-Ver" + version + "/TAVO.app/" + fs::relative(item.path(), bundle).string();
-            std::string content = Sandbox::readFile(item.path().string());
-            if (item.path().filename() == "Info.plist") {
-                const std::string key = "<key>CFBundleShortVersionString</key>";
-                const auto at = content.find("<string>", content.find(key));
-                const auto end = content.find("</string>", at);
-                content.replace(at + 8, end - at - 8, version);
-            }
-            const bool executable =
-                (fs::status(item.path()).permissions() & fs::perms::owner_exec) != fs::perms::none;
-            entries.push_back({name, std::move(content), false, executable});
-        }
-        TestArchives::writeZip(path, entries);
+        InstalledPrograms::writeVersionArchive(version, path);
     }
 
     void offer(bool forced) {
@@ -141,13 +102,13 @@ TEST_F(UpdateE2ETest, RegularProcessingDownloadsAndTavoctlAppliesTheUpdate) {
     EXPECT_EQ(configText(kConfigSpecifiedVersion), "2.2.0");
     EXPECT_FALSE(FileUtil::exists(Const::applicationUpdateFilePathWithVersion("2.2.0").value()));
     EXPECT_TRUE(eventually([&] {
-        return !processesOf(bundleExecutable("2.2.0"), "-Updated").empty();
+        return !InstalledPrograms::processesOf(bundleExecutable("2.2.0"), "-Updated").empty();
     })) << "2.2.0 is not running with -Updated";
     EXPECT_TRUE(old.waitForExit(20s).has_value()) << "2.1.0 still runs";
     // The new copy is the version it says it is, and it stays.
     EXPECT_TRUE(waitForLog("Specified start version: [2.2.0]", 30s));
     std::this_thread::sleep_for(300ms);
-    EXPECT_FALSE(processesOf(bundleExecutable("2.2.0"), "-Updated").empty());
+    EXPECT_FALSE(InstalledPrograms::processesOf(bundleExecutable("2.2.0"), "-Updated").empty());
 }
 
 TEST_F(UpdateE2ETest, ForcedUpdateIsAnnouncedAtTheNextStart) {

@@ -55,6 +55,7 @@ protected:
         fs::create_directory_symlink(layout.applicationRoot + "/TAVO-Ver" + std::string(kVersion),
                                      layout.applicationRoot + "/TAVO");
         Sandbox::writeFile(layout.autostartEntry, "[Desktop Entry]\n");
+        Sandbox::writeFile(polkitAction(), "<policyconfig/>\n");
         for (const auto& user : {me, std::string(kOtherUser)}) {
             Sandbox::writeFile(home(user) + "/" + layout.userArea + "/TAVO.config.plist", "x");
             Sandbox::writeFile(home(user) + "/" + layout.userLogs + "/TAVO.log", "log");
@@ -63,6 +64,9 @@ protected:
     }
 
     std::string home(const std::string& user) const { return layout.usersHomes + "/" + user; }
+    std::string polkitAction() const {
+        return layout.polkitActions + "/" + Uninstallation::kPolkitActionFileName;
+    }
 
     // A font of the service in the user's storage, hard-linked as active.
     std::pair<std::string, std::string> placeServiceFont(const std::string& user,
@@ -148,6 +152,7 @@ TEST_F(UninstallationTest, RemovesEverythingOfEveryUserButTheirOwnFiles) {
     EXPECT_FALSE(present(home(me) + "/" + layout.userLogs + "/TAVO-Installer.log"));
     EXPECT_FALSE(present(layout.applicationRoot + "/TAVO"));
     EXPECT_FALSE(present(layout.autostartEntry));
+    EXPECT_FALSE(present(polkitAction()));
     EXPECT_FALSE(present(layout.applicationRoot + "/TAVO-Ver2.0.0"));
     EXPECT_FALSE(present(uninstallation.ownVersionDirectory()));
     ASSERT_FALSE(progress.empty());

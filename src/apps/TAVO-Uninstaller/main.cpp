@@ -1,7 +1,6 @@
 // TAVO-Uninstaller: removes TAVO from this machine for every user. Started
 // by a user, it restarts itself once elevated and shows no window; the
 // elevated instance shows the window and writes its status back.
-#include <pwd.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -21,6 +20,7 @@
 #include "platform/Layout.h"
 #include "platform/SystemInfo.h"
 #include "platform/linux/PrivilegedRestart.h"
+#include "platform/linux/UserLog.h"
 #include "platform/qt/QtMainQueueBackend.h"
 #include "platform/qt/widgets/AlertUtil.h"
 #include "service/ApiClient.h"
@@ -38,27 +38,6 @@ bool hasDisplay() {
             return true;
     const char* platformName = std::getenv("QT_QPA_PLATFORM");
     return platformName && std::string(platformName) == "offscreen";
-}
-
-// The log goes to the log folder of the user who started the program, and
-// stays theirs when the elevated instance writes it.
-void openUserLog(const std::string& user) {
-    const auto home = platform::SystemInfo::homeDirectory(user);
-    if (!home)
-        return;
-    const std::string path = *home + "/" + platform::Layout::current().userLogs + "/" +
-                             kUninstallerName + "." + kLogFileType;
-    Log::defaultLog().setLogFilePath(path, kUninstallerName);
-    Log::defaultLog().init();
-    primitiveILog("Running for user: %@: on the host: %@", user, platform::SystemInfo::hostName());
-    if (::geteuid() != 0)
-        return;
-    if (const passwd* entry = ::getpwnam(user.c_str())) {
-        const std::string folder = std::filesystem::path(path).parent_path().string();
-        if (::chown(folder.c_str(), entry->pw_uid, entry->pw_gid) != 0 ||
-            ::chown(path.c_str(), entry->pw_uid, entry->pw_gid) != 0)
-            WLog("The log stays root's: %@", path);
-    }
 }
 
 std::string ownExecutable() {
@@ -99,7 +78,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const bool privileged = PrivilegedRestart::isPrivileged(args);
     const std::string user = PrivilegedRestart::currentUser();
-    openUserLog(user);
+    platform::UserLog::open(user, kUninstallerName);
+    primitiveILog("Running for user: %@: on the host: %@", user, platform::SystemInfo::hostName());
     Log::defaultLog().init();
     primitiveILog("Uninstaller module starting by %@%@", user,
                   privileged ? " performed as privileges administrative user" : "");

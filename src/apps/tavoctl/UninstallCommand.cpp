@@ -30,6 +30,13 @@ int runUninstallCommand(const std::vector<std::string>& args, std::ostream& out,
         err << "Please Uninstall with administrator privileges\n";
         return 1;
     }
+    // The steps are logged where the uninstaller logs them, not in TAVO's
+    // own log, which the procedure removes.
+    std::optional<std::string> uninstallerLog;
+    if (const auto logs = Const::applicationUserLogDirectoryPath(user)) {
+        uninstallerLog = *logs + "/" + kUninstallerName + "." + kLogFileType;
+        Log::defaultLog().setLogFilePath(*uninstallerLog, kUninstallerName);
+    }
     uninstaller::UninstallSetup setup;
     setup.layout = platform::Layout::current();
     setup.version = version;
@@ -47,6 +54,13 @@ int runUninstallCommand(const std::vector<std::string>& args, std::ostream& out,
     if (!uninstallation.startUninstall(client)) {
         err << "Uninstallation couldn't be completed: " << uninstallation.failureMessage() << "\n";
         return 1;
+    }
+    // Last, the uninstaller's own log: nothing of TAVO stays behind.
+    Log::defaultLog().flush();
+    Log::defaultLog().setLogFilePath("", "");
+    if (uninstallerLog) {
+        std::error_code error;
+        std::filesystem::remove(*uninstallerLog, error);
     }
     out << "Uninstall complete\n";
     return 0;

@@ -11,6 +11,7 @@
 #include "EventsCommand.h"
 #include "FontIdCommand.h"
 #include "FontsCommand.h"
+#include "InstallCommand.h"
 #include "LoginCommand.h"
 #include "PathsCommand.h"
 #include "SyncCommand.h"
@@ -35,6 +36,9 @@ int usage(std::ostream& out, int status) {
            "  update [--check | --apply]\n"
            "                        the versions of the self-update; --check downloads the next\n"
            "                        one, --apply installs a downloaded one and starts it\n"
+           "  install [--no-launch] INSTALLER.app\n"
+           "                        installs TAVO for every user from an installer bundle,\n"
+           "                        printing each step, then starts it\n"
            "  uninstall [--version VERSION]\n"
            "                        removes TAVO for every user, printing each step\n";
     return status;
@@ -69,6 +73,8 @@ int main(int argc, char** argv) {
         return tavo::ctl::runLoginCommand(rest, std::cout, std::cerr);
     if (command == "update")
         return tavo::ctl::runUpdateCommand(rest, std::cout, std::cerr);
+    if (command == "install")
+        return tavo::ctl::runInstallCommand(rest, std::cout, std::cerr);
     if (command == "uninstall")
         return tavo::ctl::runUninstallCommand(rest, std::cout, std::cerr);
     if (command == "fontid")

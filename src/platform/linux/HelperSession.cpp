@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,25 +12,11 @@
 #include <utility>
 
 #include "foundation/FileUtil.h"
+#include "platform/linux/ChildExit.h"
 
 extern char** environ;
 
 namespace tavo::platform {
-
-namespace {
-
-int waitForExit(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
-}
-
-}  // namespace
 
 AuthorizationResult HelperSession::start(const std::vector<std::string>& argv,
                                          const std::vector<int>& refusedStatuses,
@@ -144,7 +129,7 @@ int HelperSession::finish() {
         ::close(std::exchange(fromHelper_, -1));
     if (pid_ <= 0)
         return -1;
-    return waitForExit(std::exchange(pid_, 0));
+    return ChildExit::waitFor(std::exchange(pid_, 0));
 }
 
 }  // namespace tavo::platform

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 
 #include "platform/Layout.h"
 #include "platform/SystemInfo.h"
+#include "platform/linux/ChildExit.h"
 
 extern char** environ;
 
@@ -37,17 +37,6 @@ std::optional<std::string> userNameOf(uid_t uid) {
     if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
         return std::nullopt;
     return std::string(found->pw_name);
-}
-
-int waitFor(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
 }  // namespace
@@ -142,7 +131,7 @@ PrivilegedRestart::Result PrivilegedRestart::run(const std::vector<std::string>&
             line.push_back(c);
     }
     ::close(out[0]);
-    result.code = waitFor(pid);
+    result.code = ChildExit::waitFor(pid);
     if (ended || !line.empty())
         result.line = line;
     const bool refused = result.code == kElevatorDismissed || result.code == kElevatorNotAuthorized;

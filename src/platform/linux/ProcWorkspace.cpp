@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/close_range.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -203,13 +205,35 @@ void report(int fd, int error) {
     [[maybe_unused]] ssize_t written = ::write(fd, &error, sizeof error);
 }
 
+// Who a started program runs as: the groups, group and user it takes on
+// before exec, and the folder it starts in. None: as this process.
+struct Credentials {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::vector<gid_t> groups;
+    std::string home;
+};
+
+// Drops to credentials in the child: groups, then group, then user, so no
+// right of ours survives. False at the first step that fails.
+bool takeOn(const Credentials& user) {
+    if (::setgroups(user.groups.size(), user.groups.data()) != 0 || ::setgid(user.gid) != 0 ||
+        ::setuid(user.uid) != 0)
+        return false;
+    if (::chdir(user.home.c_str()) != 0 && ::chdir("/") != 0)
+        return false;
+    return true;
+}
+
 // Starts path with arguments (argv[0] first) and environment, detached: a
 // middle child starts a new session, forks the program and ends at once, so
 // init adopts the program and no zombie stays with us. 0 once the program
 // runs, else the errno of the step that failed (exec's, through a pipe that
-// closes on a successful exec).
+// closes on a successful exec). With credentials, the program runs as that
+// user.
 int startDetached(const std::string& path, std::vector<std::string> arguments,
-                  std::vector<std::string> environment) {
+                  std::vector<std::string> environment,
+                  const std::optional<Credentials>& credentials = std::nullopt) {
     std::vector<char*> argv = pointersTo(arguments);
     std::vector<char*> envp = pointersTo(environment);
     int pipe[2];
@@ -236,6 +260,10 @@ int startDetached(const std::string& path, std::vector<std::string> arguments,
             ::close(devNull);
         }
         closeInheritedDescriptorsOnExec();
+        if (credentials && !takeOn(*credentials)) {
+            report(pipe[1], errno != 0 ? errno : EPERM);
+            ::_exit(126);
+        }
         ::execve(path.c_str(), argv.data(), envp.data());
         report(pipe[1], errno);
         ::_exit(127);
@@ -259,6 +287,27 @@ int startDetached(const std::string& path, std::vector<std::string> arguments,
 // must not keep.
 std::string loggable(const std::string& url) {
     return url.substr(0, url.find_first_of("?#"));
+}
+
+// The account of user with its supplementary groups; none for root or an
+// unknown user.
+std::optional<Credentials> credentialsOf(const std::string& user) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+        found->pw_uid == 0)
+        return std::nullopt;
+    Credentials credentials;
+    credentials.uid = found->pw_uid;
+    credentials.gid = found->pw_gid;
+    credentials.home = found->pw_dir ? found->pw_dir : "/";
+    int count = 32;
+    credentials.groups.resize(static_cast<size_t>(count));
+    while (::getgrouplist(found->pw_name, found->pw_gid, credentials.groups.data(), &count) < 0)
+        credentials.groups.resize(static_cast<size_t>(count));
+    credentials.groups.resize(static_cast<size_t>(count));
+    return credentials;
 }
 
 }  // namespace
@@ -373,6 +422,39 @@ bool ProcWorkspace::launchApplication(const std::string& bundlePath,
         return false;
     }
     ILog("Workspace: launched %@ with %@ arguments", executable, arguments.size());
+    return true;
+}
+
+bool ProcWorkspace::launchApplicationAsUser(const std::string& bundlePath,
+                                            const std::vector<std::string>& arguments,
+                                            const std::string& user,
+                                            const std::vector<std::string>& display) {
+    const std::string executable = Bundle(bundlePath).executablePath();
+    if (executable.empty() || !isExecutableFile(executable)) {
+        WLog("Workspace: cannot launch %@: no executable file", bundlePath);
+        return false;
+    }
+    const auto credentials = credentialsOf(user);
+    if (!credentials) {
+        WLog("Workspace: not launching %@ as [%@]: no such user, or root", bundlePath, user);
+        return false;
+    }
+    // A fresh environment of the user's own: only the display variables
+    // come from ours.
+    std::vector<std::string> environment = {"HOME=" + credentials->home, "USER=" + user,
+                                            "LOGNAME=" + user, "PATH=/usr/local/bin:/usr/bin:/bin"};
+    for (const auto& assignment : display)
+        if (assignment.find('=') != std::string::npos && assignment.front() != '=')
+            environment.push_back(assignment);
+    std::vector<std::string> argv{executable};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const int error =
+        startDetached(executable, std::move(argv), std::move(environment), credentials);
+    if (error != 0) {
+        WLog("Workspace: cannot launch %@ as [%@]: %@", executable, user, std::strerror(error));
+        return false;
+    }
+    ILog("Workspace: launched %@ as [%@]", executable, user);
     return true;
 }
 

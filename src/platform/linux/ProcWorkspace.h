@@ -36,6 +36,14 @@ public:
     bool launchApplication(const std::string& bundlePath,
                            const std::vector<std::string>& arguments) override;
 
+    // Starts the bundle's executable detached as user (never root), with
+    // the user's groups, home folder and a fresh environment holding only
+    // HOME, USER, LOGNAME, PATH and the display variables given
+    // (NAME=value). For a program running as root.
+    bool launchApplicationAsUser(const std::string& bundlePath,
+                                 const std::vector<std::string>& arguments, const std::string& user,
+                                 const std::vector<std::string>& display);
+
 private:
     std::vector<RunningApplication> scan(bool everyUser);
 };

@@ -1,0 +1,155 @@
+// TAVO-Installer: installs TAVO for every user of this machine from the
+// bundles it carries. Started by a user, it restarts itself once elevated
+// and shows no window; the elevated instance shows the window and writes
+// its status back.
+#include <unistd.h>
+
+#include <QApplication>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/AccountPrivilege.h"
+#include "foundation/Clock.h"
+#include "foundation/Const.h"
+#include "foundation/Localization.h"
+#include "foundation/Log.h"
+#include "foundation/MainQueue.h"
+#include "installer/Installation.h"
+#include "installer/LibraryCheck.h"
+#include "installer/widgets/InstallWindow.h"
+#include "platform/Bundle.h"
+#include "platform/Layout.h"
+#include "platform/SystemInfo.h"
+#include "platform/linux/PrivilegedRestart.h"
+#include "platform/linux/UserLog.h"
+#include "platform/qt/QtMainQueueBackend.h"
+#include "platform/qt/widgets/AlertUtil.h"
+
+namespace {
+
+using namespace tavo;
+using platform::PrivilegedRestart;
+
+bool hasDisplay() {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(variable); value && *value)
+            return true;
+    const char* platformName = std::getenv("QT_QPA_PLATFORM");
+    return platformName && std::string(platformName) == "offscreen";
+}
+
+std::string ownExecutable() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).string();
+}
+
+int restartElevated() {
+    const auto argv = PrivilegedRestart::elevatedCommand("pkexec", ownExecutable(),
+                                                         PrivilegedRestart::displayEnvironment());
+    if (argv.empty()) {
+        primitiveILog("Installer failed at AuthorizationCreate: status: %d", -1);
+        return 1;
+    }
+    const auto result = PrivilegedRestart::run(argv);
+    switch (result.outcome) {
+        case PrivilegedRestart::Outcome::NotStarted:
+            primitiveILog("Installer failed at AuthorizationExecuteWithPrivileges: status: %d",
+                          result.code);
+            break;
+        case PrivilegedRestart::Outcome::Cancelled:
+            primitiveILog("Installer canceled at AuthorizationCopyRights: status: %d", result.code);
+            break;
+        case PrivilegedRestart::Outcome::Finished:
+            primitiveILog("Installer succeeded at AuthorizationExecuteWithPrivileges: status: %d",
+                          result.code);
+            primitiveILog("Installer get executed standard output:[%@]", result.line.value_or(""));
+            break;
+    }
+    return result.exitStatus();
+}
+
+std::shared_ptr<installer::InstallContext> makeContext(const std::string& user,
+                                                       bool administrator) {
+    const std::string bundle = platform::Bundle::mainBundle()->bundlePath();
+    auto context = std::make_shared<installer::InstallContext>();
+    context->version = Const::getCurrentAppVersion();
+    context->isAdministrator = [administrator] { return administrator; };
+    context->checkLibraries = [bundle] {
+        return installer::LibraryCheck::check(installer::LibraryCheck::bundledExecutables(bundle));
+    };
+    context->makeInstallation =
+        [bundle, user, version = context->version](installer::InstallCallbacks callbacks) {
+            installer::InstallSetup setup;
+            setup.layout = platform::Layout::current();
+            setup.installerBundle = bundle;
+            setup.version = version;
+            setup.currentUser = user;
+            setup.progress = std::move(callbacks.progress);
+            setup.cancelAvailable = std::move(callbacks.cancelAvailable);
+            return installer::Installation::create(std::move(setup));
+        };
+    context->alert = [](const std::string& message, const std::string& title) {
+        widgets::AlertUtil::runModalWithMessage(message, title);
+    };
+    context->terminate = [] { MainQueue::main().quit(); };
+    return context;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const bool privileged = PrivilegedRestart::isPrivileged(args);
+    const std::string user = PrivilegedRestart::currentUser();
+    platform::UserLog::open(user, kInstallerName);
+    Log::defaultLog().init();
+    primitiveILog("Device Installer module starting by %@%@", user,
+                  privileged ? " performed as privileges administrative user" : "");
+    const bool supported = platform::SystemInfo::isSupportedOs();
+    const std::string version = platform::SystemInfo::operatingSystemVersionString();
+    primitiveILog(
+        "It %@: %@",
+        supported ? "seems the version equals 10.12 and later" : "seems the version is below 10.12",
+        version.empty() ? std::string("unknown") : version);
+    if (!hasDisplay()) {
+        std::cerr << "TAVO-Installer needs a display; use \"tavoctl install\" without one.\n";
+        return 1;
+    }
+    const bool administrator = AccountPrivilege::isMenberAdminGroup(user);
+    if (!administrator)
+        ILog("performed by standard user: %@", user);
+    else if (privileged || !PrivilegedRestart::needsElevation())
+        ILog("performed as privileges administrative user: %@", user);
+    else
+        return restartElevated();
+
+    QApplication app(argc, argv);
+    if (!supported) {
+        widgets::AlertUtil::runModalWithMessage(
+            localized("The OS Version below 10.12 is not applicable"),
+            localized("Not applicable OS version"));
+        return 0;
+    }
+    MainQueue::main().setBackend(std::make_shared<platform::QtMainQueueBackend>());
+    auto context = makeContext(user, administrator);
+    {
+        installer::InstallWindow window(context);
+        window.show();
+        MainQueue::main().run();
+        // Closing the window ends the program: a procedure half done is
+        // undone first (the backup back in place), never left as it is.
+        if (context->installation)
+            context->installation->cancelAndWait();
+    }
+    // A moment for the started application before the installer is gone.
+    Clock::current().sleepFor(std::chrono::milliseconds(3500));
+    Log::defaultLog().flush();
+    if (privileged)
+        PrivilegedRestart::writeStatus(context->status);
+    return context->status;
+}
