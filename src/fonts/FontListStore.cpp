@@ -62,10 +62,20 @@ std::optional<FontListStore::FileStamp> FontListStore::stampOf(const std::string
 }
 
 void FontListStore::setAll(PlistDict list) {
+    // A record equal to the one in memory stays that one: the writer then
+    // reuses its text instead of rendering it again.
+    Records previous = list_ ? std::move(*list_) : Records{};
     list_.emplace();
     downloading_.clear();
+    auto old = previous.begin();
     for (auto& [key, record] : list) {
-        auto shared = std::make_shared<const PlistValue>(std::move(record));
+        while (old != previous.end() && old->first < key)
+            ++old;
+        std::shared_ptr<const PlistValue> shared;
+        if (old != previous.end() && old->first == key && *old->second == record)
+            shared = old->second;
+        else
+            shared = std::make_shared<const PlistValue>(std::move(record));
         indexRecord(key, *shared);
         list_->emplace_hint(list_->end(), key, std::move(shared));
     }
@@ -239,29 +249,51 @@ const std::string& FontListStore::document(const Records& snapshot) {
     // Straight from the shared records: no copy of the list, and only the
     // records changed since the last write are rendered again; the others'
     // text is copied from the last document. Both lists are in key order.
+    const auto sameAsLast = [this](auto& last, const std::string& key,
+                                   const std::shared_ptr<const PlistValue>& record) {
+        while (last != slices_.end() && last->key < key)
+            ++last;
+        return last != slices_.end() && last->key == key && last->record == record;
+    };
+    // Most records changed since the last write (a long download chain):
+    // so will they by the next one. The last text goes before this one is
+    // made and this one after its write, so that a chain holds one document
+    // at a time; the write after that keeps its text again.
+    bool keep = true;
+    if (!slices_.empty()) {
+        std::size_t same = 0;
+        auto last = slices_.begin();
+        for (const auto& [key, record] : snapshot)
+            same += sameAsLast(last, key, record) ? 1 : 0;
+        if (same * 2 < snapshot.size()) {
+            forgetLastDocument();
+            keep = false;
+        }
+    }
+
     std::string out(PlistXmlWriter::kHeader);
     out.reserve(std::max(lastDocument_.size(), snapshot.size() * 640));
     std::vector<Slice> slices;
-    slices.reserve(snapshot.size());
+    if (keep)
+        slices.reserve(snapshot.size());
     out += snapshot.empty() ? "<dict/>\n" : "<dict>\n";
     auto last = slices_.begin();
     for (const auto& [key, record] : snapshot) {
-        while (last != slices_.end() && last->key < key)
-            ++last;
         const std::size_t offset = out.size();
-        if (last != slices_.end() && last->key == key && last->record == record) {
+        if (sameAsLast(last, key, record)) {
             out.append(lastDocument_, last->offset, last->length);
         } else {
             PlistXmlWriter::appendKey(out, key, 1);
             PlistXmlWriter::appendValue(out, *record, 1);
         }
-        slices.push_back({key, record, offset, out.size() - offset});
+        if (keep)
+            slices.push_back({key, record, offset, out.size() - offset});
     }
     if (!snapshot.empty())
         out += "</dict>\n";
     out += PlistXmlWriter::kFooter;
     lastDocument_ = std::move(out);
-    slices_ = std::move(slices);
+    slices_ = std::move(slices);  // none: the document goes after its write
     return lastDocument_;
 }
 
@@ -317,6 +349,8 @@ void FontListStore::writerLoop() {
             path == Config::fontListPath().value_or("")) {
             FileUtil::createDirectories(FileUtil::parentPath(path));
             ok = Config::writeFontListDocument(document(*snapshot));
+            if (slices_.empty())
+                forgetLastDocument();
         }
         file.unlock();
         const Clock::Duration took = Clock::current().steadyNow() - started;

@@ -96,7 +96,8 @@ private:
     bool waitForWrite(std::uint64_t generation, Lock& lock);
     void writerLoop();
     // The document of a snapshot, each record's text reused from the last
-    // write when the record is the same one. The writer's thread only.
+    // write when the record is the same one; kept for the next write unless
+    // most records were new. The writer's thread only.
     const std::string& document(const Records& snapshot);
     void forgetLastDocument();
 
