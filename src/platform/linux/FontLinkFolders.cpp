@@ -54,6 +54,37 @@ bool isRegularEntry(int folder, const dirent& entry) {
     return ::fstatat(folder, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
 }
 
+// The names in a folder, sorted, in one buffer.
+class StoredNames {
+public:
+    explicit StoredNames(const std::string& folder) {
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir)
+            return;
+        std::vector<std::size_t> starts;
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            starts.push_back(buffer_.size());
+            buffer_.append(entry->d_name);
+            buffer_.push_back('\0');
+        }
+        ::closedir(dir);
+        names_.reserve(starts.size());
+        for (const std::size_t start : starts)
+            names_.emplace_back(buffer_.data() + start);
+        std::sort(names_.begin(), names_.end());
+    }
+
+    bool contains(std::string_view name) const {
+        return std::binary_search(names_.begin(), names_.end(), name);
+    }
+
+private:
+    std::string buffer_;
+    std::vector<std::string_view> names_;
+};
+
 bool exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -249,13 +280,13 @@ void FontLinkFolders::readFolders() {
 }
 
 void FontLinkFolders::sweep() {
-    // After every batch: one look per link, relative to open folders, and
-    // no allocation for a link where it was, so that ten thousand links cost
-    // a few milliseconds.
+    // After every batch: one read of each folder and no allocation for a
+    // link where it was, so that ten thousand links cost a few milliseconds.
     if (!indexed_)
         readFolders();
     const std::uint32_t sweep = ++sweeps_;
-    const int storageFd = ::open(storage_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The stored names, read in one pass: far cheaper than a look per link.
+    const StoredNames stored(storage_);
     std::vector<std::string> stale;
     for (int index = 0; index <= recentIndex(); ++index) {
         const std::string folder = folderPath(index);
@@ -277,7 +308,7 @@ void FontLinkFolders::sweep() {
                     stale.emplace_back(name);  // a crash between link and rename
                 continue;
             }
-            if (storageFd < 0 || ::faccessat(storageFd, entry->d_name, F_OK, 0) != 0) {
+            if (!stored.contains(name)) {
                 stale.emplace_back(name);  // its font is gone
                 continue;
             }
@@ -297,8 +328,6 @@ void FontLinkFolders::sweep() {
                 changed_.insert(folder);
         ::closedir(dir);  // closes fd
     }
-    if (storageFd >= 0)
-        ::close(storageFd);
     std::erase_if(where_, [&](const auto& entry) { return entry.second.sweep != sweep; });
     std::fill(counts_.begin(), counts_.end(), 0);
     for (const auto& [name, place] : where_)

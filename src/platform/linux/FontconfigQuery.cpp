@@ -3,7 +3,11 @@
 #include <fontconfig/fontconfig.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 namespace tavo::platform {
 
@@ -69,25 +73,41 @@ bool FontconfigQuery::refreshDirectoryCache(const std::string& folder) {
 bool FontconfigQuery::refreshDirectoryCaches(const std::vector<std::string>& folders) {
     if (!configurationPresent())
         return false;
-    // The configuration only, once for all: its cache folders, no font is loaded.
-    FcConfig* config = FcInitLoadConfig();
-    if (!config)
-        return false;
-    if (!readAnyConfigurationFile(config)) {
-        // The built-in fallback's cache folders are not the ones the programs use.
+    // Folders whose cache is out of date cost FreeType a read of every file:
+    // several of them are shared among a few threads (each with its own
+    // configuration), so that a first synchronization's thousands of new
+    // fonts are read on every core.
+    const std::size_t threads = std::min<std::size_t>(
+        folders.size(), std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> ok{true};
+    const auto work = [&] {
+        // The configuration only: its cache folders, no font is loaded.
+        FcConfig* config = FcInitLoadConfig();
+        if (!config || !readAnyConfigurationFile(config)) {
+            // The built-in fallback's cache folders are not the ones the programs use.
+            if (config)
+                FcConfigDestroy(config);
+            ok = false;
+            return;
+        }
+        for (std::size_t i; (i = next++) < folders.size();) {
+            const auto* dir = reinterpret_cast<const FcChar8*>(folders[i].c_str());
+            // Loads the cache when it is valid; otherwise scans the folder and writes it.
+            FcCache* cache = FcDirCacheRead(dir, FcFalse, config);
+            if (cache)
+                FcDirCacheUnload(cache);
+            else
+                ok = false;
+        }
         FcConfigDestroy(config);
-        return false;
-    }
-    bool ok = true;
-    for (const std::string& folder : folders) {
-        const auto* dir = reinterpret_cast<const FcChar8*>(folder.c_str());
-        // Loads the cache when it is valid; otherwise scans the folder and writes it.
-        FcCache* cache = FcDirCacheRead(dir, FcFalse, config);
-        if (cache)
-            FcDirCacheUnload(cache);
-        ok = ok && cache != nullptr;
-    }
-    FcConfigDestroy(config);
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < threads; ++t)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
     return ok;
 }
 
