@@ -71,8 +71,7 @@ TEST_F(FontListStoreTest, AChangeAfterAQuietSpellIsWrittenWithTheOneThatFollows)
     store.setBeforeWriteHook([&] { ++writes; });
     // A font switched on alone: "downloading", then "installed" at the end
     // of its chain a moment later, which flushes: one write for both.
-    store.setRecord("9", recordWithStatus(kFontStatusDownloading),
-                    FontListStore::Write::Coalesced);
+    store.setRecord("9", recordWithStatus(kFontStatusDownloading), FontListStore::Write::Coalesced);
     store.setRecord("9", recordWithStatus(kFontStatusInstalled), FontListStore::Write::Coalesced);
     EXPECT_TRUE(store.flush());
     EXPECT_EQ(writes, 1);

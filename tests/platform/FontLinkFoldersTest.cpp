@@ -106,8 +106,7 @@ TEST_F(FontLinkFoldersTest, LinksMovedByAnotherProcessAreStillFound) {
     ASSERT_TRUE(first->registerFonts({font}, FontManagerScope::Persistent, nullptr));
     EXPECT_EQ(second->scopeForFile(font), FontManagerScope::Persistent);
     // The second fills the recent folder and moves it into a shard.
-    for (const std::string& path :
-         fonts("Other", static_cast<int>(FontLinkFolders::kRecentLimit)))
+    for (const std::string& path : fonts("Other", static_cast<int>(FontLinkFolders::kRecentLimit)))
         ASSERT_TRUE(second->registerFonts({path}, FontManagerScope::Persistent, nullptr));
     ASSERT_FALSE(test::Sandbox::exists(recent() + "/Moved.ttf"));
 

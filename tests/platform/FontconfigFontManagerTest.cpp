@@ -17,14 +17,14 @@
 #include <thread>
 #include <vector>
 
+#include "FontconfigSandboxTest.h"
 #include "foundation/FileUtil.h"
 #include "platform/Layout.h"
+#include "platform/linux/FontLinkFolders.h"
 #include "platform/linux/FontconfigFontManager.h"
 #include "platform/linux/RejectListFile.h"
 #include "platform/linux/SandboxFontconfig.h"
 #include "support/Sandbox.h"
-#include "FontconfigSandboxTest.h"
-#include "platform/linux/FontLinkFolders.h"
 
 namespace fs = std::filesystem;
 

@@ -92,7 +92,8 @@ protected:
     std::string copyFont(const std::string& name, const std::string& extra = {}) {
         const std::string path = folder + "/" + name;
         const std::string temporary = folder + "/." + name + ".new";
-        std::filesystem::copy_file(*machineFont(), temporary, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(*machineFont(), temporary,
+                                   std::filesystem::copy_options::overwrite_existing);
         if (!extra.empty())
             test::Sandbox::writeFile(temporary, test::Sandbox::readFile(temporary) + extra);
         std::filesystem::rename(temporary, path);

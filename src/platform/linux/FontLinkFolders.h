@@ -109,7 +109,7 @@ private:
     bool indexed_ = false;
     std::uint32_t sweeps_ = 0;
     std::unordered_map<std::string, Place, NameHash, std::equal_to<>> where_;  // by name
-    std::vector<std::size_t> counts_;             // links per folder index
+    std::vector<std::size_t> counts_;  // links per folder index
     std::set<std::string> changed_;
     bool loggedCopy_ = false;
 };

@@ -85,8 +85,7 @@ int systemLink(const std::string& from, const std::string& to) {
 // The link folders and the logged-once flag, under one mutex; shared weakly
 // with the watcher.
 struct FontconfigFontManager::State {
-    State(const std::string& storage, const std::string& links, int shardCount,
-          LinkFunction link)
+    State(const std::string& storage, const std::string& links, int shardCount, LinkFunction link)
         : folders(storage, links, shardCount, std::move(link)) {}
 
     std::mutex mutex;
@@ -177,7 +176,7 @@ FontManagerScope FontconfigFontManager::scopeForFile(const std::string& path) {
     std::lock_guard lock(state_->mutex);
     const std::optional<std::string> link = state_->folders.linkOf(normal.filename().string());
     return link && FontLinkFolders::registers(stored, *link) ? FontManagerScope::Persistent
-                                                               : FontManagerScope::None;
+                                                             : FontManagerScope::None;
 }
 
 bool FontconfigFontManager::registerFonts(const std::vector<std::string>& paths, FontManagerScope,
@@ -251,9 +250,9 @@ bool FontconfigFontManager::apply(const std::vector<std::string>& paths, bool re
         if (const int code =
                 folders.place(placement.stored, placement.name, placement.source, recent);
             code != 0)
-            refuse(*placement.path, kFontManagerErrorCannotWrite,
-                   "cannot write " + shardFolderLocked(placement.name) + ": " +
-                       std::strerror(code));
+            refuse(
+                *placement.path, kFontManagerErrorCannotWrite,
+                "cannot write " + shardFolderLocked(placement.name) + ": " + std::strerror(code));
     if (registering)
         folders.mergeRecentIfFull();
     state_->refreshChanged();
@@ -342,7 +341,8 @@ bool FontconfigFontManager::refreshCache() {
     std::vector<std::string> folders{links_};
     for (std::string& folder : state_->folders.folders())
         folders.push_back(std::move(folder));
-    std::erase_if(folders, [](const std::string& folder) { return !FileUtil::isDirectory(folder); });
+    std::erase_if(folders,
+                  [](const std::string& folder) { return !FileUtil::isDirectory(folder); });
     if (!FontconfigQuery::refreshDirectoryCaches(folders)) {
         state_->logLoadFailure();
         ok = false;

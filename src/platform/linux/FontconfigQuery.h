@@ -2,8 +2,8 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 #include <unordered_set>
+#include <vector>
 
 namespace tavo::platform {
 
