@@ -1,41 +1,23 @@
 #pragma once
 
 #include <memory>
-#include <string>
+#include <utility>
 
 #include "installer/widgets/InstallContext.h"
-#include "platform/qt/widgets/BaseViewController.h"
-
-class QLabel;
-class QPushButton;
-class QVBoxLayout;
+#include "platform/qt/widgets/ProgramPage.h"
 
 namespace tavo::installer {
 
-// The frame every page of the installer shares: logo, "ver.<version>",
-// a subtitle, then the page's own controls, under the one window title.
-class InstallPage : public widgets::BaseViewController {
-    Q_OBJECT
-
+// A page of the installer: the shared frame and the installer's context.
+class InstallPage : public widgets::ProgramPage {
 public:
     static constexpr const char* kWindowTitle = "Install of TAVO desktop application";
 
-    InstallPage(std::shared_ptr<InstallContext> context, QWidget* parent = nullptr);
-
-    QLabel* subTitleLabel() const { return subTitleLabel_; }
+    InstallPage(std::shared_ptr<InstallContext> context, QWidget* parent = nullptr)
+        : ProgramPage(context->version, kWindowTitle, parent), context_(std::move(context)) {}
 
 protected:
-    void viewDidLoad() override;
-    // A push button titled by the localized key, in a row of its own.
-    QPushButton* addButton(const std::string& key, const char* objectName);
-    QVBoxLayout* pageLayout() const { return layout_; }
-    static QString text(const std::string& key);
-
     std::shared_ptr<InstallContext> context_;
-
-private:
-    QLabel* subTitleLabel_;
-    QVBoxLayout* layout_;
 };
 
 }  // namespace tavo::installer

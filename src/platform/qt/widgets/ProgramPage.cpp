@@ -1,4 +1,4 @@
-#include "uninstaller/widgets/UninstallPage.h"
+#include "platform/qt/widgets/ProgramPage.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,7 +10,7 @@
 #include "foundation/Localization.h"
 #include "platform/qt/Images.h"
 
-namespace tavo::uninstaller {
+namespace tavo::widgets {
 
 namespace {
 constexpr int kPageWidth = 420;
@@ -18,12 +18,12 @@ constexpr int kLogoWidth = 160;
 constexpr int kLogoHeight = 60;
 }  // namespace
 
-QString UninstallPage::text(const std::string& key) {
+QString ProgramPage::text(const std::string& key) {
     return QString::fromStdString(localized(key));
 }
 
-UninstallPage::UninstallPage(std::shared_ptr<UninstallContext> context, QWidget* parent)
-    : BaseViewController(parent), context_(std::move(context)) {
+ProgramPage::ProgramPage(const std::string& version, const char* windowTitle, QWidget* parent)
+    : BaseViewController(parent), windowTitle_(windowTitle) {
     auto* logo = new QLabel(this);
     logo->setObjectName(QStringLiteral("LogoImage"));
     logo->setAlignment(Qt::AlignCenter);
@@ -32,10 +32,10 @@ UninstallPage::UninstallPage(std::shared_ptr<UninstallContext> context, QWidget*
         logo->setText(QStringLiteral("TAVO"));
     else
         logo->setPixmap(image);
-    auto* version = new QLabel(this);
-    version->setObjectName(QStringLiteral("VersionLabel"));
-    version->setAlignment(Qt::AlignCenter);
-    version->setText(QString::fromStdString(format(localized("ver.%@"), context_->version)));
+    auto* versionLabel = new QLabel(this);
+    versionLabel->setObjectName(QStringLiteral("VersionLabel"));
+    versionLabel->setAlignment(Qt::AlignCenter);
+    versionLabel->setText(QString::fromStdString(format(localized("ver.%@"), version)));
     subTitleLabel_ = new QLabel(this);
     subTitleLabel_->setObjectName(QStringLiteral("SubTitleLabel"));
     subTitleLabel_->setAlignment(Qt::AlignCenter);
@@ -46,18 +46,18 @@ UninstallPage::UninstallPage(std::shared_ptr<UninstallContext> context, QWidget*
     layout_ = new QVBoxLayout(this);
     layout_->setContentsMargins(24, 20, 24, 20);
     layout_->addWidget(logo);
-    layout_->addWidget(version);
+    layout_->addWidget(versionLabel);
     layout_->addSpacing(8);
     layout_->addWidget(subTitleLabel_);
     setFixedWidth(kPageWidth);
 }
 
-void UninstallPage::viewDidLoad() {
+void ProgramPage::viewDidLoad() {
     if (QWidget* top = window())
-        top->setWindowTitle(text(kWindowTitle));
+        top->setWindowTitle(text(windowTitle_));
 }
 
-QPushButton* UninstallPage::addButton(const std::string& key, const char* objectName) {
+QPushButton* ProgramPage::addButton(const std::string& key, const char* objectName) {
     auto* button = new QPushButton(text(key), this);
     button->setObjectName(QString::fromLatin1(objectName));
     auto* row = new QHBoxLayout;
@@ -68,4 +68,4 @@ QPushButton* UninstallPage::addButton(const std::string& key, const char* object
     return button;
 }
 
-}  // namespace tavo::uninstaller
+}  // namespace tavo::widgets
