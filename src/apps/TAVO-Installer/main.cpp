@@ -35,44 +35,6 @@ namespace {
 using namespace tavo;
 using platform::PrivilegedRestart;
 
-bool hasDisplay() {
-    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"})
-        if (const char* value = std::getenv(variable); value && *value)
-            return true;
-    const char* platformName = std::getenv("QT_QPA_PLATFORM");
-    return platformName && std::string(platformName) == "offscreen";
-}
-
-std::string ownExecutable() {
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error).string();
-}
-
-int restartElevated() {
-    const auto argv = PrivilegedRestart::elevatedCommand("pkexec", ownExecutable(),
-                                                         PrivilegedRestart::displayEnvironment());
-    if (argv.empty()) {
-        primitiveILog("Installer failed at AuthorizationCreate: status: %d", -1);
-        return 1;
-    }
-    const auto result = PrivilegedRestart::run(argv);
-    switch (result.outcome) {
-        case PrivilegedRestart::Outcome::NotStarted:
-            primitiveILog("Installer failed at AuthorizationExecuteWithPrivileges: status: %d",
-                          result.code);
-            break;
-        case PrivilegedRestart::Outcome::Cancelled:
-            primitiveILog("Installer canceled at AuthorizationCopyRights: status: %d", result.code);
-            break;
-        case PrivilegedRestart::Outcome::Finished:
-            primitiveILog("Installer succeeded at AuthorizationExecuteWithPrivileges: status: %d",
-                          result.code);
-            primitiveILog("Installer get executed standard output:[%@]", result.line.value_or(""));
-            break;
-    }
-    return result.exitStatus();
-}
-
 std::shared_ptr<installer::InstallContext> makeContext(const std::string& user,
                                                        bool administrator) {
     const std::string bundle = platform::Bundle::mainBundle()->bundlePath();
@@ -116,7 +78,7 @@ int main(int argc, char** argv) {
         "It %@: %@",
         supported ? "seems the version equals 10.12 and later" : "seems the version is below 10.12",
         version.empty() ? std::string("unknown") : version);
-    if (!hasDisplay()) {
+    if (!PrivilegedRestart::hasDisplay()) {
         std::cerr << "TAVO-Installer needs a display; use \"tavoctl install\" without one.\n";
         return 1;
     }
@@ -126,7 +88,7 @@ int main(int argc, char** argv) {
     else if (privileged || !PrivilegedRestart::needsElevation())
         ILog("performed as privileges administrative user: %@", user);
     else
-        return restartElevated();
+        return PrivilegedRestart::restartElevated("Installer");
 
     QApplication app(argc, argv);
     if (!supported) {

@@ -9,7 +9,9 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
+#include "foundation/Log.h"
 #include "platform/Layout.h"
 #include "platform/SystemInfo.h"
 #include "platform/linux/ChildExit.h"
@@ -142,6 +144,42 @@ PrivilegedRestart::Result PrivilegedRestart::run(const std::vector<std::string>&
 void PrivilegedRestart::writeStatus(int status) {
     std::printf("%d\n", status);
     std::fflush(stdout);
+}
+
+int PrivilegedRestart::restartElevated(const std::string& programName) {
+    std::error_code error;
+    const std::string executable = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    const auto argv = elevatedCommand("pkexec", executable, displayEnvironment());
+    if (argv.empty()) {
+        primitiveILog("%@ failed at AuthorizationCreate: status: %d", programName, -1);
+        return 1;
+    }
+    const Result result = run(argv);
+    switch (result.outcome) {
+        case Outcome::NotStarted:
+            primitiveILog("%@ failed at AuthorizationExecuteWithPrivileges: status: %d",
+                          programName, result.code);
+            break;
+        case Outcome::Cancelled:
+            primitiveILog("%@ canceled at AuthorizationCopyRights: status: %d", programName,
+                          result.code);
+            break;
+        case Outcome::Finished:
+            primitiveILog("%@ succeeded at AuthorizationExecuteWithPrivileges: status: %d",
+                          programName, result.code);
+            primitiveILog("%@ get executed standard output:[%@]", programName,
+                          result.line.value_or(""));
+            break;
+    }
+    return result.exitStatus();
+}
+
+bool PrivilegedRestart::hasDisplay() {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(variable); value && *value)
+            return true;
+    const char* platformName = std::getenv("QT_QPA_PLATFORM");
+    return platformName && std::string(platformName) == "offscreen";
 }
 
 }  // namespace tavo::platform

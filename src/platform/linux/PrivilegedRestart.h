@@ -66,6 +66,14 @@ public:
     // The elevated instance's answer: its status as one line on standard
     // output. Nothing else of the program may write to standard output.
     static void writeStatus(int status);
+
+    // The whole restart of the unprivileged instance: pkexec on this
+    // program's own executable with the display passed through, each outcome
+    // logged under the program's name ("Installer", "Uninstaller"). Returns
+    // what that instance exits with.
+    static int restartElevated(const std::string& programName);
+    // Whether windows can be shown: a display, or Qt's offscreen platform.
+    static bool hasDisplay();
 };
 
 }  // namespace tavo::platform

@@ -3,8 +3,8 @@
 #include <memory>
 #include <utility>
 
-#include "uninstaller/widgets/UninstallContext.h"
 #include "platform/qt/widgets/ProgramPage.h"
+#include "uninstaller/widgets/UninstallContext.h"
 
 namespace tavo::uninstaller {
 
