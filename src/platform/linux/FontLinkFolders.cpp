@@ -85,6 +85,18 @@ private:
     std::vector<std::string_view> names_;
 };
 
+// A folder of links to read; none when it is missing or a symbolic link,
+// which is not ours to walk.
+DIR* openOwnFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir)
+        ::close(fd);
+    return dir;
+}
+
 bool exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -258,16 +270,10 @@ void FontLinkFolders::readFolders() {
     std::fill(counts_.begin(), counts_.end(), 0);
     indexed_ = true;
     for (int index = 0; index <= recentIndex(); ++index) {
-        // A folder that is a symbolic link is not ours to walk.
-        const int fd =
-            ::open(folderPath(index).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
+        DIR* dir = openOwnFolder(folderPath(index));
+        if (!dir)
             continue;
-        DIR* dir = ::fdopendir(fd);
-        if (!dir) {
-            ::close(fd);
-            continue;
-        }
+        const int fd = ::dirfd(dir);
         while (const dirent* entry = ::readdir(dir)) {
             const std::string_view name = entry->d_name;
             if (name.starts_with(".") || !isRegularEntry(fd, *entry))
@@ -290,14 +296,10 @@ void FontLinkFolders::sweep() {
     std::vector<std::string> stale;
     for (int index = 0; index <= recentIndex(); ++index) {
         const std::string folder = folderPath(index);
-        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
+        DIR* dir = openOwnFolder(folder);
+        if (!dir)
             continue;
-        DIR* dir = ::fdopendir(fd);
-        if (!dir) {
-            ::close(fd);
-            continue;
-        }
+        const int fd = ::dirfd(dir);
         stale.clear();
         while (const dirent* entry = ::readdir(dir)) {
             const std::string_view name = entry->d_name;
