@@ -6,14 +6,11 @@
 
 #include <QApplication>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "foundation/AccountPrivilege.h"
 #include "foundation/Clock.h"
 #include "foundation/Const.h"
 #include "foundation/Localization.h"
@@ -24,7 +21,6 @@
 #include "installer/widgets/InstallWindow.h"
 #include "platform/Bundle.h"
 #include "platform/Layout.h"
-#include "platform/SystemInfo.h"
 #include "platform/linux/PrivilegedRestart.h"
 #include "platform/linux/UserLog.h"
 #include "platform/qt/QtMainQueueBackend.h"
@@ -72,23 +68,13 @@ int main(int argc, char** argv) {
     Log::defaultLog().init();
     primitiveILog("Device Installer module starting by %@%@", user,
                   privileged ? " performed as privileges administrative user" : "");
-    const bool supported = platform::SystemInfo::isSupportedOs();
-    const std::string version = platform::SystemInfo::operatingSystemVersionString();
-    primitiveILog(
-        "It %@: %@",
-        supported ? "seems the version equals 10.12 and later" : "seems the version is below 10.12",
-        version.empty() ? std::string("unknown") : version);
-    if (!PrivilegedRestart::hasDisplay()) {
-        std::cerr << "TAVO-Installer needs a display; use \"tavoctl install\" without one.\n";
-        return 1;
-    }
-    const bool administrator = AccountPrivilege::isMenberAdminGroup(user);
-    if (!administrator)
-        ILog("performed by standard user: %@", user);
-    else if (privileged || !PrivilegedRestart::needsElevation())
-        ILog("performed as privileges administrative user: %@", user);
-    else
-        return PrivilegedRestart::restartElevated("Installer");
+    const PrivilegedRestart::Start start = PrivilegedRestart::start(
+        "Installer", user, privileged,
+        "TAVO-Installer needs a display; use \"tavoctl install\" without one.");
+    if (start.exitStatus)
+        return *start.exitStatus;
+    const bool supported = start.supportedOs;
+    const bool administrator = start.administrator;
 
     QApplication app(argc, argv);
     if (!supported) {

@@ -4,14 +4,11 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "foundation/AccountPrivilege.h"
 #include "foundation/Const.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
@@ -39,23 +36,13 @@ int main(int argc, char** argv) {
     Log::defaultLog().init();
     primitiveILog("Uninstaller module starting by %@%@", user,
                   privileged ? " performed as privileges administrative user" : "");
-    const bool supported = platform::SystemInfo::isSupportedOs();
-    std::string version = platform::SystemInfo::operatingSystemVersionString();
-    primitiveILog(
-        "It %@: %@",
-        supported ? "seems the version equals 10.12 and later" : "seems the version is below 10.12",
-        version.empty() ? std::string("unknown") : version);
-    if (!PrivilegedRestart::hasDisplay()) {
-        std::cerr << "TAVO-Uninstaller needs a display; use \"tavoctl uninstall\" without one.\n";
-        return 1;
-    }
-    const bool administrator = AccountPrivilege::isMenberAdminGroup(user);
-    if (!administrator)
-        ILog("performed by standard user: %@", user);
-    else if (privileged || !PrivilegedRestart::needsElevation())
-        ILog("performed as privileges administrative user: %@", user);
-    else
-        return PrivilegedRestart::restartElevated("Uninstaller");
+    const PrivilegedRestart::Start start = PrivilegedRestart::start(
+        "Uninstaller", user, privileged,
+        "TAVO-Uninstaller needs a display; use \"tavoctl uninstall\" without one.");
+    if (start.exitStatus)
+        return *start.exitStatus;
+    const bool supported = start.supportedOs;
+    const bool administrator = start.administrator;
 
     QApplication app(argc, argv);
     if (!supported) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "foundation/AccountPrivilege.h"
 #include "foundation/Log.h"
 #include "platform/Layout.h"
 #include "platform/SystemInfo.h"
@@ -180,6 +181,31 @@ bool PrivilegedRestart::hasDisplay() {
             return true;
     const char* platformName = std::getenv("QT_QPA_PLATFORM");
     return platformName && std::string(platformName) == "offscreen";
+}
+
+PrivilegedRestart::Start PrivilegedRestart::start(const std::string& programName,
+                                                  const std::string& user, bool privileged,
+                                                  const std::string& withoutDisplay) {
+    Start start;
+    start.supportedOs = SystemInfo::isSupportedOs();
+    const std::string version = SystemInfo::operatingSystemVersionString();
+    primitiveILog("It %@: %@",
+                  start.supportedOs ? "seems the version equals 10.12 and later"
+                                    : "seems the version is below 10.12",
+                  version.empty() ? std::string("unknown") : version);
+    if (!hasDisplay()) {
+        std::fprintf(stderr, "%s\n", withoutDisplay.c_str());
+        start.exitStatus = 1;
+        return start;
+    }
+    start.administrator = AccountPrivilege::isMenberAdminGroup(user);
+    if (!start.administrator)
+        ILog("performed by standard user: %@", user);
+    else if (privileged || !needsElevation())
+        ILog("performed as privileges administrative user: %@", user);
+    else
+        start.exitStatus = restartElevated(programName);
+    return start;
 }
 
 }  // namespace tavo::platform

@@ -74,6 +74,19 @@ public:
     static int restartElevated(const std::string& programName);
     // Whether windows can be shown: a display, or Qt's offscreen platform.
     static bool hasDisplay();
+
+    // What the start of such a program decided.
+    struct Start {
+        std::optional<int> exitStatus;  // set: the program ends now with it
+        bool supportedOs = true;
+        bool administrator = false;
+    };
+    // The start the installer and the uninstaller share, after their first
+    // log line: the system check logged, no going on without a display
+    // (withoutDisplay says what to use instead), and the restart for an
+    // administrator who is not privileged yet.
+    static Start start(const std::string& programName, const std::string& user, bool privileged,
+                       const std::string& withoutDisplay);
 };
 
 }  // namespace tavo::platform
