@@ -362,6 +362,9 @@ public:
         add(unregistrations, start, paths.size());
         return ok;
     }
+    std::size_t registrationGroup(const std::string& fileName) const override {
+        return inner_->registrationGroup(fileName);
+    }
     void fontFilesDidChange() override {
         const auto start = SteadyClock::now();
         inner_->fontFilesDidChange();

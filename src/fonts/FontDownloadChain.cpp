@@ -1,4 +1,5 @@
 // The download chain: one font file at a time until no record is "downloading".
+#include <algorithm>
 #include <functional>
 
 #include "fonts/FontDownloadDelegate.h"
@@ -40,7 +41,7 @@ void FontManagementController::startNextDownload() {
         return;
     }
     ILog("Attempt to download font");
-    const auto key = store_.firstDownloading();
+    const auto key = nextChainDownload();
     if (logging::debugEnabled() && key)
         TAVO_DLOG(": isDownloading=%d: fontId=%@", 1, *key);
     if (!key) {
@@ -69,7 +70,49 @@ void FontManagementController::fontInstalled(const std::string& path, const Plis
     syncObservers_.fontDownloaded(recordText(record, kFontDisplayFontName), path);
 }
 
+std::optional<std::string> FontManagementController::nextChainDownload() {
+    // A font still "downloading" after its attempt (a renewed token) goes
+    // again, as the least key did before fonts were grouped.
+    if (chainCurrent_ && store_.isDownloading(chainCurrent_->key))
+        return chainCurrent_->key;
+    for (int pass = 0; pass < 2; ++pass) {
+        while (!chainPlan_.empty()) {
+            PlannedDownload next = std::move(chainPlan_.front());
+            chainPlan_.pop_front();
+            if (!store_.isDownloading(next.key))
+                continue;
+            // A group is complete: its fonts become visible while the
+            // next group downloads.
+            if (chainCurrent_ && chainCurrent_->group != next.group)
+                scheduleMaintenance();
+            chainCurrent_ = next;
+            return next.key;
+        }
+        if (pass == 0)
+            planChainDownloads();  // including fonts that became "downloading" meanwhile
+    }
+    return std::nullopt;
+}
+
+void FontManagementController::planChainDownloads() {
+    const auto manager = fontManager();
+    for (auto& [key, fileName] : store_.downloadingFileNames())
+        chainPlan_.push_back({manager->registrationGroup(fileName), std::move(key)});
+    std::stable_sort(
+        chainPlan_.begin(), chainPlan_.end(),
+        [](const PlannedDownload& a, const PlannedDownload& b) { return a.group < b.group; });
+}
+
 void FontManagementController::chainStopped() {
+    chainPlan_.clear();
+    chainCurrent_.reset();
+    scheduleMaintenance();
+    // The list goes to disk while the fonts are being registered: they
+    // become visible without waiting for the write.
+    store_.flush();
+}
+
+void FontManagementController::scheduleMaintenance() {
     bool startPass = false;
     {
         std::lock_guard lock(mutex_);
@@ -94,9 +137,6 @@ void FontManagementController::chainStopped() {
         auto self = shared_from_this();
         globalQueue().async([self] { self->runFontManagerMaintenance(); });
     }
-    // The list goes to disk while the fonts are being registered: they
-    // become visible without waiting for the write.
-    store_.flush();
 }
 
 void FontManagementController::runFontManagerMaintenance() {

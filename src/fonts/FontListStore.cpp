@@ -27,7 +27,7 @@ constexpr Clock::Duration kCoalesceDelay = std::chrono::milliseconds(250);
 // How long the texts of the last write are kept for the next one.
 constexpr Clock::Duration kFragmentLifetime = std::chrono::minutes(1);
 
-bool isDownloading(const PlistValue& record) {
+bool hasDownloadingStatus(const PlistValue& record) {
     const auto* dict = record.get<PlistDict>();
     if (!dict)
         return false;
@@ -170,7 +170,7 @@ std::optional<PlistDict> FontListStore::record(const std::string& key) {
 }
 
 void FontListStore::indexRecord(const std::string& key, const PlistValue& record) {
-    if (isDownloading(record))
+    if (hasDownloadingStatus(record))
         downloading_.insert(key);
     else
         downloading_.erase(key);
@@ -212,6 +212,29 @@ std::set<std::string> FontListStore::downloadingKeys() {
     Lock lock(mutex_);
     ensureLoaded(lock);
     return downloading_;
+}
+
+bool FontListStore::isDownloading(const std::string& key) {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    return downloading_.contains(key);
+}
+
+std::vector<std::pair<std::string, std::string>> FontListStore::downloadingFileNames() {
+    Lock lock(mutex_);
+    ensureLoaded(lock);
+    std::vector<std::pair<std::string, std::string>> named;
+    named.reserve(downloading_.size());
+    for (const std::string& key : downloading_) {
+        std::string fileName;
+        if (list_)
+            if (const auto it = list_->find(key); it != list_->end())
+                if (const auto* dict = it->second->get<PlistDict>())
+                    if (const auto* name = plistGet<std::string>(*dict, kFontFileName))
+                        fileName = *name;
+        named.emplace_back(key, std::move(fileName));
+    }
+    return named;
 }
 
 bool FontListStore::changed(Write write, Lock& lock) {

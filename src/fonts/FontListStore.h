@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "foundation/Clock.h"
@@ -67,6 +68,9 @@ public:
     std::optional<std::string> firstDownloading();
     std::size_t downloadingCount();
     std::set<std::string> downloadingKeys();
+    bool isDownloading(const std::string& key);
+    // The keys "downloading" with the file name each record gives (may be empty).
+    std::vector<std::pair<std::string, std::string>> downloadingFileNames();
 
     // Writes what is pending and waits; true when nothing was left unwritten.
     bool flush();

@@ -3,6 +3,7 @@
 #include <any>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -155,6 +156,12 @@ private:
     void fontInstalled(const std::string& path, const PlistDict& record,
                        const fontid::FontRecord& identification);
     void startNextDownload();
+    // The next font of the chain, group by group of the font manager; the
+    // installed fonts of a group are registered when the next group begins.
+    std::optional<std::string> nextChainDownload();
+    void planChainDownloads();
+    // Hands the fonts installed so far to a font-manager pass.
+    void scheduleMaintenance();
     // No record is "downloading" any more, or the chain gave up.
     void chainStopped();
     // Brings the font manager up to date with the files the chains
@@ -183,6 +190,14 @@ private:
     SyncObservers syncObservers_;
     std::atomic<long> runPlanned_{0};     // of the run in progress
     std::atomic<long> runDownloaded_{0};  // since the run began
+
+    // The chain's order (serial queue only).
+    struct PlannedDownload {
+        std::size_t group;
+        std::string key;
+    };
+    std::deque<PlannedDownload> chainPlan_;
+    std::optional<PlannedDownload> chainCurrent_;
 };
 
 }  // namespace tavo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,6 +37,15 @@ public:
                                std::vector<FontManagerError>* errors) = 0;
     virtual bool unregisterFonts(const std::vector<std::string>& paths, FontManagerScope scope,
                                  std::vector<FontManagerError>* errors) = 0;
+
+    // Files of one group are registered together most cheaply (a backend
+    // that refreshes a cache per folder names the folder of the file name).
+    // A long download chain fetches its fonts group by group and registers
+    // each group once it is complete, while the next one downloads.
+    virtual std::size_t registrationGroup(const std::string& fileName) const {
+        (void)fileName;
+        return 0;
+    }
 
     // Font files were added to or replaced in the user's font folder; a
     // backend that keeps caches of the folder brings them up to date once.

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -38,6 +39,11 @@ public:
         return true;
     }
     void setFontsAddedHandler(FontsAddedHandler) override {}
+    std::size_t registrationGroup(const std::string& fileName) const override {
+        return group ? group(fileName) : 0;
+    }
+    // The groups of registrationGroup; none: one group.
+    std::function<std::size_t(const std::string& fileName)> group;
     void fontFilesDidChange() override {
         std::unique_lock lock(mutex_);
         ++filesChanged;

@@ -1,5 +1,6 @@
 // The download chain against the reference service: answers it refuses,
 // the retries it makes, and what it never leaves behind.
+#include <set>
 #include <thread>
 
 #include "FontFixture.h"
@@ -93,6 +94,29 @@ TEST_F(FontDownloadTest, DownloadsRunOneAfterTheOther) {
     EXPECT_EQ(fontFileRequests(), 1u) << "the second waits for the first";
     ASSERT_TRUE(waitForChain());
     EXPECT_EQ(fontFileRequests(), 2u);
+    EXPECT_EQ(controller->store().downloadingCount(), 0u);
+}
+
+TEST_F(FontDownloadTest, AChainFetchesGroupByGroupAndRegistersEachGroupOnceComplete) {
+    const Fonts third = accountFonts().at(2);
+    // The font manager takes `other` apart from the two others.
+    fontManager->group = [name = *other.fileName](const std::string& fileName) {
+        return fileName == name ? 1u : 0u;
+    };
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)},
+               {*other.fontId, downloadingRecord(*other.fileName)},
+               {*third.fontId, downloadingRecord(*third.fileName)}});
+    startChain();
+    controller->waitForActivationBatches();
+    const auto calls = fontManager->registrations();
+    ASSERT_GE(calls.size(), 2u);
+    // The first group was registered on its own, before the chain's end.
+    EXPECT_EQ(std::set<std::string>(calls[0].begin(), calls[0].end()),
+              (std::set<std::string>{fontPath(*font.fileName), fontPath(*third.fileName)}));
+    std::set<std::string> later;
+    for (std::size_t i = 1; i < calls.size(); ++i)
+        later.insert(calls[i].begin(), calls[i].end());
+    EXPECT_EQ(later, std::set<std::string>{fontPath(*other.fileName)});
     EXPECT_EQ(controller->store().downloadingCount(), 0u);
 }
 

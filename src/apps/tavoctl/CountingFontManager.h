@@ -39,6 +39,9 @@ public:
         tally(paths.size(), ok, list->size() - before, deactivated);
         return ok;
     }
+    std::size_t registrationGroup(const std::string& fileName) const override {
+        return inner_->registrationGroup(fileName);
+    }
     void fontFilesDidChange() override { inner_->fontFilesDidChange(); }
     void setFontsAddedHandler(FontsAddedHandler handler) override {
         inner_->setFontsAddedHandler(std::move(handler));

@@ -130,6 +130,10 @@ std::string FontLinkFolders::hashShard(const std::string& name) const {
     return shardPath(static_cast<int>(nameHash(name) % static_cast<unsigned>(shardCount_)));
 }
 
+std::size_t FontLinkFolders::hashIndex(const std::string& name, int shardCount) {
+    return nameHash(name) % static_cast<unsigned>(std::max(1, shardCount));
+}
+
 std::vector<std::string> FontLinkFolders::folders() const {
     std::vector<std::string> all;
     for (int index = 0; index <= recentIndex(); ++index)

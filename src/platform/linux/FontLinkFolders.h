@@ -49,8 +49,9 @@ public:
     int shardCount() const { return shardCount_; }
     std::string shardPath(int shard) const;
     std::string recentPath() const;
-    // The shard of a name's hash.
+    // The shard of a name's hash, and its index among shardCount shards.
     std::string hashShard(const std::string& name) const;
+    static std::size_t hashIndex(const std::string& name, int shardCount);
 
     // The path of name's link, if it has one.
     std::optional<std::string> linkOf(const std::string& name);

@@ -127,8 +127,9 @@ struct FontconfigFontManager::State {
 FontconfigFontManager::FontconfigFontManager(Options options)
     : storage_(normalizedPath(options.storageFolder)),
       links_(normalizedPath(options.linkFolder)),
+      shardCount_(options.shardCount > 0 ? options.shardCount : kShardCount),
       state_(std::make_shared<State>(
-          storage_, links_, options.shardCount > 0 ? options.shardCount : kShardCount,
+          storage_, links_, shardCount_,
           options.link ? std::move(options.link) : LinkFunction(systemLink))) {
     Error error;
     if (!FileUtil::createDirectories(storage_, &error))
@@ -159,6 +160,10 @@ std::shared_ptr<FontconfigFontManager> FontconfigFontManager::create(
 
 std::string FontconfigFontManager::shardFolder(const std::string& fileName) {
     return fs::path(linkPath(fileName)).parent_path().string();
+}
+
+std::size_t FontconfigFontManager::registrationGroup(const std::string& fileName) const {
+    return FontLinkFolders::hashIndex(fileName, shardCount_);
 }
 
 std::string FontconfigFontManager::linkPath(const std::string& fileName) {

@@ -93,6 +93,8 @@ public:
     bool unregisterFonts(const std::vector<std::string>& paths, FontManagerScope scope,
                          std::vector<FontManagerError>* errors) override;
     void setFontsAddedHandler(FontsAddedHandler handler) override;
+    // The name's hash shard: a large batch goes there.
+    std::size_t registrationGroup(const std::string& fileName) const override;
     // Removes the links whose stored file is gone and refreshes the caches
     // of the shard folders that changed.
     void fontFilesDidChange() override;
@@ -119,6 +121,7 @@ private:
 
     const std::string storage_;
     const std::string links_;
+    const int shardCount_;
     std::shared_ptr<State> state_;  // shared (weakly) with the watcher's handler
 
     std::mutex watcherMutex_;
