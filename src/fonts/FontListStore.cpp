@@ -24,8 +24,9 @@ constexpr int kWriteDutyFactor = 10;
 // switched on alone is recorded as "downloading" and then as "installed" a
 // few milliseconds later, and the end of its chain writes both at once.
 constexpr Clock::Duration kCoalesceDelay = std::chrono::milliseconds(250);
-// How long the texts of the last write are kept for the next one.
-constexpr Clock::Duration kFragmentLifetime = std::chrono::minutes(1);
+// How long the text of the last write is kept for the next one: a subscriber
+// switching fonts on the web site does it in bursts.
+constexpr Clock::Duration kFragmentLifetime = std::chrono::minutes(10);
 
 bool hasDownloadingStatus(const PlistValue& record) {
     const auto* dict = record.get<PlistDict>();
@@ -340,8 +341,10 @@ void FontListStore::writerLoop() {
             // not keep them.
             const auto work = [&] { return stopping_ || attempted_ != generation_; };
             const Clock::Duration lifetime = Clock::current().realDelay(kFragmentLifetime);
-            if (lifetime <= Clock::Duration::zero())
-                wake_.wait(lock, work);  // a clock of tests that takes no time
+            // Nothing kept, or a clock of tests that takes no time: no
+            // timer, so an idle store never wakes.
+            if (lastDocument_.empty() || lifetime <= Clock::Duration::zero())
+                wake_.wait(lock, work);
             else if (!wake_.wait_for(lock, lifetime, work))
                 forgetLastDocument();
             continue;
