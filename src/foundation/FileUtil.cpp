@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -147,6 +148,21 @@ std::string FileUtil::joinPath(const std::string& folder, const std::string& nam
     if (folder.back() == '/')
         return folder + name;
     return folder + "/" + name;
+}
+
+std::string FileUtil::withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+std::vector<std::string> FileUtil::folderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string FileUtil::parentPath(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "foundation/Error.h"
 
@@ -32,6 +33,9 @@ public:
     static bool createDirectories(const std::string& path, Error* error = nullptr);
     static std::string joinPath(const std::string& folder, const std::string& name);
     static std::string parentPath(const std::string& path);
+    static std::string withoutTrailingSlash(std::string path);
+    // The names in folder, sorted; none when it cannot be read.
+    static std::vector<std::string> folderEntries(const std::string& folder);
 };
 
 }  // namespace tavo

@@ -9,10 +9,10 @@
 
 #include "foundation/Const.h"
 #include "foundation/FileCopyUtil.h"
+#include "foundation/FileUtil.h"
 #include "foundation/Format.h"
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
-#include "installer/InstallPaths.h"
 #include "platform/Bundle.h"
 #include "uninstaller/RunningTavo.h"
 #include "uninstaller/Uninstallation.h"
@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 namespace tavo::installer {
 
 namespace {
-
-using P = InstallPaths;
 
 const char* yesNo(bool value) {
     return value ? "YES" : "NO";
@@ -50,7 +48,8 @@ private:
 std::string polkitActionFile(const platform::Layout& layout) {
     return layout.polkitActions.empty()
                ? std::string()
-               : P::join(layout.polkitActions, uninstaller::Uninstallation::kPolkitActionFileName);
+               : FileUtil::joinPath(layout.polkitActions,
+                                    uninstaller::Uninstallation::kPolkitActionFileName);
 }
 
 }  // namespace
@@ -66,42 +65,43 @@ Installation::Installation(InstallSetup setup)
                   {setup_.layout.autostartEntry, polkitActionFile(setup_.layout)}) {
     if (!setup_.runningApplications)
         setup_.runningApplications = uninstaller::RunningTavo::processIds;
-    destDirectoryPath_ = P::join(setup_.layout.applicationRoot,
-                                 std::string(kClientAppVersionPrefix) + setup_.version) +
+    destDirectoryPath_ = FileUtil::joinPath(setup_.layout.applicationRoot,
+                                            std::string(kClientAppVersionPrefix) + setup_.version) +
                          "/";
 }
 
 std::string Installation::linkPath() const {
-    return format("%@/%@", P::withoutTrailingSlash(setup_.layout.applicationRoot), kClientAppName);
+    return format("%@/%@", FileUtil::withoutTrailingSlash(setup_.layout.applicationRoot),
+                  kClientAppName);
 }
 
 std::string Installation::embeddedApplication() const {
-    return P::join(platform::Bundle(setup_.installerBundle).executableFolderPath(),
-                   format("%@.%@", kClientAppName, kAppFileType));
+    return FileUtil::joinPath(platform::Bundle(setup_.installerBundle).executableFolderPath(),
+                              format("%@.%@", kClientAppName, kAppFileType));
 }
 
 std::string Installation::embeddedUninstaller() const {
-    return P::join(platform::Bundle(setup_.installerBundle).executableFolderPath(),
-                   format("%@.%@", kUninstallerName, kAppFileType));
+    return FileUtil::joinPath(platform::Bundle(setup_.installerBundle).executableFolderPath(),
+                              format("%@.%@", kUninstallerName, kAppFileType));
 }
 
 std::string Installation::resource(const std::string& name) const {
-    return P::join(platform::Bundle(setup_.installerBundle).resourcePath(), name);
+    return FileUtil::joinPath(platform::Bundle(setup_.installerBundle).resourcePath(), name);
 }
 
 bool Installation::checkInstalled() {
     const std::string& root = setup_.layout.applicationRoot;
     std::vector<std::string> versions;
-    for (const auto& name : P::entries(root))
+    for (const auto& name : FileUtil::folderEntries(root))
         if (name.starts_with(kClientAppVersionPrefix))
             versions.push_back(name);
     DLog("found %lu itme(s) in %@", versions.size(), root);
     isOverwrite_ = false;
     for (const auto& name : versions) {
-        const std::string uninstaller = format("%@/%@/%@.%@", P::withoutTrailingSlash(root), name,
-                                               kUninstallerName, kAppFileType);
+        const std::string uninstaller = format("%@/%@/%@.%@", FileUtil::withoutTrailingSlash(root),
+                                               name, kUninstallerName, kAppFileType);
         DLog("checking installed: %@", uninstaller);
-        if (P::present(uninstaller)) {
+        if (FileUtil::exists(uninstaller)) {
             ILog("Found installed module: %@", name);
             isOverwrite_ = true;
             break;
@@ -141,15 +141,15 @@ void Installation::start(std::function<void(Outcome)> done) {
 
 bool Installation::generationRename() {
     ILog("Generation rename processing ");
-    const std::string root = P::withoutTrailingSlash(setup_.layout.applicationRoot);
-    for (const auto& name : P::entries(root)) {
+    const std::string root = FileUtil::withoutTrailingSlash(setup_.layout.applicationRoot);
+    for (const auto& name : FileUtil::folderEntries(root)) {
         const std::string path = root + "/" + name;
         if (!name.starts_with(kClientAppVersionPrefix) ||
             !path.ends_with(kDestinationDirectorySuffix))
             continue;
         const bool removed = rootPolicy_.remove(path);
         DLog("execute: [%@]: %@", "remove " + path, removed ? "removed" : "refused or failed");
-        if (P::present(path)) {
+        if (FileUtil::exists(path)) {
             fail(format("removed failure: old moved folder: %@", path));
             return false;
         }
@@ -157,24 +157,24 @@ bool Installation::generationRename() {
     }
     ILog("Rename the app generation folder for that version ");
     destOldDirectoryPath_ =
-        P::withoutTrailingSlash(destDirectoryPath_) + kDestinationDirectorySuffix + "/";
+        FileUtil::withoutTrailingSlash(destDirectoryPath_) + kDestinationDirectorySuffix + "/";
     ILog("destOldDirectoryPath: %@", destOldDirectoryPath_);
     return renameDirectory(destDirectoryPath_, destOldDirectoryPath_);
 }
 
 void Installation::resetConfigurations() {
     std::vector<std::string> paths;
-    for (const auto& user : P::entries(setup_.layout.usersHomes)) {
-        const std::string area =
-            P::join(P::join(setup_.layout.usersHomes, user), setup_.layout.userArea);
+    for (const auto& user : FileUtil::folderEntries(setup_.layout.usersHomes)) {
+        const std::string area = FileUtil::joinPath(
+            FileUtil::joinPath(setup_.layout.usersHomes, user), setup_.layout.userArea);
         for (const char* name : {kConfigPlistName, kFontPlistName})
-            if (P::present(P::join(area, name)))
-                paths.push_back(P::join(area, name));
+            if (FileUtil::exists(FileUtil::joinPath(area, name)))
+                paths.push_back(FileUtil::joinPath(area, name));
     }
     ILog("Configuration file counts = %d", static_cast<int>(paths.size()));
     for (const auto& path : paths) {
         ILog("Searching plist: %@", path);
-        if (!P::present(path))
+        if (!FileUtil::exists(path))
             continue;
         ILog("Found plist and removing: %@", path);
         filePolicy_.remove(path);  // a file that stays only means a stale setting
@@ -274,12 +274,12 @@ void Installation::rollBack() {
 
 bool Installation::renameDirectory(const std::string& source, const std::string& target) {
     DLog("start: src: [%@]: dst: [%@]", source, target);
-    if (source.empty() || !P::present(P::withoutTrailingSlash(source)))
+    if (source.empty() || !FileUtil::exists(FileUtil::withoutTrailingSlash(source)))
         return true;
-    const std::string from = P::withoutTrailingSlash(source);
-    const std::string to = P::withoutTrailingSlash(target);
+    const std::string from = FileUtil::withoutTrailingSlash(source);
+    const std::string to = FileUtil::withoutTrailingSlash(target);
     DLog("command execute: %@", "remove " + to);
-    if (!rootPolicy_.remove(to) || P::present(to)) {
+    if (!rootPolicy_.remove(to) || FileUtil::exists(to)) {
         ILog("failure to clean : %@", to);
         fail(format("rename failure: %@", to));
         return false;
@@ -288,7 +288,7 @@ bool Installation::renameDirectory(const std::string& source, const std::string&
     std::error_code error;
     if (rootPolicy_.allows(from) && rootPolicy_.allows(to))
         fs::rename(from, to, error);
-    if (P::present(to) && !P::present(from)) {
+    if (FileUtil::exists(to) && !FileUtil::exists(from)) {
         ILog("installer rename : %@ to %@", from, to);
         report("Renamed " + from + " to " + to);
         return true;

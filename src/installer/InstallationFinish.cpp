@@ -11,9 +11,9 @@
 
 #include "foundation/Const.h"
 #include "foundation/FileCopyUtil.h"
+#include "foundation/FileUtil.h"
 #include "foundation/Format.h"
 #include "foundation/Log.h"
-#include "installer/InstallPaths.h"
 #include "installer/Installation.h"
 #include "platform/Bundle.h"
 #include "uninstaller/RunningTavo.h"
@@ -24,8 +24,6 @@ namespace fs = std::filesystem;
 namespace tavo::installer {
 
 namespace {
-
-using P = InstallPaths;
 
 constexpr const char* kScriptType = "command";
 constexpr const char* kScripts[] = {"LOGforRELEASE", "LOGforDEBUG"};
@@ -72,7 +70,7 @@ void Installation::finishingSteps() {
         setup_.progress(100.0);
     if (!copyScripts())
         return;
-    const std::string dest = P::withoutTrailingSlash(destDirectoryPath_);
+    const std::string dest = FileUtil::withoutTrailingSlash(destDirectoryPath_);
     DLog("command execute: %@", "chown -R " + setup_.layout.applicationOwner + " " + dest);
     if (!giveToOwner(dest)) {
         fail(format("installation failure: ownership: %@", dest));
@@ -138,8 +136,8 @@ bool Installation::stopApplications() {
 
 bool Installation::removeOtherGenerations() {
     ILog("Removing Other generations ");
-    const std::string root = P::withoutTrailingSlash(setup_.layout.applicationRoot);
-    for (const auto& name : P::entries(root)) {
+    const std::string root = FileUtil::withoutTrailingSlash(setup_.layout.applicationRoot);
+    for (const auto& name : FileUtil::folderEntries(root)) {
         if (!name.starts_with(kClientAppVersionPrefix))
             continue;
         const std::string path = root + "/" + name + "/";
@@ -147,7 +145,7 @@ bool Installation::removeOtherGenerations() {
             continue;
         const bool removed = rootPolicy_.remove(path);
         DLog("execute: [%@]: %@", "remove " + path, removed ? "removed" : "refused or failed");
-        if (P::present(P::withoutTrailingSlash(path))) {
+        if (FileUtil::exists(FileUtil::withoutTrailingSlash(path))) {
             fail(format("installation failure: updater: %@", path));
             return false;
         }
@@ -161,14 +159,14 @@ bool Installation::replaceLink() {
     ILog("Removing link to applications");
     const bool removed = rootPolicy_.remove(link);
     DLog("execute: %@", std::string(removed ? "removed " : "could not remove ") + link);
-    if (P::present(link)) {
+    if (FileUtil::exists(link)) {
         fail(format("installation failure: link to applications: %@", link));
         return false;
     }
     ILog("installer removed link to applications: %@", link);
     std::error_code error;
-    fs::create_directory_symlink(P::withoutTrailingSlash(destDirectoryPath_), link, error);
-    if (error || !P::present(link)) {
+    fs::create_directory_symlink(FileUtil::withoutTrailingSlash(destDirectoryPath_), link, error);
+    if (error || !FileUtil::exists(link)) {
         fail(format("installation failure: link to applications: %@", link));
         return false;
     }
@@ -182,10 +180,11 @@ bool Installation::placeDesktopFiles() {
     std::vector<std::pair<std::string, std::string>> files = {
         {resource(kDesktopEntryName), setup_.layout.autostartEntry}};
     if (!setup_.layout.polkitActions.empty())
-        files.emplace_back(P::join(platform::Bundle(embeddedApplication()).resourcePath(),
-                                   uninstaller::Uninstallation::kPolkitActionFileName),
-                           P::join(setup_.layout.polkitActions,
-                                   uninstaller::Uninstallation::kPolkitActionFileName));
+        files.emplace_back(
+            FileUtil::joinPath(platform::Bundle(embeddedApplication()).resourcePath(),
+                               uninstaller::Uninstallation::kPolkitActionFileName),
+            FileUtil::joinPath(setup_.layout.polkitActions,
+                               uninstaller::Uninstallation::kPolkitActionFileName));
     for (const auto& [source, target] : files) {
         ILog("Copy %@ to %@", source, target);
         Error error;

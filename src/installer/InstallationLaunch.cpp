@@ -2,9 +2,9 @@
 #include <unistd.h>
 
 #include "foundation/Const.h"
+#include "foundation/FileUtil.h"
 #include "foundation/Format.h"
 #include "foundation/Log.h"
-#include "installer/InstallPaths.h"
 #include "installer/Installation.h"
 #include "platform/linux/PrivilegedRestart.h"
 #include "platform/linux/ProcWorkspace.h"
@@ -38,7 +38,7 @@ bool Installation::launchApplication() {
     // Through the link, as the autostart entry starts it: an update moves
     // the link and the next start follows it.
     const std::string bundle =
-        InstallPaths::join(linkPath(), format("%@.%@", kClientAppName, kAppFileType));
+        FileUtil::joinPath(linkPath(), format("%@.%@", kClientAppName, kAppFileType));
     if (setup_.launch)
         return setup_.launch(bundle);
     if (::geteuid() == 0 && !setup_.layout.inSandbox() &&

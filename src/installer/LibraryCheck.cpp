@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "foundation/Const.h"
+#include "foundation/FileUtil.h"
 #include "foundation/Log.h"
 #include "foundation/Process.h"
-#include "installer/InstallPaths.h"
 #include "platform/Bundle.h"
 
 namespace tavo::installer {
@@ -123,11 +123,11 @@ std::vector<std::string> LibraryCheck::bundledExecutables(const std::string& ins
     std::vector<std::string> executables;
     const std::string inside = installer.executableFolderPath();
     for (const auto& name : {std::string(kClientAppName), std::string(kUninstallerName)}) {
-        const std::string bundle = InstallPaths::join(inside, name + "." + kAppFileType);
+        const std::string bundle = FileUtil::joinPath(inside, name + "." + kAppFileType);
         const std::string folder = platform::Bundle(bundle).executableFolderPath();
-        for (const auto& file : InstallPaths::entries(folder)) {
+        for (const auto& file : FileUtil::folderEntries(folder)) {
             std::error_code error;
-            const auto path = InstallPaths::join(folder, file);
+            const auto path = FileUtil::joinPath(folder, file);
             if (std::filesystem::is_regular_file(path, error))
                 executables.push_back(path);
         }

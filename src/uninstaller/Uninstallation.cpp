@@ -9,6 +9,7 @@
 #include "foundation/Config.h"
 #include "foundation/ConfigKeys.h"
 #include "foundation/Const.h"
+#include "foundation/FileUtil.h"
 #include "foundation/Log.h"
 #include "foundation/PlistValue.h"
 #include "platform/FontManager.h"
@@ -25,26 +26,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string join(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/')
-        return folder + name;
-    return folder + "/" + name;
-}
-
-bool exists(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
-
-std::vector<std::string> entries(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-        names.push_back(it->path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool isRegularFile(const std::string& path) {
     std::error_code error;
     return fs::is_regular_file(fs::symlink_status(path, error));
@@ -54,7 +35,7 @@ bool isRegularFile(const std::string& path) {
 std::string polkitActionFile(const platform::Layout& layout) {
     return layout.polkitActions.empty()
                ? std::string()
-               : join(layout.polkitActions, Uninstallation::kPolkitActionFileName);
+               : FileUtil::joinPath(layout.polkitActions, Uninstallation::kPolkitActionFileName);
 }
 
 RemovalPolicy policyFor(const platform::Layout& layout) {
@@ -72,8 +53,8 @@ Uninstallation::Uninstallation(UninstallSetup setup)
 }
 
 std::string Uninstallation::ownVersionDirectory() const {
-    return join(setup_.layout.applicationRoot,
-                std::string(kClientAppVersionPrefix) + setup_.version) +
+    return FileUtil::joinPath(setup_.layout.applicationRoot,
+                              std::string(kClientAppVersionPrefix) + setup_.version) +
            "/";
 }
 
@@ -81,8 +62,9 @@ bool Uninstallation::isInstalled() const {
     const std::string own = ownVersionDirectory();
     const std::string uninstaller = format("%@%@.%@", own, kUninstallerName, kAppFileType);
     const std::string application = format("%@%@.%@", own, kClientAppName, kAppFileType);
-    ILog("Check that application has installed: %@:%d:", uninstaller, exists(uninstaller) ? 1 : 0);
-    if (!exists(uninstaller) && !exists(application))
+    ILog("Check that application has installed: %@:%d:", uninstaller,
+         FileUtil::exists(uninstaller) ? 1 : 0);
+    if (!FileUtil::exists(uninstaller) && !FileUtil::exists(application))
         return false;
     ILog("Detected installed application: %@:%d:", own, 1);
     return true;
@@ -107,12 +89,12 @@ void Uninstallation::report(const std::string& line) {
 }
 
 std::string Uninstallation::userHome(const std::string& user) const {
-    return join(setup_.layout.usersHomes, user);
+    return FileUtil::joinPath(setup_.layout.usersHomes, user);
 }
 
 std::vector<std::string> Uninstallation::userHomes() const {
     std::vector<std::string> homes;
-    for (const auto& name : entries(setup_.layout.usersHomes))
+    for (const auto& name : FileUtil::folderEntries(setup_.layout.usersHomes))
         if (fs::is_directory(fs::symlink_status(userHome(name))))
             homes.push_back(userHome(name));
     return homes;
@@ -122,14 +104,14 @@ std::vector<std::string> Uninstallation::fontFolders() const {
     std::vector<std::string> folders;
     const auto& layout = setup_.layout;
     for (const auto& home : userHomes()) {
-        folders.push_back(join(home, layout.userFonts));
+        folders.push_back(FileUtil::joinPath(home, layout.userFonts));
         if (layout.userFontLinks.empty())
             continue;
         // The links of the active fonts sit one level down, in shard folders.
-        const std::string links = join(home, layout.userFontLinks);
-        for (const auto& shard : entries(links))
-            if (fs::is_directory(fs::symlink_status(join(links, shard))))
-                folders.push_back(join(links, shard));
+        const std::string links = FileUtil::joinPath(home, layout.userFontLinks);
+        for (const auto& shard : FileUtil::folderEntries(links))
+            if (fs::is_directory(fs::symlink_status(FileUtil::joinPath(links, shard))))
+                folders.push_back(FileUtil::joinPath(links, shard));
     }
     folders.push_back(layout.systemFonts);
     folders.push_back(layout.machineFonts);
@@ -139,8 +121,8 @@ std::vector<std::string> Uninstallation::fontFolders() const {
 std::vector<std::string> Uninstallation::serviceFonts() const {
     std::vector<std::string> found;
     for (const auto& folder : fontFolders()) {
-        for (const auto& name : entries(folder)) {
-            const std::string path = join(folder, name);
+        for (const auto& name : FileUtil::folderEntries(folder)) {
+            const std::string path = FileUtil::joinPath(folder, name);
             if (!isRegularFile(path) || !fontid::FontIdReader::read(path))
                 continue;
             ILog("Detected font should be removed: %@", path);
@@ -176,7 +158,7 @@ bool Uninstallation::startUninstall(ApiClient& client) {
     }
     ILog("Removing link to applications");
     report("Removing the link to the application");
-    if (!removeFile(join(setup_.layout.applicationRoot, kClientAppName),
+    if (!removeFile(FileUtil::joinPath(setup_.layout.applicationRoot, kClientAppName),
                     "uninstallation failure: symlink: %@"))
         return false;
     report("Removing the other versions");
@@ -260,11 +242,11 @@ bool Uninstallation::removeConfigurations() {
     if (!fs::is_directory(setup_.layout.usersHomes, error))
         return fail("uninstallation failure: get users");
     for (const auto& home : userHomes()) {
-        const std::string folder = join(home, setup_.layout.userArea);
+        const std::string folder = FileUtil::joinPath(home, setup_.layout.userArea);
         DLog("enumurating user: %@: path: %@", home, folder);
-        if (!exists(folder))
+        if (!FileUtil::exists(folder))
             continue;
-        if (!policy_.remove(folder) || exists(folder))
+        if (!policy_.remove(folder) || FileUtil::exists(folder))
             return fail(format("uninstallation failure: removing configuration: %@", folder));
         ILog("Uninstaller removed config: %@", folder);
     }
@@ -272,7 +254,7 @@ bool Uninstallation::removeConfigurations() {
 }
 
 bool Uninstallation::removeFile(const std::string& path, const char* failure) {
-    if (!policy_.remove(path) || exists(path))
+    if (!policy_.remove(path) || FileUtil::exists(path))
         return fail(format(failure, path));
     ILog("Uninstaller removed file: %@", path);
     return true;
@@ -282,16 +264,17 @@ bool Uninstallation::removeOtherVersions() {
     ILog("Removing update generations ");
     const std::string ownName = std::string(kClientAppVersionPrefix) + setup_.version;
     ILog("Except directory to remove: %@", setup_.bundleFolder);
-    ILog("Except directory although to remove: %@", join(setup_.layout.applicationRoot, ownName));
+    ILog("Except directory although to remove: %@",
+         FileUtil::joinPath(setup_.layout.applicationRoot, ownName));
     const auto running = fs::path(setup_.bundleFolder).lexically_normal();
-    for (const auto& name : entries(setup_.layout.applicationRoot)) {
+    for (const auto& name : FileUtil::folderEntries(setup_.layout.applicationRoot)) {
         if (!name.starts_with(kClientAppVersionPrefix) || name == ownName)
             continue;
-        const std::string path = join(setup_.layout.applicationRoot, name);
+        const std::string path = FileUtil::joinPath(setup_.layout.applicationRoot, name);
         if (fs::path(path).lexically_normal() == running ||
             fs::path(path + "/").lexically_normal() == running)
             continue;
-        if (!policy_.remove(path) || exists(path))
+        if (!policy_.remove(path) || FileUtil::exists(path))
             return fail(format("uninstallation failure: updater: %@", path));
         ILog("Uninstaller removed updater: %@", path);
     }
@@ -299,12 +282,13 @@ bool Uninstallation::removeOtherVersions() {
 }
 
 bool Uninstallation::removeLogs() {
-    const std::string logs = join(userHome(setup_.currentUser), setup_.layout.userLogs);
+    const std::string logs =
+        FileUtil::joinPath(userHome(setup_.currentUser), setup_.layout.userLogs);
     const std::pair<const char*, const char*> files[] = {
         {kClientAppName, "uninstallation failure: application log: %@"},
         {kInstallerName, "uninstallation failure: installer log: %@"}};
     for (const auto& [program, failure] : files) {
-        const std::string path = join(logs, format("%@.%@", program, kLogFileType));
+        const std::string path = FileUtil::joinPath(logs, format("%@.%@", program, kLogFileType));
         if (!removeFile(path, failure))
             return false;
     }
@@ -314,7 +298,7 @@ bool Uninstallation::removeLogs() {
 bool Uninstallation::removeOwnModules() {
     const std::string own = ownVersionDirectory();
     DLog("delete own application modules: %@", own);
-    if (policy_.remove(own) && !exists(own)) {
+    if (policy_.remove(own) && !FileUtil::exists(own)) {
         ILog("Uninstaller removed application modules: %@", own);
         return true;
     }
