@@ -16,15 +16,9 @@ namespace tavo::installer {
 InstallationViewController::InstallationViewController(std::shared_ptr<InstallContext> context,
                                                        QWidget* parent)
     : InstallPage(std::move(context), parent) {
-    statusLabel_ = new QLabel(text("Installing..."), this);
-    statusLabel_->setObjectName(QStringLiteral("StatusLabel"));
-    statusLabel_->setAlignment(Qt::AlignCenter);
-    progressBar_ = new QProgressBar(this);
-    progressBar_->setObjectName(QStringLiteral("ProgressBar"));
-    progressBar_->setRange(0, 100);
-    progressBar_->setValue(0);
-    pageLayout()->addWidget(statusLabel_);
-    pageLayout()->addWidget(progressBar_);
+    const Progress progress = addProgress("Installing...");
+    statusLabel_ = progress.status;
+    progressBar_ = progress.bar;
     cancelButton_ = addButton("Cancel", "CancelButton");
     cancelButton_->setEnabled(context_->isOverwrite);
     connect(cancelButton_, &QPushButton::clicked, this, [this] { cancelButtonClicked(); });

@@ -21,15 +21,9 @@ namespace tavo::uninstaller {
 UninstallationViewController::UninstallationViewController(
     std::shared_ptr<UninstallContext> context, QWidget* parent)
     : UninstallPage(std::move(context), parent) {
-    statusLabel_ = new QLabel(text("Uninstalling..."), this);
-    statusLabel_->setObjectName(QStringLiteral("StatusLabel"));
-    statusLabel_->setAlignment(Qt::AlignCenter);
-    progressBar_ = new QProgressBar(this);
-    progressBar_->setObjectName(QStringLiteral("ProgressBar"));
-    progressBar_->setRange(0, 100);
-    progressBar_->setValue(0);
-    pageLayout()->addWidget(statusLabel_);
-    pageLayout()->addWidget(progressBar_);
+    const Progress progress = addProgress("Uninstalling...");
+    statusLabel_ = progress.status;
+    progressBar_ = progress.bar;
     closeButton_ = addButton("Close", "CloseButton");
     closeButton_->setVisible(false);
     closeButton_->setEnabled(false);

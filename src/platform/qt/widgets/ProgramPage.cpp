@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -55,6 +56,19 @@ ProgramPage::ProgramPage(const std::string& version, const char* windowTitle, QW
 void ProgramPage::viewDidLoad() {
     if (QWidget* top = window())
         top->setWindowTitle(text(windowTitle_));
+}
+
+ProgramPage::Progress ProgramPage::addProgress(const std::string& statusKey) {
+    auto* status = new QLabel(text(statusKey), this);
+    status->setObjectName(QStringLiteral("StatusLabel"));
+    status->setAlignment(Qt::AlignCenter);
+    auto* bar = new QProgressBar(this);
+    bar->setObjectName(QStringLiteral("ProgressBar"));
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    layout_->addWidget(status);
+    layout_->addWidget(bar);
+    return {status, bar};
 }
 
 QPushButton* ProgramPage::addButton(const std::string& key, const char* objectName) {

@@ -5,6 +5,7 @@
 #include "platform/qt/widgets/BaseViewController.h"
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QVBoxLayout;
 
@@ -23,6 +24,13 @@ public:
 
 protected:
     void viewDidLoad() override;
+    // A status line titled by the localized key over a progress bar from 0
+    // to 100, both in the page.
+    struct Progress {
+        QLabel* status;
+        QProgressBar* bar;
+    };
+    Progress addProgress(const std::string& statusKey);
     // A push button titled by the localized key, in a row of its own.
     QPushButton* addButton(const std::string& key, const char* objectName);
     QVBoxLayout* pageLayout() const { return layout_; }
