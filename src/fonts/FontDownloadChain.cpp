@@ -84,7 +84,7 @@ std::optional<std::string> FontManagementController::nextChainDownload() {
             // A group is complete: its fonts become visible while the
             // next group downloads.
             if (chainCurrent_ && chainCurrent_->group != next.group)
-                scheduleMaintenance();
+                scheduleMaintenance(false);
             chainCurrent_ = next;
             return next.key;
         }
@@ -106,18 +106,24 @@ void FontManagementController::planChainDownloads() {
 void FontManagementController::chainStopped() {
     chainPlan_.clear();
     chainCurrent_.reset();
-    scheduleMaintenance();
+    scheduleMaintenance(true);
     // The list goes to disk while the fonts are being registered: they
     // become visible without waiting for the write.
     store_.flush();
 }
 
-void FontManagementController::scheduleMaintenance() {
+void FontManagementController::scheduleMaintenance(bool chainEnded) {
     bool startPass = false;
     {
         std::lock_guard lock(mutex_);
-        if (std::exchange(installedSinceStop_, false)) {
+        // A pass on the way owes the chain's end its report of changed files.
+        const bool installed = std::exchange(installedSinceStop_, false);
+        const bool owed = chainEnded && std::exchange(filesChangedOwed_, false);
+        if (!chainEnded && installed)
+            filesChangedOwed_ = true;
+        if (installed || owed) {
             maintenancePending_ = true;
+            maintenanceFilesChanged_ = maintenanceFilesChanged_ || chainEnded;
             maintenancePaths_.insert(maintenancePaths_.end(), installedActivePaths_.begin(),
                                      installedActivePaths_.end());
             installedActivePaths_.clear();
@@ -142,6 +148,7 @@ void FontManagementController::scheduleMaintenance() {
 void FontManagementController::runFontManagerMaintenance() {
     for (;;) {
         std::vector<std::string> activate;
+        bool filesChanged = false;
         {
             std::lock_guard lock(mutex_);
             if (!std::exchange(maintenancePending_, false)) {
@@ -151,9 +158,12 @@ void FontManagementController::runFontManagerMaintenance() {
                 return;
             }
             activate.swap(maintenancePaths_);
+            filesChanged = std::exchange(maintenanceFilesChanged_, false);
         }
         auto manager = fontManager();
-        manager->fontFilesDidChange();
+        // Once a chain has ended, not for each group it registered on the way.
+        if (filesChanged)
+            manager->fontFilesDidChange();
         // A file replaced in place keeps the registration of the old one: a
         // font hidden before and wanted active now is registered again. The
         // files are ours and new, so they go in one call without asking

@@ -160,8 +160,9 @@ private:
     // installed fonts of a group are registered when the next group begins.
     std::optional<std::string> nextChainDownload();
     void planChainDownloads();
-    // Hands the fonts installed so far to a font-manager pass.
-    void scheduleMaintenance();
+    // Hands the fonts installed so far to a font-manager pass; at a chain's
+    // end the pass also tells the font manager that files changed.
+    void scheduleMaintenance(bool chainEnded);
     // No record is "downloading" any more, or the chain gave up.
     void chainStopped();
     // Brings the font manager up to date with the files the chains
@@ -183,6 +184,8 @@ private:
     bool installedSinceStop_ = false;
     std::vector<std::string> maintenancePaths_;  // for the next pass
     bool maintenancePending_ = false;
+    bool maintenanceFilesChanged_ = false;  // the next pass calls fontFilesDidChange
+    bool filesChangedOwed_ = false;         // by a pass of a chain still running
     bool maintenanceRunning_ = false;
     std::atomic<int> batchesInFlight_{0};
     std::atomic<bool> stopRequested_{false};
