@@ -1,6 +1,6 @@
 #include "fonts/FontDownloadDelegate.h"
 
-#include <filesystem>
+#include <unistd.h>
 
 #include "fontid/FontIdReader.h"
 #include "fonts/FontFileName.h"
@@ -29,6 +29,13 @@ std::string lastPathComponent(const std::string& url) {
 std::string recordText(const PlistDict& record, const char* key) {
     const auto* value = plistGet<std::string>(record, key);
     return value ? *value : std::string();
+}
+
+// Whether path names an entry of folder itself, not of a folder inside it.
+bool isDirectlyIn(const std::string& path, const std::optional<std::string>& folder) {
+    return folder && path.size() > folder->size() + 1 &&
+           path.compare(0, folder->size(), *folder) == 0 && path[folder->size()] == '/' &&
+           path.find('/', folder->size() + 1) == std::string::npos;
 }
 
 }  // namespace
@@ -104,29 +111,31 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
         return;
     }
     Error error;
-    const auto workspace = FontInstaller::workspaceFolder(&error);
-    if (!workspace) {
+    // The body lives in the workspace already: it is installed from where it
+    // is, and the transport removes it if it stays.
+    std::optional<std::string> temporary;
+    if (isDirectlyIn(location, ApiClient::downloadFolder()))
+        temporary = location;
+    else if (const auto workspace = FontInstaller::workspaceFolder(&error); !workspace) {
         ILog("Downloading font with error: failed to create workspace: file: %@: Description: [%@]",
              Const::applicationDownloadFontTempolaryDirectoryPath().value_or(""), error);
         fail();
         return;
-    }
-    const auto temporary = FontInstaller::takeTemporary(location, *workspace, &error);
-    if (!temporary) {
+    } else if (temporary = FontInstaller::takeTemporary(location, *workspace, &error); !temporary) {
         ILog("Downloading font with error: failed to create temporary: file: %@: Description: [%@]",
              location, error);
         fail();
         return;
     }
     TAVO_DLOG("downloading to temporary file: %@", *temporary);
-    // The temporary file goes whatever happens below.
+    // A temporary file of our own goes whatever happens below.
     struct Remove {
         std::string path;
         ~Remove() {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
+            if (!path.empty())
+                ::unlink(path.c_str());
         }
-    } removeTemporary{*temporary};
+    } removeTemporary{*temporary == location ? std::string() : *temporary};
 
     FontListStore& store = controller->store();
     store.reload();  // a logout may have removed it meanwhile

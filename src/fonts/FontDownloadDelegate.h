@@ -19,6 +19,7 @@ class FontDownloadDelegate : public DownloadDelegate {
 public:
     explicit FontDownloadDelegate(std::weak_ptr<FontManagementController> controller);
 
+    bool wantsProgress() const override { return false; }
     void didFinishDownloadingToURL(const std::string& location,
                                    const HttpUrlResponse& response) override;
     void didCompleteWithError(const std::optional<Error>& error,

@@ -178,13 +178,18 @@ bool FontInstaller::install(const std::string& bytes, const std::string& destina
 
 bool FontInstaller::installFile(const std::string& file, const std::string& bytes,
                                 const std::string& destination, Error* error) {
-    if (!FileUtil::createDirectories(FileUtil::parentPath(destination), error))
-        return false;
-    if (::chmod(file.c_str(), 0644) == 0 && ::rename(file.c_str(), destination.c_str()) == 0) {
-        unsyncedFiles = true;
-        return true;
+    if (::chmod(file.c_str(), 0644) == 0) {
+        // The folder is made only when it is missing: not a look per font.
+        bool moved = ::rename(file.c_str(), destination.c_str()) == 0;
+        if (!moved && errno == ENOENT &&
+            FileUtil::createDirectories(FileUtil::parentPath(destination), error))
+            moved = ::rename(file.c_str(), destination.c_str()) == 0;
+        if (moved) {
+            unsyncedFiles = true;
+            return true;
+        }
     }
-    return install(bytes, destination, error);
+    return install(bytes, destination, error);  // another file system: a copy
 }
 
 void FontInstaller::syncFontFolder() {

@@ -239,14 +239,18 @@ std::vector<std::pair<std::string, std::string>> FontListStore::downloadingFileN
 }
 
 bool FontListStore::changed(Write write, Lock& lock) {
-    if (write == Write::Coalesced && attempted_ == generation_) {
+    const bool writerIdle = attempted_ == generation_;
+    if (write == Write::Coalesced && writerIdle) {
         Clock& clock = Clock::current();
         nextWrite_ = std::max(nextWrite_, clock.steadyNow() + clock.realDelay(kCoalesceDelay));
     }
     ++generation_;
     if (write != Write::Coalesced)
         urgent_ = true;
-    wake_.notify_all();
+    // A writer that has a write planned already keeps its plan: a download
+    // chain's changes do not wake it once per font.
+    if (writerIdle || write != Write::Coalesced)
+        wake_.notify_all();
     return write == Write::Now ? waitForWrite(generation_, lock) : true;
 }
 

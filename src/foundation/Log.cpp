@@ -94,6 +94,10 @@ Log::Log()
     : logMode_(kLogModeNormal),
       queue_(std::make_unique<SerialQueue>("TAVO.logSerialDispatchQueue")) {}
 
+Log::~Log() {
+    flush();
+}
+
 Log& Log::defaultLog() {
     // Never destroyed: threads may log while the process exits. Queued lines
     // are flushed at exit.
@@ -163,9 +167,15 @@ bool Log::debugEnabled() const {
 }
 
 void Log::write(const char* level, std::string message) {
-    std::string thread = threadHex();
-    queue_->async([this, level = std::string(level), message = std::move(message),
-                   thread = std::move(thread)] { _Log(level, message, thread); });
+    Line line{level, std::move(message), threadHex()};
+    bool first = false;
+    {
+        std::lock_guard lock(queuedMutex_);
+        first = queued_.empty();
+        queued_.push_back(std::move(line));
+    }
+    if (first)
+        queue_->async([this] { writeQueued(); });
 }
 
 void Log::writePrimitive(std::string message) {
@@ -179,18 +189,26 @@ void Log::flush() {
     queue_->sync([] {});
 }
 
-void Log::_Log(const std::string& level, const std::string& message, const std::string& thread) {
+void Log::writeQueued() {
+    std::vector<Line> lines;
+    {
+        std::lock_guard lock(queuedMutex_);
+        lines.swap(queued_);
+    }
     const std::string path = logFilePath();
-    if (path.empty())
+    if (path.empty() || lines.empty())
         return;  // a program without a log of its own loses its lines
+    std::string text;
+    for (const Line& line : lines)
+        text += formatLine(line.level, line.message, line.thread);
     struct stat st {};
     const bool present = logObservation(path, &st);
-    if (!append(path, present ? &st : nullptr, formatLine(level, message, thread)))
+    if (!append(path, present ? &st : nullptr, text))
         console("code %ld: message: %@: %@: Description: [%@]", static_cast<long>(errno),
                 "failed to write the log file", path, std::strerror(errno));
 }
 
-bool Log::append(const std::string& path, const struct stat* current, const std::string& line) {
+bool Log::append(const std::string& path, const struct stat* current, const std::string& lines) {
     // The file stays open between lines (a line costs a stat and a write, not
     // an open and a close as well) as long as the path still names it.
     const bool same = open_.fd >= 0 && open_.path == path && current &&
@@ -208,9 +226,9 @@ bool Log::append(const std::string& path, const struct stat* current, const std:
         else
             open_ = OpenFile{path, fd, 0, 0};
     }
-    // One write call per line: the kernel appends it whole.
-    const ssize_t n = ::write(open_.fd, line.data(), line.size());
-    return n == static_cast<ssize_t>(line.size());
+    // One write call: the kernel appends the lines whole.
+    const ssize_t n = ::write(open_.fd, lines.data(), lines.size());
+    return n == static_cast<ssize_t>(lines.size());
 }
 
 bool Log::logObservation(const std::string& path, struct stat* out) {

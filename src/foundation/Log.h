@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "foundation/Format.h"
 #include "foundation/SerialQueue.h"
@@ -25,7 +26,8 @@ inline constexpr long long kLogMaximumSize = 10000000;
 // serial queue so callers never wait, rotated above kLogMaximumSize bytes.
 class Log {
 public:
-    Log();  // an unnamed log, until setLogFilePath or init; programs use defaultLog()
+    Log();   // an unnamed log, until setLogFilePath or init; programs use defaultLog()
+    ~Log();  // writes the queued lines first
     static Log& defaultLog();
 
     // Fills what is still unset: the program name and log path from the main
@@ -52,14 +54,20 @@ public:
     void flush();
 
 private:
-    void _Log(const std::string& level, const std::string& message, const std::string& thread);
+    struct Line {
+        std::string level;
+        std::string message;
+        std::string thread;
+    };
+    // Writes the lines queued since the last time, in one write.
+    void writeQueued();
     // Rotates the file when it is larger than kLogMaximumSize. True when the
     // file is there afterwards, with its attributes in st.
     bool logObservation(const std::string& path, struct stat* st = nullptr);
-    // Appends one line through the file kept open, reopened when the file at
+    // Appends whole lines through the file kept open, reopened when the file at
     // path is another one (rotated, removed, renamed) or the path changed.
     // The file and its folder are the user's only (0600, 0700).
-    bool append(const std::string& path, const struct stat* current, const std::string& line);
+    bool append(const std::string& path, const struct stat* current, const std::string& lines);
     std::string formatLine(const std::string& level, const std::string& message,
                            const std::string& thread) const;
 
@@ -69,6 +77,10 @@ private:
     std::string logMode_;
     std::atomic<bool> debug_{false};
     std::unique_ptr<SerialQueue> queue_;
+    // Lines waiting for the queue: a burst is written in one go, with one
+    // look at the file, and wakes the queue once.
+    std::mutex queuedMutex_;
+    std::vector<Line> queued_;
     // Used on the log queue only: the file the lines go to.
     struct OpenFile {
         std::string path;

@@ -1,7 +1,9 @@
 #include "platform/Layout.h"
 
 #include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace tavo::platform {
 
@@ -56,14 +58,24 @@ Layout Layout::macOSLayout() {
     return l;
 }
 
-Layout Layout::current() {
-#ifdef __APPLE__
-    Layout base = macOSLayout();
-#else
-    Layout base = linuxLayout();
-#endif
+const Layout& Layout::current() {
+    // Every path of the user area starts here, several times per downloaded
+    // font: each root's layout is built once. A process sees few roots (tests
+    // give each case one), so they are all kept.
+    static std::mutex mutex;
+    static std::vector<std::unique_ptr<const Layout>> built;
     const std::string root = platform::sandboxRoot();
-    return root.empty() ? base : base.rootedAt(root);
+    std::lock_guard lock(mutex);
+    for (auto it = built.rbegin(); it != built.rend(); ++it)
+        if ((*it)->sandboxRoot == root)
+            return **it;
+#ifdef __APPLE__
+    const Layout base = macOSLayout();
+#else
+    const Layout base = linuxLayout();
+#endif
+    built.push_back(std::make_unique<const Layout>(root.empty() ? base : base.rootedAt(root)));
+    return *built.back();
 }
 
 Layout Layout::rootedAt(const std::string& root) const {

@@ -25,7 +25,9 @@ struct Layout {
     static Layout macOSLayout();
 
     // The layout of this build, rooted at the sandbox root when there is one.
-    static Layout current();
+    // Built once per root and kept for the life of the process, so the
+    // reference stays valid when the root changes.
+    static const Layout& current();
 
     // The same places with every absolute one moved under root.
     Layout rootedAt(const std::string& root) const;

@@ -128,16 +128,30 @@ std::optional<std::string> SystemInfo::homeDirectory(const std::string& user) {
     const std::string name = user.empty() ? loginName() : user;
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
         return std::nullopt;
-    const Layout layout = Layout::current();
+    const Layout& layout = Layout::current();
     if (layout.inSandbox())
         return layout.usersHomes + "/" + name;
+    // The user's own home is asked for with every path of the user area: the
+    // database answers once.
+    static std::mutex mutex;
+    static std::optional<std::pair<std::string, std::string>> own;  // name, home
+    if (user.empty()) {
+        std::lock_guard lock(mutex);
+        if (own && own->first == name)
+            return own->second;
+    }
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* result = nullptr;
-    if (getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
-        result->pw_dir && *result->pw_dir)
-        return std::string(result->pw_dir);
-    return std::nullopt;
+    if (getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result) != 0 || !result ||
+        !result->pw_dir || !*result->pw_dir)
+        return std::nullopt;
+    std::string home = result->pw_dir;
+    if (user.empty()) {
+        std::lock_guard lock(mutex);
+        own.emplace(name, home);
+    }
+    return home;
 }
 
 std::vector<std::string> SystemInfo::userHomeEntries() {

@@ -1,12 +1,12 @@
 // The asynchronous exchanges and the file downloads of ApiClient.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 
 #include "foundation/ConcurrentQueue.h"
@@ -46,23 +46,40 @@ struct ApiClient::Downloads {
     std::map<std::string, int> files;  // path -> the descriptor holding its lock
     int inFlight = 0;
 
-    // A fresh, locked file in the download folder; none on failure.
-    std::optional<std::string> createFile() {
+    std::string createdFolder;  // the download folder as last made sure of
+
+    // A fresh, locked file in the download folder, and its descriptor; none
+    // on failure.
+    std::optional<std::pair<std::string, int>> createFile() {
         const auto folder = ApiClient::downloadFolder();
-        Error error;
-        if (!folder || !FileUtil::createDirectories(*folder, &error)) {
-            ELog("Cannot create the download folder: %@: %@", folder.value_or("(no user area)"),
-                 error);
+        if (!folder) {
+            ELog("Cannot create the download folder: %@: %@", "(no user area)", Error{});
             return std::nullopt;
         }
         std::string path = *folder + "/tavo-download-XXXXXX";
-        const int fd = ::mkostemp(path.data(), O_CLOEXEC);
-        if (fd < 0)
-            return std::nullopt;
+        int fd = -1;
+        {
+            std::lock_guard lock(mutex);
+            if (createdFolder == *folder)
+                fd = ::mkostemp(path.data(), O_CLOEXEC);
+        }
+        // The folder is made sure of once, and again when it went away.
+        if (fd < 0) {
+            Error error;
+            if (!FileUtil::createDirectories(*folder, &error)) {
+                ELog("Cannot create the download folder: %@: %@", *folder, error);
+                return std::nullopt;
+            }
+            path = *folder + "/tavo-download-XXXXXX";
+            fd = ::mkostemp(path.data(), O_CLOEXEC);
+            if (fd < 0)
+                return std::nullopt;
+        }
         ::flock(fd, LOCK_EX | LOCK_NB);
         std::lock_guard lock(mutex);
+        createdFolder = *folder;
         files[path] = fd;
-        return path;
+        return std::make_pair(path, fd);
     }
 
     void removeFile(const std::string& path) {
@@ -74,8 +91,7 @@ struct ApiClient::Downloads {
         const auto it = files.find(path);
         if (it == files.end())
             return;
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
+        ::unlink(path.c_str());  // gone already when the delegate took it
         ::close(it->second);
         files.erase(it);
     }
@@ -122,18 +138,25 @@ bool ApiClient::waitForDownloads(Clock::Duration timeout) {
 
 namespace {
 
-// Downloads into a fresh file of the download folder, whose path goes to file.
+using CreateFile = std::function<std::optional<std::pair<std::string, int>>()>;
+
+// Downloads into a fresh file of the download folder, whose path goes to
+// file and whose size to size.
 Response downloadToFile(const std::optional<HttpRequest>& request, const std::string& method,
-                        const std::function<std::optional<std::string>()>& createFile,
-                        std::optional<std::string>& file, const TransferObserver& observer = {}) {
+                        const CreateFile& createFile, std::optional<std::string>& file,
+                        std::int64_t& size, const TransferObserver& observer = {}) {
     if (!request)
         return unsupported(method);
     if (request->stop && request->stop->stopped())
         return failure(kURLErrorCancelled, "cancelled");
-    file = createFile();
-    if (!file)
+    const auto created = createFile();
+    if (!created)
         return failure(-3000, "no temporary file for the download");
-    return HttpTransport::performToFile(*request, *file, observer);
+    file = created->first;
+    Response response = HttpTransport::performToFile(*request, created->second, observer);
+    struct stat st {};
+    size = ::fstat(created->second, &st) == 0 ? st.st_size : 0;
+    return response;
 }
 
 }  // namespace
@@ -160,25 +183,26 @@ std::shared_ptr<DownloadTask> ApiClient::startDownload(const std::optional<HttpR
         };
         auto progress = std::make_shared<Progress>();
         TransferObserver observer;
-        observer.progress = [delegate, queue, progress](std::int64_t n, std::int64_t total,
-                                                        std::int64_t expected) {
-            progress->written = n;
-            progress->total = total;
-            progress->expected = expected;
-            if (progress->queued.exchange(true))
-                return;
-            queue->async([delegate, progress] {
-                progress->queued = false;
-                delegate->didWriteData(progress->written, progress->total, progress->expected);
-            });
-        };
+        if (delegate->wantsProgress())
+            observer.progress = [delegate, queue, progress](std::int64_t n, std::int64_t total,
+                                                            std::int64_t expected) {
+                progress->written = n;
+                progress->total = total;
+                progress->expected = expected;
+                if (progress->queued.exchange(true))
+                    return;
+                queue->async([delegate, progress] {
+                    progress->queued = false;
+                    delegate->didWriteData(progress->written, progress->total, progress->expected);
+                });
+            };
         observer.cancelled = [task] { return task->isCancelled(); };
         std::optional<std::string> file;
+        std::int64_t size = 0;
         Response response = downloadToFile(
-            request, "", [state] { return state->createFile(); }, file, observer);
+            request, "", [state] { return state->createFile(); }, file, size, observer);
         // An answer without a body leaves no file to hand over.
-        std::error_code sizeError;
-        if (!response.error && file && std::filesystem::file_size(*file, sizeError) == 0)
+        if (!response.error && file && size == 0)
             response.error =
                 Error{kURLErrorFileDoesNotExist, "NSURLErrorDomain", "the answer has no body"};
         // A stopped download leaves nothing behind, whoever handles its end.
@@ -236,8 +260,9 @@ void ApiClient::asyncDownloadAtPath(const std::string& path, const std::string& 
     transferQueue().async(
         [request = std::move(request), method, state, handler = std::move(completionHandler)] {
             std::optional<std::string> file;
+            std::int64_t size = 0;
             const Response response = downloadToFile(
-                request, method, [state] { return state->createFile(); }, file);
+                request, method, [state] { return state->createFile(); }, file, size);
             const bool complete = !response.error && response.httpUrlResponse;
             if (handler)
                 handler(complete ? file : std::nullopt, response.httpUrlResponse, response.error);

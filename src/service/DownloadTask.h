@@ -20,6 +20,8 @@ public:
     virtual ~DownloadDelegate() = default;
     virtual void didWriteData(std::int64_t /*bytesWritten*/, std::int64_t /*totalBytesWritten*/,
                               std::int64_t /*totalBytesExpectedToWrite*/) {}
+    // False: didWriteData is not called (one hop less per download).
+    virtual bool wantsProgress() const { return true; }
     // The body is complete in a temporary file, which is removed once this
     // returns: move it away here to keep it.
     virtual void didFinishDownloadingToURL(const std::string& /*location*/,

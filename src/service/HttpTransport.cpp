@@ -1,7 +1,6 @@
 #include "service/HttpTransport.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -306,20 +305,12 @@ Response HttpTransport::perform(const HttpRequest& request, const TransferObserv
     return response;
 }
 
-Response HttpTransport::performToFile(const HttpRequest& request, const std::string& file,
+Response HttpTransport::performToFile(const HttpRequest& request, int fd,
                                       const TransferObserver& observer) {
     Transfer transfer;
     transfer.observer = &observer;
-    transfer.fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (transfer.fd < 0) {
-        Response response;
-        response.error = Error{-3000, kErrorDomain, "cannot create " + file + ": " + std::strerror(errno)};
-        return response;
-    }
-    Response response = run(request, transfer);
-    if (::close(transfer.fd) != 0 && !response.error)
-        response.error = Error{-3000, kErrorDomain, "the downloaded file could not be written"};
-    return response;
+    transfer.fd = fd;
+    return run(request, transfer);
 }
 
 }  // namespace tavo

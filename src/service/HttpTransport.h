@@ -58,8 +58,9 @@ public:
     // Performs the exchange and keeps the body in memory: its bytes in
     // contentData, and as text in body when they are UTF-8.
     static Response perform(const HttpRequest& request, const TransferObserver& observer = {});
-    // Performs the exchange writing the body into file (created or truncated).
-    static Response performToFile(const HttpRequest& request, const std::string& file,
+    // Performs the exchange writing the body into fd, an open empty file,
+    // which stays open.
+    static Response performToFile(const HttpRequest& request, int fd,
                                   const TransferObserver& observer = {});
 };
 
