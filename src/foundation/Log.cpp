@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <utility>
 
 #include "foundation/Const.h"
 #include "foundation/DateUtil.h"
@@ -168,13 +171,13 @@ bool Log::debugEnabled() const {
 
 void Log::write(const char* level, std::string message) {
     Line line{level, std::move(message), threadHex()};
-    bool first = false;
+    bool wake = false;
     {
         std::lock_guard lock(queuedMutex_);
-        first = queued_.empty();
         queued_.push_back(std::move(line));
+        wake = !std::exchange(writing_, true);
     }
-    if (first)
+    if (wake)
         queue_->async([this] { writeQueued(); });
 }
 
@@ -190,13 +193,29 @@ void Log::flush() {
 }
 
 void Log::writeQueued() {
-    std::vector<Line> lines;
-    {
-        std::lock_guard lock(queuedMutex_);
-        lines.swap(queued_);
+    // Lines that come while a batch is written, or shortly after, join the
+    // next batch: a busy program wakes this queue once per burst, not once
+    // per line.
+    constexpr auto kLinger = std::chrono::milliseconds(5);
+    for (bool first = true;; first = false) {
+        if (!first)
+            std::this_thread::sleep_for(kLinger);
+        std::vector<Line> lines;
+        {
+            std::lock_guard lock(queuedMutex_);
+            lines.swap(queued_);
+            if (lines.empty()) {
+                writing_ = false;
+                return;
+            }
+        }
+        writeLines(lines);
     }
+}
+
+void Log::writeLines(const std::vector<Line>& lines) {
     const std::string path = logFilePath();
-    if (path.empty() || lines.empty())
+    if (path.empty())
         return;  // a program without a log of its own loses its lines
     std::string text;
     for (const Line& line : lines)

@@ -59,8 +59,9 @@ private:
         std::string message;
         std::string thread;
     };
-    // Writes the lines queued since the last time, in one write.
+    // Writes the queued lines in batches until none is left.
     void writeQueued();
+    void writeLines(const std::vector<Line>& lines);
     // Rotates the file when it is larger than kLogMaximumSize. True when the
     // file is there afterwards, with its attributes in st.
     bool logObservation(const std::string& path, struct stat* st = nullptr);
@@ -81,6 +82,7 @@ private:
     // look at the file, and wakes the queue once.
     std::mutex queuedMutex_;
     std::vector<Line> queued_;
+    bool writing_ = false;  // a writeQueued is on the queue or running
     // Used on the log queue only: the file the lines go to.
     struct OpenFile {
         std::string path;

@@ -159,6 +159,20 @@ TEST_F(LogTest, LinesFromManyThreadsStayWholeAndInOrder) {
     }
 }
 
+TEST_F(LogTest, ALogThatEndsWritesItsQueuedLinesFirst) {
+    const std::string own = sandbox.home() + "/logs/Other.log";
+    fs::create_directories(fs::path(own).parent_path());
+    {
+        Log other;
+        other.setLogFilePath(own, "Other");
+        for (int i = 0; i < 50; ++i)
+            other.write(tavo::kLogLevelInfo, "line " + std::to_string(i));
+    }
+    const auto all = lines(Sandbox::readFile(own));
+    ASSERT_EQ(all.size(), 50u);
+    EXPECT_TRUE(all.back().ends_with("line 49"));
+}
+
 // What a server or a font file hands us is logged as text, never as lines
 // of its own: every control character is escaped, and so is the backslash, so
 // that an escape in the file always stands for one character of the message.
