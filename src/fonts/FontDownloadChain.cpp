@@ -1,6 +1,7 @@
 // The download chain: one font file at a time until no record is "downloading".
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "fonts/FontDownloadDelegate.h"
 #include "fonts/FontManagementController.h"
@@ -9,6 +10,7 @@
 #include "foundation/MainQueue.h"
 #include "platform/FontManager.h"
 #include "service/ApiClient.h"
+#include "service/DownloadTask.h"
 #include "service/FontsApi.h"
 
 namespace tavo {
@@ -34,10 +36,24 @@ void FontManagementController::downloadFont() {
 void FontManagementController::startNextDownload() {
     if (chainState_.isFontDownloading)
         return;
+    continueChain();
+}
+
+void FontManagementController::continueChain() {
+    // The chain ends once the font that arrived last is in: its install's
+    // end comes back here.
+    const auto end = [this](std::optional<SyncResult> result) {
+        if (installPending_)
+            return;
+        chainState_.isFontDownloading = false;
+        if (!result)
+            chainStopped();
+        else if (syncGate_.takeChainHold())
+            syncEnded(*result);
+    };
     if (stopRequested()) {
         // The program ends: the run this chain belongs to ends here.
-        if (syncGate_.takeChainHold())
-            syncEnded(SyncResult::Cancelled);
+        end(SyncResult::Cancelled);
         return;
     }
     ILog("Attempt to download font");
@@ -45,15 +61,39 @@ void FontManagementController::startNextDownload() {
     if (logging::debugEnabled() && key)
         TAVO_DLOG(": isDownloading=%d: fontId=%@", 1, *key);
     if (!key) {
-        chainStopped();
+        end(std::nullopt);
         return;
     }
     const PlistDict record = store_.record(*key).value_or(PlistDict{});
     chainState_.setDownloadFontName(recordText(record, kFontDisplayFontName));
     // Set before the task starts: its end may be reported at once.
     chainState_.isFontDownloading = true;
-    FontsApi(client_).downloadFontsAsyncWithFontId(
-        *key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
+    transferInFlight_ = true;
+    chainTask_ = FontsApi(client_).downloadFontsAsyncWithFontId(
+        *key, std::make_shared<FontDownloadDelegate>(weak_from_this(), chainRun_.load()));
+}
+
+void FontManagementController::transferArrived(std::uint64_t run) {
+    auto self = shared_from_this();
+    auto work = [self, run] {
+        if (run != self->chainRun_ || !self->transferInFlight_)
+            return;  // the chain gave up meanwhile
+        self->transferInFlight_ = false;
+        self->chainState_.retryDownloadFont = 0;
+        const std::string key = self->chainCurrent_ ? self->chainCurrent_->key : std::string();
+        // At most two fonts wait for their install: the next transfer waits
+        // for the older one.
+        if (self->installPending_) {
+            self->installWaiting_ = key;
+            return;
+        }
+        self->installPending_ = key;
+        self->continueChain();
+    };
+    if (auto queue = client_.serialDispatchQueue())
+        queue->async(std::move(work));
+    else
+        work();
 }
 
 void FontManagementController::fontInstalled(const std::string& path, const PlistDict& record,
@@ -72,19 +112,28 @@ void FontManagementController::fontInstalled(const std::string& path, const Plis
 
 std::optional<std::string> FontManagementController::nextChainDownload() {
     // A font still "downloading" after its attempt (a renewed token) goes
-    // again, as the least key did before fonts were grouped.
-    if (chainCurrent_ && store_.isDownloading(chainCurrent_->key))
+    // again, as the least key did before fonts were grouped; one that is
+    // being installed does not.
+    const auto installing = [this](const std::string& key) {
+        return key == installPending_ || key == installWaiting_;
+    };
+    if (chainCurrent_ && !installing(chainCurrent_->key) &&
+        store_.isDownloading(chainCurrent_->key))
         return chainCurrent_->key;
     for (int pass = 0; pass < 2; ++pass) {
         while (!chainPlan_.empty()) {
             PlannedDownload next = std::move(chainPlan_.front());
             chainPlan_.pop_front();
-            if (!store_.isDownloading(next.key))
+            if (!store_.isDownloading(next.key) || installing(next.key))
                 continue;
             // A group is complete: its fonts become visible while the
-            // next group downloads.
-            if (chainCurrent_ && chainCurrent_->group != next.group)
-                scheduleMaintenance(false);
+            // next group downloads, once its last font is in.
+            if (chainCurrent_ && chainCurrent_->group != next.group) {
+                if (installing(chainCurrent_->key))
+                    groupEndsAfter_ = chainCurrent_->key;
+                else
+                    scheduleMaintenance(false);
+            }
             chainCurrent_ = next;
             return next.key;
         }
@@ -106,6 +155,8 @@ void FontManagementController::planChainDownloads() {
 void FontManagementController::chainStopped() {
     chainPlan_.clear();
     chainCurrent_.reset();
+    chainTask_.reset();
+    groupEndsAfter_.reset();
     scheduleMaintenance(true);
     // The list goes to disk while the fonts are being registered: they
     // become visible without waiting for the write.
@@ -138,10 +189,13 @@ void FontManagementController::scheduleMaintenance(bool chainEnded) {
     // Off the serial queue: bringing the font manager's caches up to date
     // may take a while for a large folder (fontconfig reads every file of a
     // folder that changed), and the next event should not wait. Chains that
-    // end meanwhile share the next pass.
+    // end meanwhile share the next pass. The groups a long chain completes on
+    // its way give way to its transfers.
     if (startPass) {
         auto self = shared_from_this();
-        globalQueue().async([self] { self->runFontManagerMaintenance(); });
+        (chainEnded ? globalQueue() : backgroundQueue()).async([self] {
+            self->runFontManagerMaintenance();
+        });
     }
 }
 
@@ -178,8 +232,8 @@ void FontManagementController::runFontManagerMaintenance() {
     }
 }
 
-void FontManagementController::downloadFinished(DownloadOutcome outcome,
-                                                const std::string& reason) {
+void FontManagementController::downloadFinished(DownloadOutcome outcome, const std::string& reason,
+                                                bool handedOn) {
     auto self = shared_from_this();
     // The chain's flags change on the serial queue, in the same item that
     // goes on: no one sees the chain idle while its next step is pending.
@@ -190,8 +244,25 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome,
             work();
     };
     switch (outcome) {
+        case DownloadOutcome::Stale:
+            return;
         case DownloadOutcome::Next:
-            onSerialQueue([self] {
+            onSerialQueue([self, handedOn] {
+                if (handedOn) {
+                    // The next transfer went when this body arrived; the
+                    // one that arrived meanwhile is installed next.
+                    const auto installed = std::exchange(self->installPending_,
+                                                         std::exchange(self->installWaiting_, {}));
+                    if (installed && installed == self->groupEndsAfter_) {
+                        self->groupEndsAfter_.reset();
+                        self->scheduleMaintenance(false);
+                    }
+                    // Nothing was left to start, or it waited for this install.
+                    if (!self->transferInFlight_)
+                        self->continueChain();
+                    return;
+                }
+                self->transferInFlight_ = false;
                 self->chainState_.isFontDownloading = false;
                 self->chainState_.retryDownloadFont = 0;
                 self->startNextDownload();
@@ -202,6 +273,7 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome,
             // The renewal is a network call: on the serial queue, not on the
             // main thread where it would freeze the menu.
             onSerialQueue([self] {
+                self->transferInFlight_ = false;
                 self->chainState_.isFontDownloading = false;
                 self->chainState_.retryDownloadFont = 1;
                 std::optional<Error> error;
@@ -213,6 +285,7 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome,
             // The program ends: the chain stops without a notice; the fonts
             // still "downloading" are fetched by the next synchronization.
             onSerialQueue([self] {
+                self->transferInFlight_ = false;
                 self->chainState_.isFontDownloading = false;
                 self->chainState_.retryDownloadFont = 0;
                 self->chainStopped();
@@ -221,12 +294,20 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome,
             });
             return;
         case DownloadOutcome::GiveUp:
+            // A transfer started meanwhile belongs to a chain that is over:
+            // it installs nothing and reports nothing.
+            ++chainRun_;
             MainQueue::main().async([self] {
                 self->clearDownloadDisplayFont();
                 NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,
                                                          {{kFMCopyErrorOccurred, std::string()}});
             });
             onSerialQueue([self, reason] {
+                if (self->transferInFlight_ && self->chainTask_)
+                    self->chainTask_->cancel();  // the font stays "downloading"
+                self->transferInFlight_ = false;
+                self->installPending_.reset();
+                self->installWaiting_.reset();
                 self->chainState_.isFontDownloading = false;
                 self->chainState_.retryDownloadFont = 0;
                 self->chainStopped();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,9 +18,11 @@ class FontManagementController;
 // suspected token expiry, or gives the chain up.
 class FontDownloadDelegate : public DownloadDelegate {
 public:
-    explicit FontDownloadDelegate(std::weak_ptr<FontManagementController> controller);
+    // run: the controller's chain run the transfer belongs to.
+    FontDownloadDelegate(std::weak_ptr<FontManagementController> controller, std::uint64_t run);
 
     bool wantsProgress() const override { return false; }
+    void didReceiveBody(const HttpUrlResponse& response) override;
     void didFinishDownloadingToURL(const std::string& location,
                                    const HttpUrlResponse& response) override;
     void didCompleteWithError(const std::optional<Error>& error,
@@ -41,6 +44,8 @@ private:
     std::weak_ptr<FontManagementController> controller_;
     std::atomic<bool> isDownloadTaskError{false};
     std::atomic<bool> arrived_{false};
+    const std::uint64_t run_;
+    std::atomic<bool> handedOn_{false};  // the next transfer started when the body arrived
 };
 
 }  // namespace tavo

@@ -1,6 +1,9 @@
 #include "foundation/ConcurrentQueue.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -18,6 +21,7 @@ namespace tavo {
 namespace {
 thread_local const void* tCurrentPool = nullptr;
 constexpr unsigned kGlobalWorkers = 4;
+constexpr int kBackgroundNice = 10;
 constexpr std::size_t kThreadNameBytes = 15;  // the system keeps 15 bytes and a NUL
 
 // A worker whose work is over for now hands what the work freed back to the
@@ -40,6 +44,7 @@ struct ConcurrentQueue::State {
     bool stopping = false;
     std::string threadName;
     std::chrono::milliseconds idleWorkerTime{0};
+    Priority priority = Priority::Normal;
 
     // One worker: takes items until none is queued for a while (or none is
     // left once the queue stops), then ends.
@@ -48,6 +53,10 @@ struct ConcurrentQueue::State {
         // Named, or a worker would show the name of the thread that started it.
         pthread_setname_np(pthread_self(),
                            self->threadName.empty() ? "worker" : self->threadName.c_str());
+        // A thread of its own has a priority of its own; it is never raised
+        // again (that takes privileges), and the thread ends with the queue.
+        if (self->priority == Priority::Background)
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), kBackgroundNice);
         std::unique_lock lock(self->mutex);
         for (;;) {
             if (self->work.empty()) {
@@ -81,9 +90,10 @@ struct ConcurrentQueue::State {
 };
 
 ConcurrentQueue::ConcurrentQueue(unsigned workers, std::string threadName,
-                                 std::chrono::milliseconds idleWorkerTime)
+                                 std::chrono::milliseconds idleWorkerTime, Priority priority)
     : state_(std::make_shared<State>()) {
     state_->idleWorkerTime = idleWorkerTime;
+    state_->priority = priority;
     state_->maxWorkers = workers == 0 ? 1 : workers;
     if (threadName.size() > kThreadNameBytes)
         threadName.resize(kThreadNameBytes);
@@ -137,6 +147,13 @@ unsigned ConcurrentQueue::liveWorkers() const {
 
 ConcurrentQueue& globalQueue() {
     static ConcurrentQueue* queue = new ConcurrentQueue(kGlobalWorkers, "globalQueue");
+    return *queue;
+}
+
+ConcurrentQueue& backgroundQueue() {
+    static ConcurrentQueue* queue =
+        new ConcurrentQueue(1, "backgroundQueue", ConcurrentQueue::kIdleWorkerTime,
+                            ConcurrentQueue::Priority::Background);
     return *queue;
 }
 

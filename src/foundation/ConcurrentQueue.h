@@ -17,10 +17,15 @@ public:
     // How long an idle worker waits for more work before it ends.
     static constexpr std::chrono::milliseconds kIdleWorkerTime{5000};
 
+    // Background: the workers run at a lower priority and give way to the
+    // rest of the program (and of the machine) when the processors are busy.
+    enum class Priority { Normal, Background };
+
     // workers: at most this many items run at once. threadName: what the
     // system's thread lists show for the workers (15 bytes at most are kept).
     explicit ConcurrentQueue(unsigned workers, std::string threadName = {},
-                             std::chrono::milliseconds idleWorkerTime = kIdleWorkerTime);
+                             std::chrono::milliseconds idleWorkerTime = kIdleWorkerTime,
+                             Priority priority = Priority::Normal);
     // Runs what is already queued, then lets the workers end and waits for
     // them. Destroyed from one of its own workers, it does not wait.
     ~ConcurrentQueue();
@@ -43,5 +48,9 @@ private:
 // The process-wide pool (four workers at most). It is never destroyed, so
 // work still running when the program exits cannot meet a destroyed queue.
 ConcurrentQueue& globalQueue();
+// The process-wide pool for long work that may wait (one worker, at
+// background priority), such as the fonts a long download chain registers
+// on its way.
+ConcurrentQueue& backgroundQueue();
 
 }  // namespace tavo

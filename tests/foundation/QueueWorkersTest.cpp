@@ -3,8 +3,12 @@
 // by later work, and named so the system's thread lists tell them apart.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -124,6 +128,33 @@ TEST(QueueWorkersTest, WorkersAreNamedAfterTheirQueue) {
     });
     ASSERT_TRUE(eventually([&] { return ran.load(); }));
     EXPECT_EQ(name, "a-name-longer-t");
+}
+
+// A background pool gives way to the rest of the program: its workers run
+// at a lower priority, and the threads of other queues keep theirs.
+TEST(QueueWorkersTest, ABackgroundPoolsWorkersRunAtALowerPriority) {
+    const auto nice = [] {
+        errno = 0;
+        return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+    };
+    const int own = nice();
+    if (own >= 19)
+        GTEST_SKIP() << "this process runs at the lowest priority already";
+    std::atomic<int> background{own}, normal{own - 100};
+    std::atomic<int> ran{0};
+    ConcurrentQueue low(1, "low", kIdle, ConcurrentQueue::Priority::Background);
+    ConcurrentQueue plain(1, "plain", kIdle);
+    low.async([&] {
+        background = nice();
+        ++ran;
+    });
+    plain.async([&] {
+        normal = nice();
+        ++ran;
+    });
+    ASSERT_TRUE(eventually([&] { return ran == 2; }));
+    EXPECT_GT(background.load(), own);
+    EXPECT_EQ(normal.load(), own);
 }
 
 TEST(QueueWorkersTest, APoolStartsOnlyTheWorkersItsWorkNeedsUpToItsSize) {
