@@ -91,7 +91,7 @@ struct ApiClient::Downloads {
         const auto it = files.find(path);
         if (it == files.end())
             return;
-        ::unlink(path.c_str());  // gone already when the delegate took it
+        ::unlink(path.c_str());  // unless the delegate took the file away
         ::close(it->second);
         files.erase(it);
     }
