@@ -10,7 +10,6 @@
 #include "foundation/MainQueue.h"
 #include "platform/FontManager.h"
 #include "service/ApiClient.h"
-#include "service/DownloadTask.h"
 #include "service/FontsApi.h"
 
 namespace tavo {
@@ -36,24 +35,10 @@ void FontManagementController::downloadFont() {
 void FontManagementController::startNextDownload() {
     if (chainState_.isFontDownloading)
         return;
-    continueChain();
-}
-
-void FontManagementController::continueChain() {
-    // The chain ends once the font that arrived last is in: its install's
-    // end comes back here.
-    const auto end = [this](std::optional<SyncResult> result) {
-        if (installPending_)
-            return;
-        chainState_.isFontDownloading = false;
-        if (!result)
-            chainStopped();
-        else if (syncGate_.takeChainHold())
-            syncEnded(*result);
-    };
     if (stopRequested()) {
         // The program ends: the run this chain belongs to ends here.
-        end(SyncResult::Cancelled);
+        if (syncGate_.takeChainHold())
+            syncEnded(SyncResult::Cancelled);
         return;
     }
     ILog("Attempt to download font");
@@ -61,39 +46,15 @@ void FontManagementController::continueChain() {
     if (logging::debugEnabled() && key)
         TAVO_DLOG(": isDownloading=%d: fontId=%@", 1, *key);
     if (!key) {
-        end(std::nullopt);
+        chainStopped();
         return;
     }
     const PlistDict record = store_.record(*key).value_or(PlistDict{});
     chainState_.setDownloadFontName(recordText(record, kFontDisplayFontName));
     // Set before the task starts: its end may be reported at once.
     chainState_.isFontDownloading = true;
-    transferInFlight_ = true;
-    chainTask_ = FontsApi(client_).downloadFontsAsyncWithFontId(
-        *key, std::make_shared<FontDownloadDelegate>(weak_from_this(), chainRun_.load()));
-}
-
-void FontManagementController::transferArrived(std::uint64_t run) {
-    auto self = shared_from_this();
-    auto work = [self, run] {
-        if (run != self->chainRun_ || !self->transferInFlight_)
-            return;  // the chain gave up meanwhile
-        self->transferInFlight_ = false;
-        self->chainState_.retryDownloadFont = 0;
-        const std::string key = self->chainCurrent_ ? self->chainCurrent_->key : std::string();
-        // At most two fonts wait for their install: the next transfer waits
-        // for the older one.
-        if (self->installPending_) {
-            self->installWaiting_ = key;
-            return;
-        }
-        self->installPending_ = key;
-        self->continueChain();
-    };
-    if (auto queue = client_.serialDispatchQueue())
-        queue->async(std::move(work));
-    else
-        work();
+    FontsApi(client_).downloadFontsAsyncWithFontId(
+        *key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
 }
 
 void FontManagementController::fontInstalled(const std::string& path, const PlistDict& record,
@@ -112,28 +73,19 @@ void FontManagementController::fontInstalled(const std::string& path, const Plis
 
 std::optional<std::string> FontManagementController::nextChainDownload() {
     // A font still "downloading" after its attempt (a renewed token) goes
-    // again, as the least key did before fonts were grouped; one that is
-    // being installed does not.
-    const auto installing = [this](const std::string& key) {
-        return key == installPending_ || key == installWaiting_;
-    };
-    if (chainCurrent_ && !installing(chainCurrent_->key) &&
-        store_.isDownloading(chainCurrent_->key))
+    // again, as the least key did before fonts were grouped.
+    if (chainCurrent_ && store_.isDownloading(chainCurrent_->key))
         return chainCurrent_->key;
     for (int pass = 0; pass < 2; ++pass) {
         while (!chainPlan_.empty()) {
             PlannedDownload next = std::move(chainPlan_.front());
             chainPlan_.pop_front();
-            if (!store_.isDownloading(next.key) || installing(next.key))
+            if (!store_.isDownloading(next.key))
                 continue;
             // A group is complete: its fonts become visible while the
-            // next group downloads, once its last font is in.
-            if (chainCurrent_ && chainCurrent_->group != next.group) {
-                if (installing(chainCurrent_->key))
-                    groupEndsAfter_ = chainCurrent_->key;
-                else
-                    scheduleMaintenance(false);
-            }
+            // next group downloads.
+            if (chainCurrent_ && chainCurrent_->group != next.group)
+                scheduleMaintenance(false);
             chainCurrent_ = next;
             return next.key;
         }
@@ -155,8 +107,6 @@ void FontManagementController::planChainDownloads() {
 void FontManagementController::chainStopped() {
     chainPlan_.clear();
     chainCurrent_.reset();
-    chainTask_.reset();
-    groupEndsAfter_.reset();
     scheduleMaintenance(true);
     // The list goes to disk while the fonts are being registered: they
     // become visible without waiting for the write.
@@ -175,9 +125,8 @@ void FontManagementController::scheduleMaintenance(bool chainEnded) {
         if (installed || owed) {
             maintenancePending_ = true;
             maintenanceFilesChanged_ = maintenanceFilesChanged_ || chainEnded;
-            maintenancePaths_.insert(maintenancePaths_.end(), installedActivePaths_.begin(),
-                                     installedActivePaths_.end());
-            installedActivePaths_.clear();
+            if (!installedActivePaths_.empty())
+                maintenanceBatches_.push_back(std::exchange(installedActivePaths_, {}));
             // A pass in progress takes these up when it is done.
             if (!maintenanceRunning_) {
                 maintenanceRunning_ = true;
@@ -211,8 +160,15 @@ void FontManagementController::runFontManagerMaintenance() {
                 batchesDone_.notify_all();
                 return;
             }
-            activate.swap(maintenancePaths_);
-            filesChanged = std::exchange(maintenanceFilesChanged_, false);
+            if (!maintenanceBatches_.empty()) {
+                activate = std::move(maintenanceBatches_.front());
+                maintenanceBatches_.pop_front();
+            }
+            // The chain's end goes with its last batch.
+            if (maintenanceBatches_.empty())
+                filesChanged = std::exchange(maintenanceFilesChanged_, false);
+            else
+                maintenancePending_ = true;
         }
         auto manager = fontManager();
         // Once a chain has ended, not for each group it registered on the way.
@@ -232,8 +188,8 @@ void FontManagementController::runFontManagerMaintenance() {
     }
 }
 
-void FontManagementController::downloadFinished(DownloadOutcome outcome, const std::string& reason,
-                                                bool handedOn) {
+void FontManagementController::downloadFinished(DownloadOutcome outcome,
+                                                const std::string& reason) {
     auto self = shared_from_this();
     // The chain's flags change on the serial queue, in the same item that
     // goes on: no one sees the chain idle while its next step is pending.
@@ -244,25 +200,8 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome, const s
             work();
     };
     switch (outcome) {
-        case DownloadOutcome::Stale:
-            return;
         case DownloadOutcome::Next:
-            onSerialQueue([self, handedOn] {
-                if (handedOn) {
-                    // The next transfer went when this body arrived; the
-                    // one that arrived meanwhile is installed next.
-                    const auto installed = std::exchange(self->installPending_,
-                                                         std::exchange(self->installWaiting_, {}));
-                    if (installed && installed == self->groupEndsAfter_) {
-                        self->groupEndsAfter_.reset();
-                        self->scheduleMaintenance(false);
-                    }
-                    // Nothing was left to start, or it waited for this install.
-                    if (!self->transferInFlight_)
-                        self->continueChain();
-                    return;
-                }
-                self->transferInFlight_ = false;
+            onSerialQueue([self] {
                 self->chainState_.isFontDownloading = false;
                 self->chainState_.retryDownloadFont = 0;
                 self->startNextDownload();
@@ -273,7 +212,6 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome, const s
             // The renewal is a network call: on the serial queue, not on the
             // main thread where it would freeze the menu.
             onSerialQueue([self] {
-                self->transferInFlight_ = false;
                 self->chainState_.isFontDownloading = false;
                 self->chainState_.retryDownloadFont = 1;
                 std::optional<Error> error;
@@ -285,7 +223,6 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome, const s
             // The program ends: the chain stops without a notice; the fonts
             // still "downloading" are fetched by the next synchronization.
             onSerialQueue([self] {
-                self->transferInFlight_ = false;
                 self->chainState_.isFontDownloading = false;
                 self->chainState_.retryDownloadFont = 0;
                 self->chainStopped();
@@ -294,20 +231,12 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome, const s
             });
             return;
         case DownloadOutcome::GiveUp:
-            // A transfer started meanwhile belongs to a chain that is over:
-            // it installs nothing and reports nothing.
-            ++chainRun_;
             MainQueue::main().async([self] {
                 self->clearDownloadDisplayFont();
                 NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,
                                                          {{kFMCopyErrorOccurred, std::string()}});
             });
             onSerialQueue([self, reason] {
-                if (self->transferInFlight_ && self->chainTask_)
-                    self->chainTask_->cancel();  // the font stays "downloading"
-                self->transferInFlight_ = false;
-                self->installPending_.reset();
-                self->installWaiting_.reset();
                 self->chainState_.isFontDownloading = false;
                 self->chainState_.retryDownloadFont = 0;
                 self->chainStopped();

@@ -40,9 +40,8 @@ bool isDirectlyIn(const std::string& path, const std::optional<std::string>& fol
 
 }  // namespace
 
-FontDownloadDelegate::FontDownloadDelegate(std::weak_ptr<FontManagementController> controller,
-                                           std::uint64_t run)
-    : controller_(std::move(controller)), run_(run) {}
+FontDownloadDelegate::FontDownloadDelegate(std::weak_ptr<FontManagementController> controller)
+    : controller_(std::move(controller)) {}
 
 void FontDownloadDelegate::didFinishDownloadingToURL(const std::string& location,
                                                      const HttpUrlResponse& response) {
@@ -66,24 +65,7 @@ void FontDownloadDelegate::didFinishDownloadingToURL(const std::string& location
         fail();
         return;
     }
-    // A chain that gave up meanwhile installs nothing more.
-    if (auto controller = controller_.lock(); controller && controller->chainRun() != run_)
-        return;
     install(fontId, location, response);
-}
-
-void FontDownloadDelegate::didReceiveBody(const HttpUrlResponse& response) {
-    // A body that looks like a font: the chain goes on with the next
-    // transfer while this one is checked and installed. One that does not
-    // ends here as before, and the chain goes on or gives up after it.
-    if (response.statusCode != kHttpStatusCodeSucceeded ||
-        response.mimeType() != "application/octet-stream")
-        return;
-    auto controller = controller_.lock();
-    if (!controller || controller->chainRun() != run_)
-        return;
-    handedOn_ = true;
-    controller->transferArrived(run_);
 }
 
 void FontDownloadDelegate::handleRefusal(const std::string& fontId, const std::string& location,
@@ -220,19 +202,13 @@ void FontDownloadDelegate::didCompleteWithError(const std::optional<Error>& task
     auto controller = controller_.lock();
     if (!controller)
         return;
-    if (controller->chainRun() != run_) {
-        TAVO_DLOG("a transfer of a chain that gave up has ended");
-        controller->downloadFinished(FontManagementController::DownloadOutcome::Stale);
-        return;
-    }
     FontChainState& chain = controller->chainState();
     const std::string fontId =
         response ? lastPathComponent(response->url) : std::string("(unknown)");
     const long status = response ? response->statusCode : 0;
     if (!taskError && !isDownloadTaskError) {
         TAVO_DLOG("downloadFont and session:finishTasksAndInvalidate");
-        controller->downloadFinished(FontManagementController::DownloadOutcome::Next, {},
-                                     handedOn_);
+        controller->downloadFinished(FontManagementController::DownloadOutcome::Next);
         return;
     }
     if (taskError && taskError->code == kURLErrorCancelled) {

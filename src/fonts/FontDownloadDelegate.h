@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,11 +17,9 @@ class FontManagementController;
 // suspected token expiry, or gives the chain up.
 class FontDownloadDelegate : public DownloadDelegate {
 public:
-    // run: the controller's chain run the transfer belongs to.
-    FontDownloadDelegate(std::weak_ptr<FontManagementController> controller, std::uint64_t run);
+    explicit FontDownloadDelegate(std::weak_ptr<FontManagementController> controller);
 
     bool wantsProgress() const override { return false; }
-    void didReceiveBody(const HttpUrlResponse& response) override;
     void didFinishDownloadingToURL(const std::string& location,
                                    const HttpUrlResponse& response) override;
     void didCompleteWithError(const std::optional<Error>& error,
@@ -44,8 +41,6 @@ private:
     std::weak_ptr<FontManagementController> controller_;
     std::atomic<bool> isDownloadTaskError{false};
     std::atomic<bool> arrived_{false};
-    const std::uint64_t run_;
-    std::atomic<bool> handedOn_{false};  // the next transfer started when the body arrived
 };
 
 }  // namespace tavo

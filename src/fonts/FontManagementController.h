@@ -3,7 +3,6 @@
 #include <any>
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -28,7 +27,6 @@
 namespace tavo {
 
 class ApiClient;
-class DownloadTask;
 struct Fonts;
 namespace platform {
 class FontManager;
@@ -152,22 +150,12 @@ private:
     void syncEnded(SyncResult result, const std::string& reason = {});
     void runActivationBatch(std::vector<std::string> paths, bool activate);
     // How a download task ended (on the downloads' delegate queue).
-    // Stale: a transfer of a chain that gave up meanwhile; nothing follows.
-    enum class DownloadOutcome { Next, RetryAfterRenewal, GiveUp, Cancelled, Stale };
-    // handedOn: the task's body had arrived and the next transfer started then.
-    void downloadFinished(DownloadOutcome outcome, const std::string& reason = {},
-                          bool handedOn = false);
-    // The body of the chain's transfer is in and looks like a font: the next
-    // transfer starts while this one is installed. Nothing for a stale run.
-    void transferArrived(std::uint64_t run);
-    // The chain a transfer belongs to: a new one begins when a chain gives up.
-    std::uint64_t chainRun() const { return chainRun_; }
+    enum class DownloadOutcome { Next, RetryAfterRenewal, GiveUp, Cancelled };
+    void downloadFinished(DownloadOutcome outcome, const std::string& reason = {});
     // A file of the chain is in the font folder and its record says installed.
     void fontInstalled(const std::string& path, const PlistDict& record,
                        const fontid::FontRecord& identification);
     void startNextDownload();
-    // The chain's next step, whether or not an install is still pending.
-    void continueChain();
     // The next font of the chain, group by group of the font manager; the
     // installed fonts of a group are registered when the next group begins.
     std::optional<std::string> nextChainDownload();
@@ -194,7 +182,9 @@ private:
     std::function<std::optional<double>()> diskFreeSize_;
     std::vector<std::string> installedActivePaths_;  // since the chain last stopped
     bool installedSinceStop_ = false;
-    std::vector<std::string> maintenancePaths_;  // for the next pass
+    // For the passes: one batch per group a chain completed, registered
+    // apart even when a pass takes up several.
+    std::deque<std::vector<std::string>> maintenanceBatches_;
     bool maintenancePending_ = false;
     bool maintenanceFilesChanged_ = false;  // the next pass calls fontFilesDidChange
     bool filesChangedOwed_ = false;         // by a pass of a chain still running
@@ -213,15 +203,6 @@ private:
     };
     std::deque<PlannedDownload> chainPlan_;
     std::optional<PlannedDownload> chainCurrent_;
-    // A transfer is one at a time, but the font that arrived last is
-    // installed while the next one transfers (serial queue only).
-    bool transferInFlight_ = false;
-    std::optional<std::string> installPending_;  // the key being installed
-    std::optional<std::string> installWaiting_;  // arrived meanwhile: next to install
-    // The last font of a group that ended: the group is registered once it is in.
-    std::optional<std::string> groupEndsAfter_;
-    std::shared_ptr<DownloadTask> chainTask_;
-    std::atomic<std::uint64_t> chainRun_{0};
 };
 
 }  // namespace tavo

@@ -208,8 +208,6 @@ std::shared_ptr<DownloadTask> ApiClient::startDownload(const std::optional<HttpR
         // A stopped download leaves nothing behind, whoever handles its end.
         if (response.error && file)
             state->removeFile(*file);
-        else if (response.httpUrlResponse)
-            delegate->didReceiveBody(*response.httpUrlResponse);
         // The end of the transfer in one item of the delegate queue: the file,
         // its removal, the completion.
         queue->async([delegate, state, response = std::move(response), file = std::move(file)] {

@@ -22,9 +22,6 @@ public:
                               std::int64_t /*totalBytesExpectedToWrite*/) {}
     // False: didWriteData is not called (one hop less per download).
     virtual bool wantsProgress() const { return true; }
-    // On the transfer's own thread, as soon as the body is complete and
-    // before the calls below are queued: must be quick.
-    virtual void didReceiveBody(const HttpUrlResponse& /*response*/) {}
     // The body is complete in a temporary file, which is removed once this
     // returns: move it away here to keep it.
     virtual void didFinishDownloadingToURL(const std::string& /*location*/,

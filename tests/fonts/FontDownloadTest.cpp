@@ -142,36 +142,6 @@ TEST_F(FontDownloadTest, BadBodiesNeverReplaceAnInstalledFile) {
     }
 }
 
-// The next transfer starts as soon as a body is in; when that body then
-// fails its checks, the chain gives up and the transfer on its way installs
-// nothing.
-TEST_F(FontDownloadTest, AChainThatGivesUpInstallsNothingOfTheTransferOnItsWay) {
-    writeList({{*font.fontId, downloadingRecord(*font.fileName)},
-               {*other.fontId, downloadingRecord(*other.fileName)}});
-    addFault({{"path", "/api/v1/fonts/*"},
-              {"count", 1},
-              {"status", 200},
-              {"body", "not a font at all"},
-              {"contentType", "application/octet-stream"}});
-    addFault({{"path", "/api/v1/fonts/*"}, {"delayMs", 500}, {"count", 1}});
-    startChain();
-    EXPECT_TRUE(gaveUp());
-    EXPECT_TRUE(client.waitForDownloads(seconds(5)));
-    controller->waitForActivationBatches();
-    EXPECT_EQ(fontFileRequests(), 2u) << "nothing starts after the give-up";
-    for (const Fonts& f : {font, other}) {
-        EXPECT_FALSE(FileUtil::exists(fontPath(*f.fileName))) << *f.fileName;
-        EXPECT_EQ(text(*record(*f.fontId), kFontStatusType), kFontStatusDownloading);
-    }
-    EXPECT_EQ(workspaceFiles(), 0u);
-
-    // The next chain fetches both.
-    startChain();
-    EXPECT_EQ(controller->store().downloadingCount(), 0u);
-    for (const Fonts& f : {font, other})
-        EXPECT_TRUE(FileUtil::exists(fontPath(*f.fileName))) << *f.fileName;
-}
-
 TEST_F(FontDownloadTest, RecordNamingAFileOutsideTheFolderIsNotInstalled) {
     writeList({{*font.fontId, downloadingRecord("../../escape.ttf")}});
     startChain();
