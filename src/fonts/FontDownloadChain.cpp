@@ -125,8 +125,18 @@ void FontManagementController::scheduleMaintenance(bool chainEnded) {
         if (installed || owed) {
             maintenancePending_ = true;
             maintenanceFilesChanged_ = maintenanceFilesChanged_ || chainEnded;
-            if (!installedActivePaths_.empty())
-                maintenanceBatches_.push_back(std::exchange(installedActivePaths_, {}));
+            // A completed group is a batch of its own; the ends of chains
+            // waiting for a pass share one.
+            if (!installedActivePaths_.empty()) {
+                if (chainEnded && !maintenanceBatches_.empty() &&
+                    !maintenanceBatches_.back().sealed)
+                    maintenanceBatches_.back().paths.insert(maintenanceBatches_.back().paths.end(),
+                                                            installedActivePaths_.begin(),
+                                                            installedActivePaths_.end());
+                else
+                    maintenanceBatches_.push_back({!chainEnded, installedActivePaths_});
+                installedActivePaths_.clear();
+            }
             // A pass in progress takes these up when it is done.
             if (!maintenanceRunning_) {
                 maintenanceRunning_ = true;
@@ -161,7 +171,7 @@ void FontManagementController::runFontManagerMaintenance() {
                 return;
             }
             if (!maintenanceBatches_.empty()) {
-                activate = std::move(maintenanceBatches_.front());
+                activate = std::move(maintenanceBatches_.front().paths);
                 maintenanceBatches_.pop_front();
             }
             // The chain's end goes with its last batch.

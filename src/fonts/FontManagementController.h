@@ -184,7 +184,11 @@ private:
     bool installedSinceStop_ = false;
     // For the passes: one batch per group a chain completed, registered
     // apart even when a pass takes up several.
-    std::deque<std::vector<std::string>> maintenanceBatches_;
+    struct MaintenanceBatch {
+        bool sealed;  // a completed group: nothing joins it
+        std::vector<std::string> paths;
+    };
+    std::deque<MaintenanceBatch> maintenanceBatches_;
     bool maintenancePending_ = false;
     bool maintenanceFilesChanged_ = false;  // the next pass calls fontFilesDidChange
     bool filesChangedOwed_ = false;         // by a pass of a chain still running
