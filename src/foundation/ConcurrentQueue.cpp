@@ -15,6 +15,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace tavo {
 
@@ -34,17 +35,40 @@ void releaseFreedMemory() {
 }  // namespace
 
 struct ConcurrentQueue::State {
+    // An idle worker, waiting to be handed work.
+    struct Waiter {
+        std::condition_variable wake;
+        bool woken = false;
+    };
+
     std::mutex mutex;
-    std::condition_variable wake;   // work arrived, or the queue is stopping
     std::condition_variable ended;  // a worker ended
     std::deque<std::function<void()>> work;
+    // The idle workers, the one idle for the shortest time last. Work goes
+    // to that one: its caches are warm, and a transfer worker still holds
+    // the kept-alive connection of the previous exchange. The others stay
+    // idle and end in time.
+    std::vector<Waiter*> idle;
+    unsigned handed = 0;  // workers woken for work that have not yet taken it
     unsigned maxWorkers = 1;
     unsigned live = 0;  // workers started and not yet ended
-    unsigned idle = 0;  // workers waiting for work
     bool stopping = false;
     std::string threadName;
     std::chrono::milliseconds idleWorkerTime{0};
     Priority priority = Priority::Normal;
+
+    // Called with the mutex held, so the waiter cannot end and go away first.
+    void wake(Waiter* waiter) {
+        waiter->woken = true;
+        ++handed;
+        waiter->wake.notify_one();
+    }
+
+    void wakeAllIdle() {
+        for (Waiter* waiter : idle)
+            wake(waiter);
+        idle.clear();
+    }
 
     // One worker: takes items until none is queued for a while (or none is
     // left once the queue stops), then ends.
@@ -62,11 +86,14 @@ struct ConcurrentQueue::State {
             if (self->work.empty()) {
                 if (self->stopping)
                     break;
-                ++self->idle;
-                const bool woken = self->wake.wait_for(lock, self->idleWorkerTime, [&] {
-                    return self->stopping || !self->work.empty();
-                });
-                --self->idle;
+                Waiter waiter;
+                self->idle.push_back(&waiter);
+                const bool woken =
+                    waiter.wake.wait_for(lock, self->idleWorkerTime, [&] { return waiter.woken; });
+                if (waiter.woken)
+                    --self->handed;
+                else
+                    std::erase(self->idle, &waiter);
                 if (!woken) {
                     lock.unlock();
                     releaseFreedMemory();
@@ -103,7 +130,7 @@ ConcurrentQueue::ConcurrentQueue(unsigned workers, std::string threadName,
 ConcurrentQueue::~ConcurrentQueue() {
     std::unique_lock lock(state_->mutex);
     state_->stopping = true;
-    state_->wake.notify_all();
+    state_->wakeAllIdle();
     if (isCurrent())
         return;  // the workers finish what is queued on their own and end
     state_->ended.wait(lock, [this] { return state_->live == 0; });
@@ -116,13 +143,17 @@ void ConcurrentQueue::async(std::function<void()> work) {
     {
         std::lock_guard lock(state_->mutex);
         state_->work.push_back(std::move(work));
-        // Every waiting worker takes one item; more items than that get a
-        // worker of their own while the pool has room.
-        start = state_->work.size() > state_->idle && state_->live < state_->maxWorkers;
+        // The worker idle for the shortest time takes the item; items more
+        // than the workers woken for them get a worker of their own while
+        // the pool has room.
+        if (!state_->idle.empty()) {
+            state_->wake(state_->idle.back());
+            state_->idle.pop_back();
+        }
+        start = state_->work.size() > state_->handed && state_->live < state_->maxWorkers;
         if (start)
             ++state_->live;
     }
-    state_->wake.notify_one();
     if (!start)
         return;
     try {
@@ -143,6 +174,11 @@ bool ConcurrentQueue::isCurrent() const {
 unsigned ConcurrentQueue::liveWorkers() const {
     std::lock_guard lock(state_->mutex);
     return state_->live;
+}
+
+unsigned ConcurrentQueue::idleWorkers() const {
+    std::lock_guard lock(state_->mutex);
+    return static_cast<unsigned>(state_->idle.size());
 }
 
 ConcurrentQueue& globalQueue() {

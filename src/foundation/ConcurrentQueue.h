@@ -8,7 +8,8 @@
 namespace tavo {
 
 // A small pool of worker threads for independent work (activation batches,
-// background copies). Items start in submission order and may overlap.
+// background copies). Items start in submission order and may overlap. An
+// item goes to the worker that became idle last.
 // Workers start when work arrives, up to the pool's size, and end after a few
 // idle seconds, so an idle program holds no threads for its queues and no
 // worker wakes up while nothing is queued.
@@ -38,6 +39,8 @@ public:
     bool isCurrent() const;
     // Workers running now (busy or lingering idle); for tests and benchmarks.
     unsigned liveWorkers() const;
+    // Workers waiting for work now; for tests.
+    unsigned idleWorkers() const;
 
 private:
     struct State;

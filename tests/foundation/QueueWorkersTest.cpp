@@ -182,6 +182,30 @@ TEST(QueueWorkersTest, APoolStartsOnlyTheWorkersItsWorkNeedsUpToItsSize) {
     EXPECT_TRUE(eventually([&] { return pool.liveWorkers() == 0; }));
 }
 
+// Work goes to the worker that became idle last (its caches are warm, and a
+// transfer worker still holds the connection it used); the others stay idle
+// and end in time.
+TEST(QueueWorkersTest, WorkGoesToTheWorkerThatBecameIdleLast) {
+    ConcurrentQueue pool(3, "poolTest", 10s);
+    Gate gate;
+    for (int i = 0; i < 3; ++i)
+        pool.async(gate.item());
+    ASSERT_TRUE(gate.waitForStarted(3));
+    gate.release();
+    ASSERT_TRUE(eventually([&] { return pool.idleWorkers() == 3; }));
+
+    std::vector<long> threads;
+    for (int i = 0; i < 6; ++i) {
+        std::atomic<long> thread{0};
+        pool.async([&] { thread = static_cast<long>(::syscall(SYS_gettid)); });
+        ASSERT_TRUE(eventually([&] { return thread != 0 && pool.idleWorkers() == 3; }));
+        threads.push_back(thread);
+    }
+    for (long thread : threads)
+        EXPECT_EQ(thread, threads.front());
+    EXPECT_EQ(pool.liveWorkers(), 3u);
+}
+
 TEST(QueueWorkersTest, DestructionWaitsForWorkersStillRunning) {
     std::atomic<int> ran{0};
     {
