@@ -54,7 +54,8 @@ void FontManagementController::startNextDownload() {
     // Set before the task starts: its end may be reported at once.
     chainState_.isFontDownloading = true;
     FontsApi(client_).downloadFontsAsyncWithFontId(
-        *key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
+        *key,
+        std::make_shared<FontDownloadDelegate>(weak_from_this(), client_.serialDispatchQueue()));
 }
 
 void FontManagementController::fontInstalled(const std::string& path, const PlistDict& record,
@@ -203,8 +204,9 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome,
     auto self = shared_from_this();
     // The chain's flags change on the serial queue, in the same item that
     // goes on: no one sees the chain idle while its next step is pending.
+    // The download reports there already: it goes on at once.
     auto onSerialQueue = [this](std::function<void()> work) {
-        if (auto queue = client_.serialDispatchQueue())
+        if (auto queue = client_.serialDispatchQueue(); queue && !queue->isCurrent())
             queue->async(std::move(work));
         else
             work();

@@ -40,8 +40,9 @@ bool isDirectlyIn(const std::string& path, const std::optional<std::string>& fol
 
 }  // namespace
 
-FontDownloadDelegate::FontDownloadDelegate(std::weak_ptr<FontManagementController> controller)
-    : controller_(std::move(controller)) {}
+FontDownloadDelegate::FontDownloadDelegate(std::weak_ptr<FontManagementController> controller,
+                                           std::shared_ptr<SerialQueue> queue)
+    : controller_(std::move(controller)), queue_(std::move(queue)) {}
 
 void FontDownloadDelegate::didFinishDownloadingToURL(const std::string& location,
                                                      const HttpUrlResponse& response) {

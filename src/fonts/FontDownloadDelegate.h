@@ -17,8 +17,12 @@ class FontManagementController;
 // suspected token expiry, or gives the chain up.
 class FontDownloadDelegate : public DownloadDelegate {
 public:
-    explicit FontDownloadDelegate(std::weak_ptr<FontManagementController> controller);
+    // queue: where the download reports, the chain's own queue (so that its
+    // next step needs no hop); none: the downloads' shared delegate queue.
+    FontDownloadDelegate(std::weak_ptr<FontManagementController> controller,
+                         std::shared_ptr<SerialQueue> queue);
 
+    std::shared_ptr<SerialQueue> delegateQueue() const override { return queue_; }
     bool wantsProgress() const override { return false; }
     void didFinishDownloadingToURL(const std::string& location,
                                    const HttpUrlResponse& response) override;
@@ -39,6 +43,7 @@ private:
                  const HttpUrlResponse& response);
 
     std::weak_ptr<FontManagementController> controller_;
+    std::shared_ptr<SerialQueue> queue_;
     std::atomic<bool> isDownloadTaskError{false};
     std::atomic<bool> arrived_{false};
 };

@@ -171,7 +171,9 @@ std::shared_ptr<DownloadTask> ApiClient::startDownload(const std::optional<HttpR
     // may outlive main.
     static auto* sharedQueue = new std::shared_ptr<SerialQueue>(
         std::make_shared<SerialQueue>("TAVO.downloadDelegateQueue"));
-    const std::shared_ptr<SerialQueue> queue = *sharedQueue;
+    std::shared_ptr<SerialQueue> queue = delegate->delegateQueue();
+    if (!queue)
+        queue = *sharedQueue;
     auto state = downloads();
     state->begin();
     transferQueue().async([request, delegate, task, queue, state] {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -11,13 +12,17 @@
 
 namespace tavo {
 
+class SerialQueue;
+
 // The error of a download whose answer brought no body to hand over.
 inline constexpr long kURLErrorFileDoesNotExist = -1100;
 
-// What a file download reports, in this order, on the downloads' delegate queue.
+// What a file download reports, in this order, on the delegate's queue.
 class DownloadDelegate {
 public:
     virtual ~DownloadDelegate() = default;
+    // Where the reports are made; none: the downloads' shared delegate queue.
+    virtual std::shared_ptr<SerialQueue> delegateQueue() const { return nullptr; }
     virtual void didWriteData(std::int64_t /*bytesWritten*/, std::int64_t /*totalBytesWritten*/,
                               std::int64_t /*totalBytesExpectedToWrite*/) {}
     // False: didWriteData is not called (one hop less per download).

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 #include "RawHttpCapture.h"
 #include "ServiceFixture.h"
 #include "foundation/MainQueue.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/SerialQueue.h"
 #include "service/CustomerApi.h"
+#include "service/DownloadTask.h"
 #include "service/NoticeApi.h"
 #include "service/OVError.h"
 #include "support/TestCertificate.h"
@@ -240,6 +243,41 @@ TEST_F(ApiClientTest, StoppedTransfersEndAtOnceAndLaterOnesDoNotStart) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, kURLErrorCancelled);
     EXPECT_TRUE(requests("/api/v1/notice").empty()) << "never sent";
+}
+
+// A delegate that names a queue hears of its download there, in order (the
+// download chain goes on from there without a hop); one that names none
+// hears on the downloads' shared queue.
+TEST_F(ApiClientTest, ADownloadReportsOnTheQueueItsDelegateNames) {
+    struct Delegate : DownloadDelegate {
+        std::shared_ptr<SerialQueue> named, watched;
+        std::vector<std::string> seen;
+        std::promise<void> completed;
+
+        std::shared_ptr<SerialQueue> delegateQueue() const override { return named; }
+        bool wantsProgress() const override { return false; }
+        void didFinishDownloadingToURL(const std::string&, const HttpUrlResponse&) override {
+            seen.push_back(std::string("finished on ") + where());
+        }
+        void didCompleteWithError(const std::optional<Error>&,
+                                  const std::optional<HttpUrlResponse>&) override {
+            seen.push_back(std::string("completed on ") + where());
+            completed.set_value();
+        }
+        const char* where() const { return watched->isCurrent() ? "its own" : "another"; }
+    };
+    const auto own = std::make_shared<SerialQueue>("test.delegateQueue");
+    for (const bool naming : {true, false}) {
+        auto delegate = std::make_shared<Delegate>();
+        delegate->named = naming ? own : nullptr;
+        delegate->watched = own;
+        auto completed = delegate->completed.get_future();
+        client.asyncDownloadWithURL(service.apiUrl() + "/api/v1/notice", delegate);
+        ASSERT_EQ(completed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        const std::string queue = naming ? "its own" : "another";
+        EXPECT_EQ(delegate->seen,
+                  (std::vector<std::string>{"finished on " + queue, "completed on " + queue}));
+    }
 }
 
 TEST_F(ApiClientTest, SecretsNeverReachTheLog) {
