@@ -1,10 +1,12 @@
 #include "foundation/Log.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +26,24 @@
 namespace tavo {
 
 namespace {
+
+// Every line names its process and thread: both are asked of the system
+// once, and again in a child that a fork made (it has numbers of its own).
+thread_local long tThreadNumber = 0;
+std::atomic<long> processNumber{0};
+
+void forgetNumbers() {
+    tThreadNumber = 0;  // the forking thread is the child's only thread
+    processNumber = 0;
+}
+
+long ownProcessNumber() {
+    static const bool registered = pthread_atfork(nullptr, nullptr, forgetNumbers) == 0;
+    (void)registered;
+    if (processNumber == 0)
+        processNumber = static_cast<long>(::getpid());
+    return processNumber;
+}
 
 std::string threadHex() {
     return format("%08x", static_cast<unsigned>(logging::threadNumber()));
@@ -290,7 +310,8 @@ std::string Log::formatLine(const std::string& level, const std::string& message
     // The one place where a message becomes a line: whatever it holds, the
     // line it makes is one line, ended here.
     return format("%@ %@[%d:%@] [%@] %@ %@\n", DateUtil::getCurrentDate(kLogDateFormat), appName(),
-                  static_cast<int>(::getpid()), thread, level, login, LogText::escaped(message));
+                  static_cast<int>(ownProcessNumber()), thread, level, login,
+                  LogText::escaped(message));
 }
 
 namespace logging {
@@ -312,7 +333,10 @@ const char* threadRole() {
 }
 
 long threadNumber() {
-    return static_cast<long>(::syscall(SYS_gettid));
+    ownProcessNumber();  // the fork handler is in place before a number is kept
+    if (tThreadNumber == 0)
+        tThreadNumber = static_cast<long>(::syscall(SYS_gettid));
+    return tThreadNumber;
 }
 
 }  // namespace logging

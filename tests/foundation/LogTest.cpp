@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -133,6 +135,30 @@ TEST_F(LogTest, PrimitiveLineIsWrittenAtOnce) {
     EXPECT_TRUE(std::regex_match(all[0], kLineShape));
     EXPECT_TRUE(
         all[0].ends_with("[INFO] " + tavo::platform::SystemInfo::loginName() + " starting TAVO"));
+}
+
+// The numbers of the process and the thread are kept, not asked for each
+// line: a child made by fork names its own.
+TEST_F(LogTest, AForkedChildsLinesNameTheChildsProcessAndThread) {
+    tavo::primitiveILog("parent");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        tavo::primitiveILog("child");
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const auto all = lines(Sandbox::readFile(path));
+    ASSERT_EQ(all.size(), 2u);
+    char own[64];
+    std::snprintf(own, sizeof own, "[%d:%08x]", static_cast<int>(::getpid()),
+                  static_cast<unsigned>(tavo::logging::threadNumber()));
+    char childs[64];  // the child's one thread has the process's number
+    std::snprintf(childs, sizeof childs, "[%d:%08x]", static_cast<int>(child),
+                  static_cast<unsigned>(child));
+    EXPECT_NE(all[0].find(own), std::string::npos) << all[0];
+    EXPECT_NE(all[1].find(childs), std::string::npos) << all[1];
 }
 
 TEST_F(LogTest, LinesFromManyThreadsStayWholeAndInOrder) {
