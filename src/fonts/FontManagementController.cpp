@@ -23,7 +23,7 @@ using Json = nlohmann::json;
 
 namespace {
 
-std::string joinNames(const std::vector<std::string>& names) {
+std::string joinNames(const std::list<std::string>& names) {
     std::string joined;
     for (const auto& name : names) {
         if (!joined.empty())
@@ -154,15 +154,17 @@ void FontManagementController::appendDownloadDisplayFonts(const std::vector<std:
     std::string joined;
     {
         std::lock_guard lock(mutex_);
-        std::vector<std::string> added;
-        for (const auto& name : names)
-            if (downloadDisplayFontNameSet_.insert(name).second)
-                added.push_back(name);
-        if (added.empty())
-            return;
+        bool added = false;
         // Newest first: the last of the batch leads.
-        downloadDisplayFontNames_.insert(downloadDisplayFontNames_.begin(), added.rbegin(),
-                                         added.rend());
+        for (const auto& name : names) {
+            if (downloadDisplayFontPlaces_.contains(name))
+                continue;
+            downloadDisplayFontNames_.push_front(name);
+            downloadDisplayFontPlaces_.emplace(name, downloadDisplayFontNames_.begin());
+            added = true;
+        }
+        if (!added)
+            return;
         count = downloadDisplayFontNames_.size();
         joined = joinNames(downloadDisplayFontNames_);
     }
@@ -173,8 +175,11 @@ void FontManagementController::appendDownloadDisplayFonts(const std::vector<std:
 
 void FontManagementController::removeDownloadDisplayFont(const std::string& name) {
     std::lock_guard lock(mutex_);
-    if (downloadDisplayFontNameSet_.erase(name))
-        std::erase(downloadDisplayFontNames_, name);
+    if (const auto place = downloadDisplayFontPlaces_.find(name);
+        place != downloadDisplayFontPlaces_.end()) {
+        downloadDisplayFontNames_.erase(place->second);
+        downloadDisplayFontPlaces_.erase(place);
+    }
 }
 
 void FontManagementController::clearDownloadDisplayFont() {
@@ -182,7 +187,7 @@ void FontManagementController::clearDownloadDisplayFont() {
     auto clear = [self] {
         std::lock_guard lock(self->mutex_);
         self->downloadDisplayFontNames_.clear();
-        self->downloadDisplayFontNameSet_.clear();
+        self->downloadDisplayFontPlaces_.clear();
     };
     if (MainQueue::isMainThread())
         clear();
@@ -192,7 +197,7 @@ void FontManagementController::clearDownloadDisplayFont() {
 
 std::vector<std::string> FontManagementController::downloadDisplayFontNames() const {
     std::lock_guard lock(mutex_);
-    return downloadDisplayFontNames_;
+    return {downloadDisplayFontNames_.begin(), downloadDisplayFontNames_.end()};
 }
 
 // ---- end of a synchronization

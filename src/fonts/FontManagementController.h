@@ -5,12 +5,13 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "fontid/FontRecord.h"
@@ -177,8 +178,10 @@ private:
     mutable FontVersionCache versions_;  // a cache: filled by const lookups too
 
     mutable std::mutex mutex_;
-    std::vector<std::string> downloadDisplayFontNames_;  // newest first
-    std::unordered_set<std::string> downloadDisplayFontNameSet_;
+    // Newest first; a name leaves its place in one step, as each font of a
+    // long chain arrives.
+    std::list<std::string> downloadDisplayFontNames_;
+    std::unordered_map<std::string, std::list<std::string>::iterator> downloadDisplayFontPlaces_;
     std::function<std::optional<double>()> diskFreeSize_;
     std::vector<std::string> installedActivePaths_;  // since the chain last stopped
     bool installedSinceStop_ = false;
