@@ -97,8 +97,9 @@ public:
                              const std::optional<ApiParams>& param,
                              const std::optional<ApiHeaders>& header,
                              DownloadCompletionHandler completionHandler);
-    // Downloads into a temporary file reporting to the delegate on the
-    // downloads' delegate queue (one serial queue for every download).
+    // Downloads into a temporary file reporting to the delegate on the queue
+    // it names, or else on the downloads' delegate queue (one serial queue
+    // for every such download).
     std::shared_ptr<DownloadTask> asyncDownloadAtPath(const std::string& path,
                                                       const std::string& method,
                                                       const std::optional<ApiParams>& param,

@@ -162,13 +162,13 @@ Response downloadToFile(const std::optional<HttpRequest>& request, const std::st
 }  // namespace
 
 // Runs one download into a file of the download folder and reports to the
-// delegate on the downloads' delegate queue.
+// delegate on the queue it names, or on the downloads' shared delegate queue.
 std::shared_ptr<DownloadTask> ApiClient::startDownload(const std::optional<HttpRequest>& request,
                                                        std::shared_ptr<DownloadDelegate> delegate) {
     auto task = std::make_shared<DownloadTask>();
-    // One delegate queue for every download (a thread per download would
-    // cost more than a small file's transfer); never destroyed, as transfers
-    // may outlive main.
+    // One delegate queue for every download whose delegate names none (a
+    // thread per download would cost more than a small file's transfer);
+    // never destroyed, as transfers may outlive main.
     static auto* sharedQueue = new std::shared_ptr<SerialQueue>(
         std::make_shared<SerialQueue>("TAVO.downloadDelegateQueue"));
     std::shared_ptr<SerialQueue> queue = delegate->delegateQueue();
