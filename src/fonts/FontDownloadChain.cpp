@@ -54,8 +54,7 @@ void FontManagementController::startNextDownload() {
     // Set before the task starts: its end may be reported at once.
     chainState_.isFontDownloading = true;
     FontsApi(client_).downloadFontsAsyncWithFontId(
-        *key,
-        std::make_shared<FontDownloadDelegate>(weak_from_this(), client_.serialDispatchQueue()));
+        *key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
 }
 
 void FontManagementController::fontInstalled(const std::string& path, const PlistDict& record,
@@ -128,16 +127,13 @@ void FontManagementController::scheduleMaintenance(bool chainEnded) {
             maintenanceFilesChanged_ = maintenanceFilesChanged_ || chainEnded;
             // A completed group is a batch of its own; the ends of chains
             // waiting for a pass share one.
-            if (!installedActivePaths_.empty()) {
-                if (chainEnded && !maintenanceBatches_.empty() &&
-                    !maintenanceBatches_.back().sealed)
-                    maintenanceBatches_.back().paths.insert(maintenanceBatches_.back().paths.end(),
-                                                            installedActivePaths_.begin(),
-                                                            installedActivePaths_.end());
-                else
-                    maintenanceBatches_.push_back({!chainEnded, installedActivePaths_});
-                installedActivePaths_.clear();
-            }
+            auto& batches = maintenanceBatches_;
+            auto& paths = installedActivePaths_;
+            if (chainEnded && !batches.empty() && !batches.back().sealed)
+                batches.back().paths.insert(batches.back().paths.end(), paths.begin(), paths.end());
+            else if (!paths.empty())
+                batches.push_back({!chainEnded, paths});
+            paths.clear();
             // A pass in progress takes these up when it is done.
             if (!maintenanceRunning_) {
                 maintenanceRunning_ = true;

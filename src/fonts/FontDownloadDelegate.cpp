@@ -40,9 +40,13 @@ bool isDirectlyIn(const std::string& path, const std::optional<std::string>& fol
 
 }  // namespace
 
-FontDownloadDelegate::FontDownloadDelegate(std::weak_ptr<FontManagementController> controller,
-                                           std::shared_ptr<SerialQueue> queue)
-    : controller_(std::move(controller)), queue_(std::move(queue)) {}
+FontDownloadDelegate::FontDownloadDelegate(std::weak_ptr<FontManagementController> controller)
+    : controller_(std::move(controller)) {}
+
+std::shared_ptr<SerialQueue> FontDownloadDelegate::delegateQueue() const {
+    const auto controller = controller_.lock();
+    return controller ? controller->apiClient().serialDispatchQueue() : nullptr;
+}
 
 void FontDownloadDelegate::didFinishDownloadingToURL(const std::string& location,
                                                      const HttpUrlResponse& response) {

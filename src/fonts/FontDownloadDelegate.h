@@ -17,12 +17,10 @@ class FontManagementController;
 // suspected token expiry, or gives the chain up.
 class FontDownloadDelegate : public DownloadDelegate {
 public:
-    // queue: where the download reports, the chain's own queue (so that its
-    // next step needs no hop); none: the downloads' shared delegate queue.
-    FontDownloadDelegate(std::weak_ptr<FontManagementController> controller,
-                         std::shared_ptr<SerialQueue> queue);
+    explicit FontDownloadDelegate(std::weak_ptr<FontManagementController> controller);
 
-    std::shared_ptr<SerialQueue> delegateQueue() const override { return queue_; }
+    // The chain's own queue, so that its next step needs no hop.
+    std::shared_ptr<SerialQueue> delegateQueue() const override;
     bool wantsProgress() const override { return false; }
     void didFinishDownloadingToURL(const std::string& location,
                                    const HttpUrlResponse& response) override;
@@ -43,7 +41,6 @@ private:
                  const HttpUrlResponse& response);
 
     std::weak_ptr<FontManagementController> controller_;
-    std::shared_ptr<SerialQueue> queue_;
     std::atomic<bool> isDownloadTaskError{false};
     std::atomic<bool> arrived_{false};
 };

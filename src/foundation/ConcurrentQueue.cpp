@@ -57,17 +57,18 @@ struct ConcurrentQueue::State {
     std::chrono::milliseconds idleWorkerTime{0};
     Priority priority = Priority::Normal;
 
-    // Called with the mutex held, so the waiter cannot end and go away first.
-    void wake(Waiter* waiter) {
+    // Called with the mutex held, so a waiter cannot end and go away first.
+    void wakeLastIdle() {
+        Waiter* waiter = idle.back();
+        idle.pop_back();
         waiter->woken = true;
         ++handed;
         waiter->wake.notify_one();
     }
 
     void wakeAllIdle() {
-        for (Waiter* waiter : idle)
-            wake(waiter);
-        idle.clear();
+        while (!idle.empty())
+            wakeLastIdle();
     }
 
     // One worker: takes items until none is queued for a while (or none is
@@ -146,10 +147,8 @@ void ConcurrentQueue::async(std::function<void()> work) {
         // The worker idle for the shortest time takes the item; items more
         // than the workers woken for them get a worker of their own while
         // the pool has room.
-        if (!state_->idle.empty()) {
-            state_->wake(state_->idle.back());
-            state_->idle.pop_back();
-        }
+        if (!state_->idle.empty())
+            state_->wakeLastIdle();
         start = state_->work.size() > state_->handed && state_->live < state_->maxWorkers;
         if (start)
             ++state_->live;
