@@ -42,19 +42,46 @@ void FontManagementController::startNextDownload() {
         return;
     }
     ILog("Attempt to download font");
-    const auto key = nextChainDownload();
+    const auto key = nextChainDownload(false);
+    registerCompletedGroup();
     if (logging::debugEnabled() && key)
         TAVO_DLOG(": isDownloading=%d: fontId=%@", 1, *key);
     if (!key) {
         chainStopped();
         return;
     }
-    const PlistDict record = store_.record(*key).value_or(PlistDict{});
-    chainState_.setDownloadFontName(recordText(record, kFontDisplayFontName));
     // Set before the task starts: its end may be reported at once.
     chainState_.isFontDownloading = true;
+    startDownload(*key);
+}
+
+void FontManagementController::startNextDownloadAhead() {
+    if (chainAhead_ || deferredGiveUp_ || stopRequested())
+        return;
+    ILog("Attempt to download font");
+    const auto key = nextChainDownload(true);
+    if (!key)
+        return;  // the chain stops once the arrived file is installed
+    if (logging::debugEnabled())
+        TAVO_DLOG(": isDownloading=%d: fontId=%@", 1, *key);
+    // The chain stays "downloading" from one task to the next.
+    chainAhead_ = true;
+    chainState_.retryDownloadFont = 0;
+    startDownload(*key);
+}
+
+void FontManagementController::startDownload(const std::string& key) {
+    const PlistDict record = store_.record(key).value_or(PlistDict{});
+    chainState_.setDownloadFontName(recordText(record, kFontDisplayFontName));
     FontsApi(client_).downloadFontsAsyncWithFontId(
-        *key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
+        key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
+}
+
+void FontManagementController::registerCompletedGroup() {
+    // A group is complete: its fonts become visible while the next group
+    // downloads.
+    if (std::exchange(groupCompleted_, false))
+        scheduleMaintenance(false);
 }
 
 void FontManagementController::fontInstalled(const std::string& path, const PlistDict& record,
@@ -71,21 +98,21 @@ void FontManagementController::fontInstalled(const std::string& path, const Plis
     syncObservers_.fontDownloaded(recordText(record, kFontDisplayFontName), path);
 }
 
-std::optional<std::string> FontManagementController::nextChainDownload() {
+std::optional<std::string> FontManagementController::nextChainDownload(bool currentArrived) {
     // A font still "downloading" after its attempt (a renewed token) goes
     // again, as the least key did before fonts were grouped.
-    if (chainCurrent_ && store_.isDownloading(chainCurrent_->key))
+    if (!currentArrived && chainCurrent_ && store_.isDownloading(chainCurrent_->key))
         return chainCurrent_->key;
     for (int pass = 0; pass < 2; ++pass) {
         while (!chainPlan_.empty()) {
             PlannedDownload next = std::move(chainPlan_.front());
             chainPlan_.pop_front();
-            if (!store_.isDownloading(next.key))
+            // The file being installed is still "downloading" in a new plan.
+            const bool arrived = currentArrived && chainCurrent_ && next.key == chainCurrent_->key;
+            if (arrived || !store_.isDownloading(next.key))
                 continue;
-            // A group is complete: its fonts become visible while the
-            // next group downloads.
             if (chainCurrent_ && chainCurrent_->group != next.group)
-                scheduleMaintenance(false);
+                groupCompleted_ = true;
             chainCurrent_ = next;
             return next.key;
         }
@@ -201,59 +228,70 @@ void FontManagementController::downloadFinished(DownloadOutcome outcome,
     // The chain's flags change on the serial queue, in the same item that
     // goes on: no one sees the chain idle while its next step is pending.
     // The download reports there already: it goes on at once.
-    auto onSerialQueue = [this](std::function<void()> work) {
-        if (auto queue = client_.serialDispatchQueue(); queue && !queue->isCurrent())
-            queue->async(std::move(work));
-        else
-            work();
-    };
+    auto work = [self, outcome, reason] { self->chainStep(outcome, reason); };
+    if (auto queue = client_.serialDispatchQueue(); queue && !queue->isCurrent())
+        queue->async(std::move(work));
+    else
+        work();
+    if (outcome == DownloadOutcome::Next)
+        checkFinishedSynchronizing();
+}
+
+void FontManagementController::chainStep(DownloadOutcome outcome, std::string reason) {
+    // The file that arrived is recorded now: the group the next download
+    // left behind is complete.
+    registerCompletedGroup();
+    if (std::exchange(chainAhead_, false)) {
+        // The next download is under way already. A file that could not be
+        // installed ends the chain once that download is over, without
+        // installing what it brings.
+        if (outcome == DownloadOutcome::GiveUp)
+            deferredGiveUp_ = reason;
+        return;
+    }
+    if (auto owed = std::exchange(deferredGiveUp_, std::nullopt);
+        owed && outcome != DownloadOutcome::Cancelled) {
+        outcome = DownloadOutcome::GiveUp;
+        reason = std::move(*owed);
+    }
+    chainState_.isFontDownloading = false;
     switch (outcome) {
         case DownloadOutcome::Next:
-            onSerialQueue([self] {
-                self->chainState_.isFontDownloading = false;
-                self->chainState_.retryDownloadFont = 0;
-                self->startNextDownload();
-            });
-            checkFinishedSynchronizing();
+            chainState_.retryDownloadFont = 0;
+            startNextDownload();
             return;
-        case DownloadOutcome::RetryAfterRenewal:
+        case DownloadOutcome::RetryAfterRenewal: {
             // The renewal is a network call: on the serial queue, not on the
             // main thread where it would freeze the menu.
-            onSerialQueue([self] {
-                self->chainState_.isFontDownloading = false;
-                self->chainState_.retryDownloadFont = 1;
-                std::optional<Error> error;
-                FontsApi(self->client_).getScreensFontListUrlWithError(&error);
-                self->startNextDownload();
-            });
+            chainState_.retryDownloadFont = 1;
+            std::optional<Error> error;
+            FontsApi(client_).getScreensFontListUrlWithError(&error);
+            startNextDownload();
             return;
+        }
         case DownloadOutcome::Cancelled:
             // The program ends: the chain stops without a notice; the fonts
             // still "downloading" are fetched by the next synchronization.
-            onSerialQueue([self] {
-                self->chainState_.isFontDownloading = false;
-                self->chainState_.retryDownloadFont = 0;
-                self->chainStopped();
-                if (self->syncGate_.takeChainHold())
-                    self->syncEnded(SyncResult::Cancelled);
-            });
+            chainState_.retryDownloadFont = 0;
+            chainStopped();
+            if (syncGate_.takeChainHold())
+                syncEnded(SyncResult::Cancelled);
             return;
-        case DownloadOutcome::GiveUp:
+        case DownloadOutcome::GiveUp: {
+            auto self = shared_from_this();
             MainQueue::main().async([self] {
                 self->clearDownloadDisplayFont();
                 NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,
                                                          {{kFMCopyErrorOccurred, std::string()}});
             });
-            onSerialQueue([self, reason] {
-                self->chainState_.isFontDownloading = false;
-                self->chainState_.retryDownloadFont = 0;
-                self->chainStopped();
-                // The synchronization is over; its fonts still "downloading"
-                // are fetched by the next one.
-                if (self->syncGate_.takeChainHold())
-                    self->syncEnded(SyncResult::GaveUp, reason);
-            });
+            chainState_.retryDownloadFont = 0;
+            chainStopped();
+            // The synchronization is over; its fonts still "downloading"
+            // are fetched by the next one.
+            if (syncGate_.takeChainHold())
+                syncEnded(SyncResult::GaveUp, reason);
             return;
+        }
     }
 }
 

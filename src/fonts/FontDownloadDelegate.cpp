@@ -51,7 +51,9 @@ std::shared_ptr<SerialQueue> FontDownloadDelegate::delegateQueue() const {
 void FontDownloadDelegate::didFinishDownloadingToURL(const std::string& location,
                                                      const HttpUrlResponse& response) {
     isDownloadTaskError = false;
-    arrived_ = true;
+    auto controller = controller_.lock();
+    if (controller && controller->chainGivingUp())
+        return;
     const std::string fontId = lastPathComponent(response.url);
     ILog("Finished to download data for font Id: %@: http status: %ld", fontId,
          response.statusCode);
@@ -70,6 +72,8 @@ void FontDownloadDelegate::didFinishDownloadingToURL(const std::string& location
         fail();
         return;
     }
+    if (controller)
+        controller->startNextDownloadAhead();
     install(fontId, location, response);
 }
 

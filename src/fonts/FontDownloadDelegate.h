@@ -11,10 +11,10 @@ namespace tavo {
 
 class FontManagementController;
 
-// Receives one font file of the download chain: checks the answer, installs
-// the file into the user's font folder, marks the record "installed", and
-// when the task ends starts the next download, retries once after a
-// suspected token expiry, or gives the chain up.
+// Receives one font file of the download chain: checks the answer, starts
+// the next download while it installs the file into the user's font folder,
+// marks the record "installed", and when the task ends goes on, retries once
+// after a suspected token expiry, or gives the chain up.
 class FontDownloadDelegate : public DownloadDelegate {
 public:
     explicit FontDownloadDelegate(std::weak_ptr<FontManagementController> controller);
@@ -42,7 +42,6 @@ private:
 
     std::weak_ptr<FontManagementController> controller_;
     std::atomic<bool> isDownloadTaskError{false};
-    std::atomic<bool> arrived_{false};
 };
 
 }  // namespace tavo

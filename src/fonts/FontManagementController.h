@@ -157,9 +157,22 @@ private:
     void fontInstalled(const std::string& path, const PlistDict& record,
                        const fontid::FontRecord& identification);
     void startNextDownload();
+    // The file of the current download arrived and is about to be
+    // installed: the next download starts meanwhile, one transfer still
+    // at a time.
+    void startNextDownloadAhead();
+    // Whether the chain gives up once the download in flight is over; what
+    // that download brings is not installed.
+    bool chainGivingUp() const { return deferredGiveUp_.has_value(); }
+    void startDownload(const std::string& key);
+    // The chain's step after a download ended, on the serial queue.
+    void chainStep(DownloadOutcome outcome, std::string reason);
     // The next font of the chain, group by group of the font manager; the
-    // installed fonts of a group are registered when the next group begins.
-    std::optional<std::string> nextChainDownload();
+    // installed fonts of a group are registered when the next group begins
+    // (registerCompletedGroup), once the last file of the group is recorded.
+    // currentArrived: the current font is being installed, not fetched again.
+    std::optional<std::string> nextChainDownload(bool currentArrived);
+    void registerCompletedGroup();
     void planChainDownloads();
     // Hands the fonts installed so far to a font-manager pass; at a chain's
     // end the pass also tells the font manager that files changed.
@@ -210,6 +223,9 @@ private:
     };
     std::deque<PlannedDownload> chainPlan_;
     std::optional<PlannedDownload> chainCurrent_;
+    bool groupCompleted_ = false;                // the next download began a new group
+    bool chainAhead_ = false;                    // the next download started before this one ended
+    std::optional<std::string> deferredGiveUp_;  // the reason the chain gives up
 };
 
 }  // namespace tavo

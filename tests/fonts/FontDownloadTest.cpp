@@ -142,6 +142,34 @@ TEST_F(FontDownloadTest, BadBodiesNeverReplaceAnInstalledFile) {
     }
 }
 
+TEST_F(FontDownloadTest, AFileThatCannotBeInstalledEndsTheChainWithNothingMoreInstalled) {
+    const Fonts third = accountFonts().at(2);
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)},
+               {*other.fontId, downloadingRecord(*other.fileName)},
+               {*third.fontId, downloadingRecord(*third.fileName)}});
+    // The first answer is not a font: the next download may be under way
+    // while it is checked, but what that one brings stays out.
+    addFault({{"path", "/api/v1/fonts/*"},
+              {"status", 200},
+              {"body", "not a font at all"},
+              {"contentType", "application/octet-stream"},
+              {"count", 1}});
+    startChain();
+    EXPECT_TRUE(gaveUp());
+    EXPECT_LE(fontFileRequests(), 2u);
+    EXPECT_EQ(controller->store().downloadingCount(), 3u) << "all fetched by a later run";
+    for (const auto& f : {font, other, third})
+        EXPECT_FALSE(FileUtil::exists(fontPath(*f.fileName))) << *f.fileName;
+    EXPECT_EQ(workspaceFiles(), 0u);
+    EXPECT_FALSE(controller->chainState().isFontDownloading);
+
+    // The next chain is not given up at once for the last one's failure.
+    startChain();
+    EXPECT_EQ(controller->store().downloadingCount(), 0u);
+    for (const auto& f : {font, other, third})
+        EXPECT_TRUE(fontid::FontIdReader::read(fontPath(*f.fileName))) << *f.fileName;
+}
+
 TEST_F(FontDownloadTest, RecordNamingAFileOutsideTheFolderIsNotInstalled) {
     writeList({{*font.fontId, downloadingRecord("../../escape.ttf")}});
     startChain();
