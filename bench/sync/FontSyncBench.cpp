@@ -488,6 +488,8 @@ struct SyncFigures {
     double mainCpu = 0;          // the main thread (progress list, driving)
     double serverCpu = 0;        // the reference service
     long peakRssAtChainEnd = 0;  // kilobytes, before the activation batches
+    // The other threads by name; threads that ended meanwhile are missing.
+    std::map<std::string, double> cpuByThread;
 };
 
 struct Client {
@@ -522,6 +524,7 @@ struct Client {
         SyncFigures figures;
         const double cpu0 = processCpuSeconds(), main0 = threadCpuSeconds(),
                      server0 = childCpuSeconds(servicePid);
+        const auto threads0 = otherThreadsCpuByName();
         const auto start = SteadyClock::now();
         auto c = controller;
         queue->async([c, marks] {
@@ -545,6 +548,10 @@ struct Client {
         figures.processCpu = processCpuSeconds() - cpu0;
         figures.mainCpu = threadCpuSeconds() - main0;
         figures.serverCpu = childCpuSeconds(servicePid) - server0;
+        for (const auto& [name, seconds] : otherThreadsCpuByName()) {
+            const auto before = threads0.find(name);
+            figures.cpuByThread[name] = seconds - (before == threads0.end() ? 0 : before->second);
+        }
         return figures;
     }
 };
@@ -876,6 +883,11 @@ void printBreakdown(const char* title, const SyncFigures& f, TimedFontManager& m
     std::printf("  CPU: this process %s (main thread %s), reference service %s\n",
                 durationText(f.processCpu).c_str(), durationText(f.mainCpu).c_str(),
                 durationText(f.serverCpu).c_str());
+    std::printf("  CPU by thread:");
+    for (const auto& [name, seconds] : f.cpuByThread)
+        if (seconds >= 0.001)
+            std::printf(" %s %s", name.c_str(), durationText(seconds).c_str());
+    std::printf("\n");
 }
 
 int runBench(const SyncBenchOptions& options) {

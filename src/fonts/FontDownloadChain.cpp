@@ -53,9 +53,12 @@ void FontManagementController::startNextDownload() {
     // Set before the task starts: its end may be reported at once.
     chainState_.isFontDownloading = true;
     startDownload(*key);
+    queueNextDownload();
 }
 
 void FontManagementController::startNextDownloadAhead() {
+    if (takeQueuedDownload())
+        return;
     if (chainAhead_ || deferredGiveUp_ || stopRequested())
         return;
     ILog("Attempt to download font");
@@ -73,8 +76,48 @@ void FontManagementController::startNextDownloadAhead() {
 void FontManagementController::startDownload(const std::string& key) {
     const PlistDict record = store_.record(key).value_or(PlistDict{});
     chainState_.setDownloadFontName(recordText(record, kFontDisplayFontName));
-    FontsApi(client_).downloadFontsAsyncWithFontId(
+    chainTask_ = FontsApi(client_).downloadFontsAsyncWithFontId(
         key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
+}
+
+void FontManagementController::queueNextDownload() {
+    // The next font waits behind the transfer in flight and starts on its
+    // thread the moment that file is in, before this queue hears of it.
+    if (queued_ || !chainTask_ || deferredGiveUp_ || stopRequested())
+        return;
+    auto next = takePlannedDownload(true);  // the current font is on its way
+    if (!next)
+        return;
+    auto task = FontsApi(client_).queueFontDownloadAfter(
+        *chainTask_, next->key, std::make_shared<FontDownloadDelegate>(weak_from_this()),
+        &FontDownloadDelegate::bringsFontFile);
+    if (!task) {  // too late: the current transfer is over
+        chainPlan_.push_front(std::move(*next));
+        return;
+    }
+    queued_ = QueuedDownload{std::move(*next), std::move(task)};
+}
+
+bool FontManagementController::takeQueuedDownload() {
+    if (!queued_)
+        return false;
+    QueuedDownload queued = std::move(*queued_);
+    queued_.reset();
+    if (!queued.task->hasStarted()) {
+        // The answer it waited for did not let it start: it goes later.
+        chainPlan_.push_front(std::move(queued.planned));
+        return false;
+    }
+    ILog("Attempt to download font");
+    if (logging::debugEnabled())
+        TAVO_DLOG(": isDownloading=%d: fontId=%@", 1, queued.planned.key);
+    beginPlannedDownload(std::move(queued.planned));
+    const PlistDict record = store_.record(chainCurrent_->key).value_or(PlistDict{});
+    chainState_.setDownloadFontName(recordText(record, kFontDisplayFontName));
+    chainTask_ = std::move(queued.task);
+    chainAhead_ = true;
+    chainState_.retryDownloadFont = 0;
+    return true;
 }
 
 void FontManagementController::registerCompletedGroup() {
@@ -103,23 +146,34 @@ std::optional<std::string> FontManagementController::nextChainDownload(bool curr
     // again, as the least key did before fonts were grouped.
     if (!currentArrived && chainCurrent_ && store_.isDownloading(chainCurrent_->key))
         return chainCurrent_->key;
+    auto next = takePlannedDownload(currentArrived);
+    if (!next)
+        return std::nullopt;
+    beginPlannedDownload(std::move(*next));
+    return chainCurrent_->key;
+}
+
+std::optional<FontManagementController::PlannedDownload>
+FontManagementController::takePlannedDownload(bool skipCurrent) {
     for (int pass = 0; pass < 2; ++pass) {
         while (!chainPlan_.empty()) {
             PlannedDownload next = std::move(chainPlan_.front());
             chainPlan_.pop_front();
-            // The file being installed is still "downloading" in a new plan.
-            const bool arrived = currentArrived && chainCurrent_ && next.key == chainCurrent_->key;
-            if (arrived || !store_.isDownloading(next.key))
-                continue;
-            if (chainCurrent_ && chainCurrent_->group != next.group)
-                groupCompleted_ = true;
-            chainCurrent_ = next;
-            return next.key;
+            // The current file is still "downloading" in a new plan.
+            const bool current = skipCurrent && chainCurrent_ && next.key == chainCurrent_->key;
+            if (!current && store_.isDownloading(next.key))
+                return next;
         }
         if (pass == 0)
             planChainDownloads();  // including fonts that became "downloading" meanwhile
     }
     return std::nullopt;
+}
+
+void FontManagementController::beginPlannedDownload(PlannedDownload next) {
+    if (chainCurrent_ && chainCurrent_->group != next.group)
+        groupCompleted_ = true;
+    chainCurrent_ = std::move(next);
 }
 
 void FontManagementController::planChainDownloads() {
@@ -134,6 +188,7 @@ void FontManagementController::planChainDownloads() {
 void FontManagementController::chainStopped() {
     chainPlan_.clear();
     chainCurrent_.reset();
+    chainTask_.reset();
     scheduleMaintenance(true);
     // The list goes to disk while the fonts are being registered: they
     // become visible without waiting for the write.
@@ -241,12 +296,15 @@ void FontManagementController::chainStep(DownloadOutcome outcome, std::string re
     // The file that arrived is recorded now: the group the next download
     // left behind is complete.
     registerCompletedGroup();
+    takeQueuedDownload();  // one that started is the chain's from now on
     if (std::exchange(chainAhead_, false)) {
         // The next download is under way already. A file that could not be
         // installed ends the chain once that download is over, without
         // installing what it brings.
         if (outcome == DownloadOutcome::GiveUp)
             deferredGiveUp_ = reason;
+        else
+            queueNextDownload();
         return;
     }
     if (auto owed = std::exchange(deferredGiveUp_, std::nullopt);

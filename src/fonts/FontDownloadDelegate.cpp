@@ -77,6 +77,11 @@ void FontDownloadDelegate::didFinishDownloadingToURL(const std::string& location
     install(fontId, location, response);
 }
 
+bool FontDownloadDelegate::bringsFontFile(const HttpUrlResponse& response) {
+    return response.statusCode == kHttpStatusCodeSucceeded &&
+           response.mimeType() == "application/octet-stream";
+}
+
 void FontDownloadDelegate::handleRefusal(const std::string& fontId, const std::string& location,
                                          long status) {
     const auto body = FileUtil::readFile(location, 1 << 20);
@@ -151,6 +156,12 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
     if (!store.exists()) {
         ILog("Downloading font with error: not found: %@", Config::fontListPath().value_or(""));
         fail();
+        return;
+    }
+    if (!store.isDownloading(fontId)) {
+        // Switched off or removed meanwhile: the file is not wanted, and
+        // no record is made up for it.
+        ILog("Downloaded font is no longer expected: fontId: %@", fontId);
         return;
     }
     const auto bytes = FileUtil::readFile(*temporary);

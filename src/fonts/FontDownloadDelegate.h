@@ -27,6 +27,10 @@ public:
     void didCompleteWithError(const std::optional<Error>& error,
                               const std::optional<HttpUrlResponse>& response) override;
 
+    // Whether an answer brings a font file to install: 200 and
+    // "application/octet-stream".
+    static bool bringsFontFile(const HttpUrlResponse& response);
+
     // Whether a failed answer looks like an access token that expired in
     // flight (400, "application/json", file error -1100, not retried yet);
     // contentType receives the answer's Content-Type.

@@ -28,6 +28,7 @@
 namespace tavo {
 
 class ApiClient;
+class DownloadTask;
 struct Fonts;
 namespace platform {
 class FontManager;
@@ -165,6 +166,12 @@ private:
     // that download brings is not installed.
     bool chainGivingUp() const { return deferredGiveUp_.has_value(); }
     void startDownload(const std::string& key);
+    // Queues the next font behind the download in flight, to start on its
+    // transfer thread as soon as that file is in.
+    void queueNextDownload();
+    // A queued download that started becomes the current one (true); one
+    // that did not goes back to the plan.
+    bool takeQueuedDownload();
     // The chain's step after a download ended, on the serial queue.
     void chainStep(DownloadOutcome outcome, std::string reason);
     // The next font of the chain, group by group of the font manager; the
@@ -172,6 +179,11 @@ private:
     // (registerCompletedGroup), once the last file of the group is recorded.
     // currentArrived: the current font is being installed, not fetched again.
     std::optional<std::string> nextChainDownload(bool currentArrived);
+    struct PlannedDownload;
+    // The next font of the plan still "downloading"; skipCurrent: the
+    // current one is not among them.
+    std::optional<PlannedDownload> takePlannedDownload(bool skipCurrent);
+    void beginPlannedDownload(PlannedDownload next);
     void registerCompletedGroup();
     void planChainDownloads();
     // Hands the fonts installed so far to a font-manager pass; at a chain's
@@ -223,6 +235,12 @@ private:
     };
     std::deque<PlannedDownload> chainPlan_;
     std::optional<PlannedDownload> chainCurrent_;
+    std::shared_ptr<DownloadTask> chainTask_;  // the current download's
+    struct QueuedDownload {
+        PlannedDownload planned;
+        std::shared_ptr<DownloadTask> task;
+    };
+    std::optional<QueuedDownload> queued_;       // behind the current download
     bool groupCompleted_ = false;                // the next download began a new group
     bool chainAhead_ = false;                    // the next download started before this one ended
     std::optional<std::string> deferredGiveUp_;  // the reason the chain gives up

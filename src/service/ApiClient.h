@@ -105,6 +105,16 @@ public:
                                                       const std::optional<ApiParams>& param,
                                                       const std::optional<ApiHeaders>& header,
                                                       std::shared_ptr<DownloadDelegate> delegate);
+    // Queues a download to run right after ahead's transfer, on its thread
+    // and connection, when that transfer brought a complete answer that
+    // accepts takes (called on the transfer thread); it then reports to its
+    // delegate as any download. None when ahead's transfer is over already
+    // or has a download queued behind it: start it the usual way.
+    std::shared_ptr<DownloadTask> asyncDownloadAtPathAfter(
+        const DownloadTask& ahead, const std::string& path, const std::string& method,
+        const std::optional<ApiParams>& param, const std::optional<ApiHeaders>& header,
+        std::shared_ptr<DownloadDelegate> delegate,
+        std::function<bool(const HttpUrlResponse&)> accepts);
     // The same for an absolute address, without any added header.
     std::shared_ptr<DownloadTask> asyncDownloadWithURL(const std::string& url,
                                                        std::shared_ptr<DownloadDelegate> delegate);
@@ -128,9 +138,11 @@ public:
 
 private:
     struct Downloads;  // the downloads in flight and their files
+    struct DownloadJob;
     std::shared_ptr<Downloads> downloads();
     std::shared_ptr<DownloadTask> startDownload(const std::optional<HttpRequest>& request,
                                                 std::shared_ptr<DownloadDelegate> delegate);
+    static void runDownloads(DownloadJob job, const std::shared_ptr<Downloads>& state);
     void updateOnlineState(const Response& response, const std::string& path);
 
     mutable std::mutex mutex_;

@@ -37,6 +37,16 @@ Response unsupported(const std::string& method) {
 
 }  // namespace
 
+// One download as its transfer thread runs it.
+struct ApiClient::DownloadJob {
+    std::optional<HttpRequest> request;
+    std::shared_ptr<DownloadDelegate> delegate;
+    std::shared_ptr<DownloadTask> task;
+    // For a download queued behind another: whether that one's answer lets
+    // it start.
+    std::function<bool(const HttpUrlResponse&)> accepts;
+};
+
 // The downloads in flight: each one's file, created locked (flock) so that
 // the clean-up of another program's start leaves it alone while this
 // process lives, and removed when the download is over.
@@ -45,6 +55,8 @@ struct ApiClient::Downloads {
     std::condition_variable idle;
     std::map<std::string, int> files;  // path -> the descriptor holding its lock
     int inFlight = 0;
+    // The transfers under way, each with the download queued behind it.
+    std::map<const DownloadTask*, std::optional<DownloadJob>> queuedBehind;
 
     std::string createdFolder;  // the download folder as last made sure of
 
@@ -106,6 +118,17 @@ struct ApiClient::Downloads {
         --inFlight;
         idle.notify_all();
     }
+
+    // Once a transfer is over nothing more is queued behind it.
+    std::optional<DownloadJob> takeQueuedBehind(const DownloadTask& task) {
+        std::lock_guard lock(mutex);
+        const auto it = queuedBehind.find(&task);
+        if (it == queuedBehind.end())
+            return std::nullopt;
+        auto job = std::move(it->second);
+        queuedBehind.erase(it);
+        return job;
+    }
 };
 
 std::shared_ptr<ApiClient::Downloads> ApiClient::downloads() {
@@ -161,48 +184,97 @@ Response downloadToFile(const std::optional<HttpRequest>& request, const std::st
 
 }  // namespace
 
-// Runs one download into a file of the download folder and reports to the
-// delegate on the queue it names, or on the downloads' shared delegate queue.
-std::shared_ptr<DownloadTask> ApiClient::startDownload(const std::optional<HttpRequest>& request,
-                                                       std::shared_ptr<DownloadDelegate> delegate) {
-    auto task = std::make_shared<DownloadTask>();
+namespace {
+
+// Where a delegate hears of its download.
+std::shared_ptr<SerialQueue> reportQueue(const DownloadDelegate& delegate) {
     // One delegate queue for every download whose delegate names none (a
     // thread per download would cost more than a small file's transfer);
     // never destroyed, as transfers may outlive main.
     static auto* sharedQueue = new std::shared_ptr<SerialQueue>(
         std::make_shared<SerialQueue>("TAVO.downloadDelegateQueue"));
-    std::shared_ptr<SerialQueue> queue = delegate->delegateQueue();
-    if (!queue)
-        queue = *sharedQueue;
+    auto queue = delegate.delegateQueue();
+    return queue ? queue : *sharedQueue;
+}
+
+// Progress is handed over coalesced: at most one report waits on the
+// delegate queue, and it carries the latest figures.
+TransferObserver observerFor(const std::shared_ptr<DownloadDelegate>& delegate,
+                             const std::shared_ptr<SerialQueue>& queue,
+                             const std::shared_ptr<DownloadTask>& task) {
+    struct Progress {
+        std::atomic<bool> queued{false};
+        std::atomic<std::int64_t> written{0}, total{0}, expected{0};
+    };
+    TransferObserver observer;
+    if (delegate->wantsProgress()) {
+        auto progress = std::make_shared<Progress>();
+        observer.progress = [delegate, queue, progress](std::int64_t n, std::int64_t total,
+                                                        std::int64_t expected) {
+            progress->written = n;
+            progress->total = total;
+            progress->expected = expected;
+            if (progress->queued.exchange(true))
+                return;
+            queue->async([delegate, progress] {
+                progress->queued = false;
+                delegate->didWriteData(progress->written, progress->total, progress->expected);
+            });
+        };
+    }
+    observer.cancelled = [task] { return task->isCancelled(); };
+    return observer;
+}
+
+}  // namespace
+
+// Runs one download into a file of the download folder and reports to the
+// delegate on the queue it names, or on the downloads' shared delegate queue.
+std::shared_ptr<DownloadTask> ApiClient::startDownload(const std::optional<HttpRequest>& request,
+                                                       std::shared_ptr<DownloadDelegate> delegate) {
+    auto task = std::make_shared<DownloadTask>();
     auto state = downloads();
     state->begin();
-    transferQueue().async([request, delegate, task, queue, state] {
-        // Progress is handed over coalesced: at most one report waits on the
-        // delegate queue, and it carries the latest figures.
-        struct Progress {
-            std::atomic<bool> queued{false};
-            std::atomic<std::int64_t> written{0}, total{0}, expected{0};
-        };
-        auto progress = std::make_shared<Progress>();
-        TransferObserver observer;
-        if (delegate->wantsProgress())
-            observer.progress = [delegate, queue, progress](std::int64_t n, std::int64_t total,
-                                                            std::int64_t expected) {
-                progress->written = n;
-                progress->total = total;
-                progress->expected = expected;
-                if (progress->queued.exchange(true))
-                    return;
-                queue->async([delegate, progress] {
-                    progress->queued = false;
-                    delegate->didWriteData(progress->written, progress->total, progress->expected);
-                });
-            };
-        observer.cancelled = [task] { return task->isCancelled(); };
+    {
+        std::lock_guard lock(state->mutex);
+        state->queuedBehind[task.get()];
+    }
+    transferQueue().async([job = DownloadJob{request, std::move(delegate), task, {}}, state] {
+        runDownloads(job, state);
+    });
+    return task;
+}
+
+std::shared_ptr<DownloadTask> ApiClient::asyncDownloadAtPathAfter(
+    const DownloadTask& ahead, const std::string& path, const std::string& method,
+    const std::optional<ApiParams>& param, const std::optional<ApiHeaders>& header,
+    std::shared_ptr<DownloadDelegate> delegate,
+    std::function<bool(const HttpUrlResponse&)> accepts) {
+    auto task = std::make_shared<DownloadTask>();
+    task->started_ = false;
+    DownloadJob job{buildRequestAtPath(path, method, param, header), std::move(delegate), task,
+                    std::move(accepts)};
+    auto state = downloads();
+    std::lock_guard lock(state->mutex);
+    const auto it = state->queuedBehind.find(&ahead);
+    if (it == state->queuedBehind.end() || it->second)
+        return nullptr;
+    it->second = std::move(job);
+    ++state->inFlight;  // until it ends, or is dropped
+    return task;
+}
+
+// Runs a download, then the download queued behind it while the answer
+// lets it, on this thread and its connection: the delegate queue's hop
+// to start the next one is saved.
+void ApiClient::runDownloads(DownloadJob job, const std::shared_ptr<Downloads>& state) {
+    for (;;) {
+        const auto queue = reportQueue(*job.delegate);
         std::optional<std::string> file;
         std::int64_t size = 0;
         Response response = downloadToFile(
-            request, "", [state] { return state->createFile(); }, file, size, observer);
+            job.request, "", [state] { return state->createFile(); }, file, size,
+            observerFor(job.delegate, queue, job.task));
         // An answer without a body leaves no file to hand over.
         if (!response.error && file && size == 0)
             response.error =
@@ -210,9 +282,20 @@ std::shared_ptr<DownloadTask> ApiClient::startDownload(const std::optional<HttpR
         // A stopped download leaves nothing behind, whoever handles its end.
         if (response.error && file)
             state->removeFile(*file);
+        // Settled before the end is reported: the delegate's queue then knows
+        // whether the download queued behind this one runs.
+        auto next = state->takeQueuedBehind(*job.task);
+        const bool proceed = next && !response.error && response.httpUrlResponse &&
+                             next->accepts(*response.httpUrlResponse);
+        if (proceed) {
+            std::lock_guard lock(state->mutex);
+            state->queuedBehind[next->task.get()];
+            next->task->started_ = true;
+        }
         // The end of the transfer in one item of the delegate queue: the file,
         // its removal, the completion.
-        queue->async([delegate, state, response = std::move(response), file = std::move(file)] {
+        queue->async([delegate = job.delegate, state, response = std::move(response),
+                      file = std::move(file)] {
             if (!response.error && response.httpUrlResponse)
                 delegate->didFinishDownloadingToURL(*file, *response.httpUrlResponse);
             if (file)
@@ -220,8 +303,14 @@ std::shared_ptr<DownloadTask> ApiClient::startDownload(const std::optional<HttpR
             delegate->didCompleteWithError(response.error, response.httpUrlResponse);
             state->end();
         });
-    });
-    return task;
+        if (!next)
+            return;
+        if (!proceed) {
+            state->end();  // the one queued behind never runs
+            return;
+        }
+        job = std::move(*next);
+    }
 }
 
 void ApiClient::asyncRequestAtPath(const std::string& path, const std::string& method,

@@ -46,9 +46,15 @@ class DownloadTask {
 public:
     void cancel() { cancelled_ = true; }
     bool isCancelled() const { return cancelled_; }
+    // False for a download queued behind another until the transfer thread
+    // takes it up, and for good when that never happens. Settled before the
+    // end of the download it was queued behind is reported.
+    bool hasStarted() const { return started_; }
 
 private:
+    friend class ApiClient;
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> started_{true};
 };
 
 }  // namespace tavo

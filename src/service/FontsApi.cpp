@@ -32,6 +32,19 @@ std::shared_ptr<DownloadTask> FontsApi::downloadFontsAsyncWithFontId(const std::
     return apiClient.asyncDownloadAtPath(path, kHttpGet, std::nullopt, authorisedHeaders(), std::move(delegate));
 }
 
+std::shared_ptr<DownloadTask> FontsApi::queueFontDownloadAfter(
+    const DownloadTask& ahead, const std::string& fontId,
+    std::shared_ptr<DownloadDelegate> delegate,
+    std::function<bool(const HttpUrlResponse&)> accepts) {
+    const std::string path = fontPath(fontId);
+    auto task =
+        apiClient.asyncDownloadAtPathAfter(ahead, path, kHttpGet, std::nullopt, authorisedHeaders(),
+                                           std::move(delegate), std::move(accepts));
+    if (task)
+        ILog("Request %@", path);
+    return task;
+}
+
 void FontsApi::downloadFontsAsyncWithFontId(const std::string& fontId, DownloadCompletionHandler handler) {
     const std::string path = fontPath(fontId);
     ILog("Request %@", path);

@@ -20,6 +20,13 @@ public:
     // The font file, reported to the delegate on the downloads' delegate queue.
     std::shared_ptr<DownloadTask> downloadFontsAsyncWithFontId(const std::string& fontId,
                                                                std::shared_ptr<DownloadDelegate> delegate);
+    // The same, queued behind the download ahead, to start on its transfer
+    // thread once its answer is in, when accepts takes that answer. None when
+    // it cannot be queued there.
+    std::shared_ptr<DownloadTask> queueFontDownloadAfter(
+        const DownloadTask& ahead, const std::string& fontId,
+        std::shared_ptr<DownloadDelegate> delegate,
+        std::function<bool(const HttpUrlResponse&)> accepts);
     void downloadFontsAsyncWithFontId(const std::string& fontId, DownloadCompletionHandler handler);
     // The font file's bytes (in contentData); error answers come as they are.
     Response downloadFontsWithFontId(const std::string& fontId, std::optional<Error>* error);

@@ -170,6 +170,44 @@ TEST_F(FontDownloadTest, AFileThatCannotBeInstalledEndsTheChainWithNothingMoreIn
         EXPECT_TRUE(fontid::FontIdReader::read(fontPath(*f.fileName))) << *f.fileName;
 }
 
+TEST_F(FontDownloadTest, ARefusedAnswerHoldsBackTheNextDownloadAndTheChainLosesNoFont) {
+    const Fonts third = accountFonts().at(2);
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)},
+               {*other.fontId, downloadingRecord(*other.fileName)},
+               {*third.fontId, downloadingRecord(*third.fileName)}});
+    // The first answer says the token expired: that font goes again with
+    // the renewed one, and the download waiting behind it, which carries
+    // the old token, does not go out at all.
+    expireTokens(true, false);
+    startChain();
+    EXPECT_FALSE(gaveUp());
+    EXPECT_EQ(requests("/api/v1/token").size(), 1u);
+    EXPECT_EQ(fontFileRequests(), 4u);
+    EXPECT_EQ(controller->store().downloadingCount(), 0u);
+    for (const auto& f : {font, other, third}) {
+        EXPECT_GE(fontFileRequests(*f.fontId), 1u) << *f.fileName;
+        EXPECT_TRUE(fontid::FontIdReader::read(fontPath(*f.fileName))) << *f.fileName;
+    }
+}
+
+TEST_F(FontDownloadTest, AFontRemovedWhileOnItsWayIsNotInstalledNorRecordedAgain) {
+    writeList({{*font.fontId, downloadingRecord(*font.fileName)},
+               {*other.fontId, downloadingRecord(*other.fileName)}});
+    addFault({{"path", "/api/v1/fonts/" + *font.fontId}, {"delayMs", 400}, {"count", 1}});
+    controller->downloadFont();
+    ASSERT_TRUE(
+        MainQueue::main().runUntil([&] { return fontFileRequests(*font.fontId) == 1; }, 5s));
+    auto list = *controller->store().list();
+    list.erase(*font.fontId);
+    ASSERT_TRUE(controller->store().replace(list));
+    ASSERT_TRUE(waitForChain());
+    EXPECT_FALSE(record(*font.fontId)) << "no record made up for it";
+    EXPECT_FALSE(FileUtil::exists(fontPath(*font.fileName)));
+    EXPECT_EQ(workspaceFiles(), 0u);
+    EXPECT_FALSE(gaveUp()) << "the chain goes on";
+    EXPECT_EQ(text(*record(*other.fontId), kFontStatusType), kFontStatusInstalled);
+}
+
 TEST_F(FontDownloadTest, RecordNamingAFileOutsideTheFolderIsNotInstalled) {
     writeList({{*font.fontId, downloadingRecord("../../escape.ttf")}});
     startChain();

@@ -319,3 +319,61 @@ TEST(ApiClientTls, CertificatesAreAlwaysVerified) {
     EXPECT_EQ(page.resultCode(), 0);
     service.stop();
 }
+
+// A download queued behind another starts on that one's transfer thread
+// once its answer is in, and only when the answer lets it; queued too late,
+// it is handed back to start the usual way.
+TEST_F(ApiClientTest, ADownloadQueuedBehindAnotherStartsOnlyWhenTheAnswerLetsIt) {
+    struct Delegate : DownloadDelegate {
+        std::atomic<int> reports{0};
+        std::promise<void> completed;
+        bool wantsProgress() const override { return false; }
+        void didCompleteWithError(const std::optional<Error>&,
+                                  const std::optional<HttpUrlResponse>&) override {
+            ++reports;
+            completed.set_value();
+        }
+    };
+    const std::string path = "/api/v1/notice";
+    for (const bool lets : {true, false}) {
+        SCOPED_TRACE(lets ? "let" : "held back");
+        const std::size_t before = requests(path).size();
+        addFault({{"path", path}, {"delayMs", 300}, {"count", 1}});
+        auto ahead = std::make_shared<Delegate>();
+        auto behind = std::make_shared<Delegate>();
+        auto aheadDone = ahead->completed.get_future();
+        auto behindDone = behind->completed.get_future();
+        const auto aheadTask =
+            client.asyncDownloadAtPath(path, "GET", std::nullopt, std::nullopt, ahead);
+        std::atomic<long> status{0};
+        const auto task =
+            client.asyncDownloadAtPathAfter(*aheadTask, path, "GET", std::nullopt, std::nullopt,
+                                            behind, [&, lets](const HttpUrlResponse& response) {
+                                                status = response.statusCode;
+                                                return lets;
+                                            });
+        ASSERT_TRUE(task);
+        EXPECT_FALSE(task->hasStarted());
+        EXPECT_FALSE(client.asyncDownloadAtPathAfter(*aheadTask, path, "GET", std::nullopt,
+                                                     std::nullopt, std::make_shared<Delegate>(),
+                                                     [](const HttpUrlResponse&) { return true; }))
+            << "one waits behind a download at most";
+        ASSERT_EQ(aheadDone.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        EXPECT_GT(status, 0) << "it saw the answer it waited for";
+        EXPECT_EQ(task->hasStarted(), lets) << "settled before the end is reported";
+        if (lets) {
+            EXPECT_EQ(behindDone.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        }
+        EXPECT_TRUE(client.waitForDownloads(std::chrono::seconds(10)));
+        EXPECT_EQ(behind->reports, lets ? 1 : 0);
+        // The service logs a request once it has answered it.
+        const std::size_t sent = lets ? 2u : 1u;
+        for (int i = 0; i < 500 && requests(path).size() - before < sent; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(requests(path).size() - before, sent);
+        EXPECT_FALSE(client.asyncDownloadAtPathAfter(*aheadTask, path, "GET", std::nullopt,
+                                                     std::nullopt, std::make_shared<Delegate>(),
+                                                     [](const HttpUrlResponse&) { return true; }))
+            << "the transfer is over";
+    }
+}
