@@ -208,6 +208,19 @@ TEST_F(MainQueueTest, DelayedWorkRunsByDeadlineAfterImmediateWork) {
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
 }
 
+TEST_F(MainQueueTest, WorkFromAnotherThreadWakesALoopAsleepUntilLaterWork) {
+    main.after(seconds(60), [] {});  // the loop sleeps until this deadline at most
+    std::thread other([&] {
+        std::this_thread::sleep_for(20ms);
+        main.async([] {});
+        main.async([&] { main.quit(); });  // a second item of the burst
+    });
+    const auto start = Steady::now();
+    main.run();
+    other.join();
+    EXPECT_LT(Steady::now() - start, kPatience);
+}
+
 TEST_F(MainQueueTest, DrainRunsWorkThatWorkQueues) {
     std::vector<int> order;
     main.async([&] {
