@@ -58,11 +58,11 @@ void FontManagementController::runActivationBatch(std::vector<std::string> paths
         auto manager = self->fontManager();
         std::vector<std::string> batch;
         for (const auto& path : paths) {
-            if (!FileUtil::exists(path))
-                continue;
+            // Asked first: a file already as wanted (every one, when nothing
+            // changed) needs no look of its own; a missing one is left alone.
             const bool registered = manager->scopeForFile(path) != FontManagerScope::None;
-            if (registered == activate)
-                continue;  // already as wanted
+            if (registered == activate || !FileUtil::exists(path))
+                continue;
             ILog(activate ? "Activating font: %@" : "Deactivating font: %@", fileNameOf(path));
             batch.push_back(path);
         }
