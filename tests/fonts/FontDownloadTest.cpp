@@ -193,7 +193,8 @@ TEST_F(FontDownloadTest, ARefusedAnswerHoldsBackTheNextDownloadAndTheChainLosesN
 TEST_F(FontDownloadTest, AFontRemovedWhileOnItsWayIsNotInstalledNorRecordedAgain) {
     writeList({{*font.fontId, downloadingRecord(*font.fileName)},
                {*other.fontId, downloadingRecord(*other.fileName)}});
-    addFault({{"path", "/api/v1/fonts/" + *font.fontId}, {"delayMs", 400}, {"count", 1}});
+    // The record goes while the server holds the answer back.
+    addFault({{"path", "/api/v1/fonts/" + *font.fontId}, {"delayMs", 1500}, {"count", 1}});
     controller->downloadFont();
     ASSERT_TRUE(
         MainQueue::main().runUntil([&] { return fontFileRequests(*font.fontId) == 1; }, 5s));
