@@ -74,10 +74,10 @@ void FontManagementController::startNextDownloadAhead() {
 }
 
 void FontManagementController::startDownload(const std::string& key) {
-    const PlistDict record = store_.record(key).value_or(PlistDict{});
-    chainState_.setDownloadFontName(recordText(record, kFontDisplayFontName));
+    std::string name = store_.recordText(key, kFontDisplayFontName);
+    chainState_.setDownloadFontName(name);
     chainTask_ = FontsApi(client_).downloadFontsAsyncWithFontId(
-        key, std::make_shared<FontDownloadDelegate>(weak_from_this()));
+        key, std::make_shared<FontDownloadDelegate>(weak_from_this(), std::move(name)));
 }
 
 void FontManagementController::queueNextDownload() {
@@ -88,9 +88,10 @@ void FontManagementController::queueNextDownload() {
     auto next = takePlannedDownload(true);  // the current font is on its way
     if (!next)
         return;
+    auto delegate = std::make_shared<FontDownloadDelegate>(
+        weak_from_this(), store_.recordText(next->key, kFontDisplayFontName));
     auto task = FontsApi(client_).queueFontDownloadAfter(
-        *chainTask_, next->key, std::make_shared<FontDownloadDelegate>(weak_from_this()),
-        &FontDownloadDelegate::bringsFontFile);
+        *chainTask_, next->key, std::move(delegate), &FontDownloadDelegate::bringsFontFile);
     if (!task) {  // too late: the current transfer is over
         chainPlan_.push_front(std::move(*next));
         return;
@@ -112,8 +113,7 @@ bool FontManagementController::takeQueuedDownload() {
     if (logging::debugEnabled())
         TAVO_DLOG(": isDownloading=%d: fontId=%@", 1, queued.planned.key);
     beginPlannedDownload(std::move(queued.planned));
-    const PlistDict record = store_.record(chainCurrent_->key).value_or(PlistDict{});
-    chainState_.setDownloadFontName(recordText(record, kFontDisplayFontName));
+    chainState_.setDownloadFontName(store_.recordText(chainCurrent_->key, kFontDisplayFontName));
     chainTask_ = std::move(queued.task);
     chainAhead_ = true;
     chainState_.retryDownloadFont = 0;

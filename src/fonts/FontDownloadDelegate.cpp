@@ -40,8 +40,9 @@ bool isDirectlyIn(const std::string& path, const std::optional<std::string>& fol
 
 }  // namespace
 
-FontDownloadDelegate::FontDownloadDelegate(std::weak_ptr<FontManagementController> controller)
-    : controller_(std::move(controller)) {}
+FontDownloadDelegate::FontDownloadDelegate(std::weak_ptr<FontManagementController> controller,
+                                           std::string displayName)
+    : controller_(std::move(controller)), displayName_(std::move(displayName)) {}
 
 std::shared_ptr<SerialQueue> FontDownloadDelegate::delegateQueue() const {
     const auto controller = controller_.lock();
@@ -159,9 +160,10 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
         return;
     }
     if (!store.isDownloading(fontId)) {
-        // Switched off or removed meanwhile: the file is not wanted, and
-        // no record is made up for it.
+        // The list changed meanwhile: the file is not wanted, and no record
+        // is made up for it.
         ILog("Downloaded font is no longer expected: fontId: %@", fontId);
+        postArrived(controller, displayName_);
         return;
     }
     const auto bytes = FileUtil::readFile(*temporary);
@@ -210,6 +212,11 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
         fail();
     }
     ILog("Response /api/v1/fonts/%@ message=succeeded (%@ [%@])", fontId, fileName, displayName);
+    postArrived(controller, displayName);
+}
+
+void FontDownloadDelegate::postArrived(const std::shared_ptr<FontManagementController>& controller,
+                                       const std::string& displayName) {
     MainQueue::main().async([controller, displayName] {
         controller->removeDownloadDisplayFont(displayName);
         NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,

@@ -17,7 +17,9 @@ class FontManagementController;
 // after a suspected token expiry, or gives the chain up.
 class FontDownloadDelegate : public DownloadDelegate {
 public:
-    explicit FontDownloadDelegate(std::weak_ptr<FontManagementController> controller);
+    // displayName: the font's name in the progress list.
+    FontDownloadDelegate(std::weak_ptr<FontManagementController> controller,
+                         std::string displayName);
 
     // The chain's own queue, so that its next step needs no hop.
     std::shared_ptr<SerialQueue> delegateQueue() const override;
@@ -44,7 +46,12 @@ private:
     void install(const std::string& fontId, const std::string& location,
                  const HttpUrlResponse& response);
 
+    // The name leaves the progress list when the file arrived, installed or not.
+    void postArrived(const std::shared_ptr<FontManagementController>& controller,
+                     const std::string& displayName);
+
     std::weak_ptr<FontManagementController> controller_;
+    std::string displayName_;
     std::atomic<bool> isDownloadTaskError{false};
 };
 

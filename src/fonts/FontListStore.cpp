@@ -154,6 +154,23 @@ std::optional<PlistDict> FontListStore::list() {
     return list;
 }
 
+std::string FontListStore::recordText(const std::string& key, const char* field) {
+    std::shared_ptr<const PlistValue> record;
+    {
+        Lock lock(mutex_);
+        ensureLoaded(lock);
+        if (!list_)
+            return {};
+        const auto it = list_->find(key);
+        if (it == list_->end())
+            return {};
+        record = it->second;  // records never change in place
+    }
+    const auto* dict = record->get<PlistDict>();
+    const auto* text = dict ? plistGet<std::string>(*dict, field) : nullptr;
+    return text ? *text : std::string();
+}
+
 std::optional<PlistDict> FontListStore::record(const std::string& key) {
     std::shared_ptr<const PlistValue> record;
     {

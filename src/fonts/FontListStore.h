@@ -56,6 +56,8 @@ public:
 
     std::optional<PlistDict> list();  // a copy; none without a list
     std::optional<PlistDict> record(const std::string& key);
+    // One text of a record, without a copy of the record; empty when absent.
+    std::string recordText(const std::string& key, const char* field);
     // Stores a record (creating the list when there is none) and writes.
     // Now waits for the write and returns whether it worked; the others
     // return true at once. A failed write is logged

@@ -191,8 +191,9 @@ TEST_F(FontDownloadTest, ARefusedAnswerHoldsBackTheNextDownloadAndTheChainLosesN
 }
 
 TEST_F(FontDownloadTest, AFontRemovedWhileOnItsWayIsNotInstalledNorRecordedAgain) {
-    writeList({{*font.fontId, downloadingRecord(*font.fileName)},
+    writeList({{*font.fontId, downloadingRecord(*font.fileName, "Removed font")},
                {*other.fontId, downloadingRecord(*other.fileName)}});
+    controller->appendDownloadDisplayFont("Removed font");
     // The record goes while the server holds the answer back.
     addFault({{"path", "/api/v1/fonts/" + *font.fontId}, {"delayMs", 1500}, {"count", 1}});
     controller->downloadFont();
@@ -207,6 +208,9 @@ TEST_F(FontDownloadTest, AFontRemovedWhileOnItsWayIsNotInstalledNorRecordedAgain
     EXPECT_EQ(workspaceFiles(), 0u);
     EXPECT_FALSE(gaveUp()) << "the chain goes on";
     EXPECT_EQ(text(*record(*other.fontId), kFontStatusType), kFontStatusInstalled);
+    MainQueue::main().drain();
+    EXPECT_TRUE(controller->downloadDisplayFontNames().empty())
+        << "its name left the progress list";
 }
 
 TEST_F(FontDownloadTest, RecordNamingAFileOutsideTheFolderIsNotInstalled) {
