@@ -126,13 +126,19 @@ std::map<std::string, double> otherThreadsCpuByName() {
     return byName;
 }
 
-double processCpuSeconds() {
+// User and system CPU seconds of RUSAGE_SELF or RUSAGE_CHILDREN (the
+// children that ended and were waited for).
+double cpuSecondsOf(int who) {
     rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
+    ::getrusage(who, &usage);
     auto seconds = [](const timeval& t) {
         return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
     };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double processCpuSeconds() {
+    return cpuSecondsOf(RUSAGE_SELF);
 }
 
 double threadCpuSeconds() {
@@ -807,16 +813,6 @@ LatencyFigures measureWebActivations(Client& c, const std::string& apiBase,
 
 // ---- baselines
 
-// The CPU of the children that ended and were waited for: curl's, around its run.
-double endedChildrenCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // The wall time; curl's own CPU goes to cpu.
 double curlBaseline(const std::string& scratch, ApiClient& client, const std::vector<Fonts>& fonts,
                     double* cpu) {
@@ -836,12 +832,12 @@ double curlBaseline(const std::string& scratch, ApiClient& client, const std::ve
             throw BenchError("cannot write the curl configuration");
     }
     // -q first: no ~/.curlrc; --fail: an error answer is a failure, not a file.
-    const double cpu0 = endedChildrenCpuSeconds();
+    const double cpu0 = cpuSecondsOf(RUSAGE_CHILDREN);  // curl's, once it ended
     const auto start = SteadyClock::now();
     const ProcessResult result =
         Process::run("curl", {"-q", "--silent", "--show-error", "--fail", "-K", config}, false);
     const double seconds = secondsSince(start);
-    *cpu = endedChildrenCpuSeconds() - cpu0;
+    *cpu = cpuSecondsOf(RUSAGE_CHILDREN) - cpu0;
     if (!result.started)
         throw BenchError("curl could not be started");
     if (result.exitStatus != 0)
