@@ -88,15 +88,15 @@ void FontManagementController::queueNextDownload() {
     auto next = takePlannedDownload(true);  // the current font is on its way
     if (!next)
         return;
-    auto delegate = std::make_shared<FontDownloadDelegate>(
-        weak_from_this(), store_.recordText(next->key, kFontDisplayFontName));
+    std::string name = store_.recordText(next->key, kFontDisplayFontName);
     auto task = FontsApi(client_).queueFontDownloadAfter(
-        *chainTask_, next->key, std::move(delegate), &FontDownloadDelegate::bringsFontFile);
+        *chainTask_, next->key, std::make_shared<FontDownloadDelegate>(weak_from_this(), name),
+        &FontDownloadDelegate::bringsFontFile);
     if (!task) {  // too late: the current transfer is over
         chainPlan_.push_front(std::move(*next));
         return;
     }
-    queued_ = QueuedDownload{std::move(*next), std::move(task)};
+    queued_ = QueuedDownload{std::move(*next), std::move(name), std::move(task)};
 }
 
 bool FontManagementController::takeQueuedDownload() {
@@ -113,7 +113,7 @@ bool FontManagementController::takeQueuedDownload() {
     if (logging::debugEnabled())
         TAVO_DLOG(": isDownloading=%d: fontId=%@", 1, queued.planned.key);
     beginPlannedDownload(std::move(queued.planned));
-    chainState_.setDownloadFontName(store_.recordText(chainCurrent_->key, kFontDisplayFontName));
+    chainState_.setDownloadFontName(queued.name);
     chainTask_ = std::move(queued.task);
     chainAhead_ = true;
     chainState_.retryDownloadFont = 0;

@@ -238,6 +238,7 @@ private:
     std::shared_ptr<DownloadTask> chainTask_;  // the current download's
     struct QueuedDownload {
         PlannedDownload planned;
+        std::string name;  // in the progress list
         std::shared_ptr<DownloadTask> task;
     };
     std::optional<QueuedDownload> queued_;       // behind the current download

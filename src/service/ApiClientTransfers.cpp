@@ -119,6 +119,23 @@ struct ApiClient::Downloads {
         idle.notify_all();
     }
 
+    // A transfer about to run: a download may be queued behind it until it is over.
+    void openQueue(const DownloadTask& task) {
+        std::lock_guard lock(mutex);
+        queuedBehind[&task];
+    }
+
+    // False when ahead's transfer is over or has one queued behind it already.
+    bool queueBehind(const DownloadTask& ahead, DownloadJob& job) {
+        std::lock_guard lock(mutex);
+        const auto it = queuedBehind.find(&ahead);
+        if (it == queuedBehind.end() || it->second)
+            return false;
+        it->second = std::move(job);
+        ++inFlight;  // until it ends, or is dropped
+        return true;
+    }
+
     // Once a transfer is over nothing more is queued behind it.
     std::optional<DownloadJob> takeQueuedBehind(const DownloadTask& task) {
         std::lock_guard lock(mutex);
@@ -235,10 +252,7 @@ std::shared_ptr<DownloadTask> ApiClient::startDownload(const std::optional<HttpR
     auto task = std::make_shared<DownloadTask>();
     auto state = downloads();
     state->begin();
-    {
-        std::lock_guard lock(state->mutex);
-        state->queuedBehind[task.get()];
-    }
+    state->openQueue(*task);
     transferQueue().async([job = DownloadJob{request, std::move(delegate), task, {}}, state] {
         runDownloads(job, state);
     });
@@ -254,14 +268,7 @@ std::shared_ptr<DownloadTask> ApiClient::asyncDownloadAtPathAfter(
     task->started_ = false;
     DownloadJob job{buildRequestAtPath(path, method, param, header), std::move(delegate), task,
                     std::move(accepts)};
-    auto state = downloads();
-    std::lock_guard lock(state->mutex);
-    const auto it = state->queuedBehind.find(&ahead);
-    if (it == state->queuedBehind.end() || it->second)
-        return nullptr;
-    it->second = std::move(job);
-    ++state->inFlight;  // until it ends, or is dropped
-    return task;
+    return downloads()->queueBehind(ahead, job) ? task : nullptr;
 }
 
 // Runs a download, then the download queued behind it while the answer
@@ -288,8 +295,7 @@ void ApiClient::runDownloads(DownloadJob job, const std::shared_ptr<Downloads>& 
         const bool proceed = next && !response.error && response.httpUrlResponse &&
                              next->accepts(*response.httpUrlResponse);
         if (proceed) {
-            std::lock_guard lock(state->mutex);
-            state->queuedBehind[next->task.get()];
+            state->openQueue(*next->task);
             next->task->started_ = true;
         }
         // The end of the transfer in one item of the delegate queue: the file,
