@@ -28,12 +28,8 @@ constexpr Clock::Duration kCoalesceDelay = std::chrono::milliseconds(250);
 // switching fonts on the web site does it in bursts.
 constexpr Clock::Duration kFragmentLifetime = std::chrono::minutes(10);
 
-bool hasDownloadingStatus(const PlistValue& record) {
-    const auto* dict = record.get<PlistDict>();
-    if (!dict)
-        return false;
-    const auto* status = plistGet<std::string>(*dict, kFontStatusType);
-    return status && *status == kFontStatusDownloading;
+bool hasDownloadingStatus(const PackedPlist& record) {
+    return record.text(kFontStatusType) == std::string_view(kFontStatusDownloading);
 }
 
 }  // namespace
@@ -69,16 +65,18 @@ void FontListStore::setAll(PlistDict list) {
     list_.emplace();
     downloading_.clear();
     auto old = previous.begin();
-    for (auto& [key, record] : list) {
+    // Each record leaves the list once packed, so the list and its packed
+    // form are not both held whole.
+    while (!list.empty()) {
+        auto node = list.extract(list.begin());
+        const std::string& key = node.key();
         while (old != previous.end() && old->first < key)
             ++old;
-        std::shared_ptr<const PlistValue> shared;
-        if (old != previous.end() && old->first == key && *old->second == record)
-            shared = old->second;
-        else
-            shared = std::make_shared<const PlistValue>(std::move(record));
-        indexRecord(key, *shared);
-        list_->emplace_hint(list_->end(), key, std::move(shared));
+        auto packed = std::make_shared<const PackedPlist>(node.mapped());
+        if (old != previous.end() && old->first == key && *old->second == *packed)
+            packed = old->second;
+        indexRecord(key, *packed);
+        list_->emplace_hint(list_->end(), std::move(node.key()), std::move(packed));
     }
 }
 
@@ -150,12 +148,12 @@ std::optional<PlistDict> FontListStore::list() {
     }
     PlistDict list;
     for (const auto& [key, record] : records)
-        list.emplace_hint(list.end(), key, *record);
+        list.emplace_hint(list.end(), key, record->value());
     return list;
 }
 
 std::string FontListStore::recordText(const std::string& key, const char* field) {
-    std::shared_ptr<const PlistValue> record;
+    std::shared_ptr<const PackedPlist> record;
     {
         Lock lock(mutex_);
         ensureLoaded(lock);
@@ -166,13 +164,11 @@ std::string FontListStore::recordText(const std::string& key, const char* field)
             return {};
         record = it->second;  // records never change in place
     }
-    const auto* dict = record->get<PlistDict>();
-    const auto* text = dict ? plistGet<std::string>(*dict, field) : nullptr;
-    return text ? *text : std::string();
+    return std::string(record->text(field).value_or(std::string_view()));
 }
 
 std::optional<PlistDict> FontListStore::record(const std::string& key) {
-    std::shared_ptr<const PlistValue> record;
+    std::shared_ptr<const PackedPlist> record;
     {
         Lock lock(mutex_);
         ensureLoaded(lock);
@@ -183,11 +179,12 @@ std::optional<PlistDict> FontListStore::record(const std::string& key) {
             return std::nullopt;
         record = it->second;
     }
-    const auto* dict = record->get<PlistDict>();
-    return dict ? std::optional<PlistDict>(*dict) : std::nullopt;
+    PlistValue value = record->value();
+    auto* dict = value.get<PlistDict>();
+    return dict ? std::optional<PlistDict>(std::move(*dict)) : std::nullopt;
 }
 
-void FontListStore::indexRecord(const std::string& key, const PlistValue& record) {
+void FontListStore::indexRecord(const std::string& key, const PackedPlist& record) {
     if (hasDownloadingStatus(record))
         downloading_.insert(key);
     else
@@ -195,7 +192,7 @@ void FontListStore::indexRecord(const std::string& key, const PlistValue& record
 }
 
 bool FontListStore::setRecord(const std::string& key, PlistDict record, Write write) {
-    auto shared = std::make_shared<const PlistValue>(std::move(record));
+    auto shared = std::make_shared<const PackedPlist>(PlistValue(std::move(record)));
     Lock lock(mutex_);
     ensureLoaded(lock);
     if (!list_)
@@ -244,13 +241,11 @@ std::vector<std::pair<std::string, std::string>> FontListStore::downloadingFileN
     std::vector<std::pair<std::string, std::string>> named;
     named.reserve(downloading_.size());
     for (const std::string& key : downloading_) {
-        std::string fileName;
+        std::string_view fileName;
         if (list_)
             if (const auto it = list_->find(key); it != list_->end())
-                if (const auto* dict = it->second->get<PlistDict>())
-                    if (const auto* name = plistGet<std::string>(*dict, kFontFileName))
-                        fileName = *name;
-        named.emplace_back(key, std::move(fileName));
+                fileName = it->second->text(kFontFileName).value_or(std::string_view());
+        named.emplace_back(key, std::string(fileName));
     }
     return named;
 }
@@ -295,7 +290,7 @@ const std::string& FontListStore::document(const Records& snapshot) {
     // records changed since the last write are rendered again; the others'
     // text is copied from the last document. Both lists are in key order.
     const auto sameAsLast = [this](auto& last, const std::string& key,
-                                   const std::shared_ptr<const PlistValue>& record) {
+                                   const std::shared_ptr<const PackedPlist>& record) {
         while (last != slices_.end() && last->key < key)
             ++last;
         return last != slices_.end() && last->key == key && last->record == record;
@@ -329,7 +324,7 @@ const std::string& FontListStore::document(const Records& snapshot) {
             out.append(lastDocument_, last->offset, last->length);
         } else {
             PlistXmlWriter::appendKey(out, key, 1);
-            PlistXmlWriter::appendValue(out, *record, 1);
+            PlistXmlWriter::appendValue(out, record->value(), 1);
         }
         if (keep)
             slices.push_back({key, record, offset, out.size() - offset});

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "foundation/Clock.h"
+#include "foundation/PackedPlist.h"
 #include "foundation/PlistValue.h"
 
 namespace tavo {
@@ -88,14 +89,15 @@ private:
 
     using Lock = std::unique_lock<std::mutex>;
 
-    // Records are shared and never changed in place, so a write copies
-    // pointers under the lock, not the records.
-    using Records = std::map<std::string, std::shared_ptr<const PlistValue>>;
+    // Records are packed (a large list lives as long as the process), shared
+    // and never changed in place, so a write copies pointers under the lock,
+    // not the records.
+    using Records = std::map<std::string, std::shared_ptr<const PackedPlist>>;
 
     void ensureLoaded(Lock& lock);
     void load(Lock& lock);
     void setAll(PlistDict list);
-    void indexRecord(const std::string& key, const PlistValue& record);
+    void indexRecord(const std::string& key, const PackedPlist& record);
     // Marks the list changed and has the writer write it; with wait, until
     // that generation was attempted, and returns whether it was written.
     bool changed(Write write, Lock& lock);
@@ -129,7 +131,7 @@ private:
     // list's order. The writer's thread only.
     struct Slice {
         std::string key;
-        std::shared_ptr<const PlistValue> record;
+        std::shared_ptr<const PackedPlist> record;
         std::size_t offset;
         std::size_t length;
     };
