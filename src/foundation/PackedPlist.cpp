@@ -190,8 +190,14 @@ private:
 }  // namespace
 
 PackedPlist::PackedPlist(const PlistValue& value) {
-    pack(bytes_, value);
-    bytes_.shrink_to_fit();
+    // Packed where it can grow, then copied once at its size: one allocation
+    // per value kept.
+    thread_local std::string scratch;
+    scratch.clear();
+    pack(scratch, value);
+    bytes_.assign(scratch);
+    if (scratch.capacity() > 64 * 1024)
+        std::string().swap(scratch);  // a rare large value does not stay
 }
 
 PlistValue PackedPlist::value() const {

@@ -61,6 +61,24 @@ TEST_F(FontLinkFoldersTest, OneActivationGoesToTheRecentFolderAndBackOut) {
     EXPECT_TRUE(listedLinks().empty());
 }
 
+TEST_F(FontLinkFoldersTest, AFileIsAnsweredForByItsLinkHoweverItsPathIsSpelled) {
+    auto manager = makeManager();
+    const std::string font = copyFont("Spelled.ttf");
+    const std::string folder = fs::path(font).parent_path().string();
+    ASSERT_TRUE(manager->registerFonts({font}, FontManagerScope::Persistent, nullptr));
+    for (const std::string& spelled :
+         {folder + "/./Spelled.ttf", folder + "//Spelled.ttf", folder + "/x/../Spelled.ttf"})
+        EXPECT_EQ(manager->scopeForFile(spelled), FontManagerScope::Persistent) << spelled;
+    EXPECT_EQ(manager->scopeForFile(folder + "/"), FontManagerScope::None);
+    EXPECT_EQ(manager->scopeForFile(folder + "/../Spelled.ttf"), FontManagerScope::None);
+
+    // The link replaced behind the manager's back by a file of its own.
+    const std::string link = manager->linkPath("Spelled.ttf");
+    fs::remove(link);
+    fs::copy_file(font, link);
+    EXPECT_EQ(manager->scopeForFile(font), FontManagerScope::None);
+}
+
 TEST_F(FontLinkFoldersTest, ALargeBatchIsSpreadOverTheShards) {
     auto manager = makeManager();
     const auto paths = fonts("Batch", static_cast<int>(FontLinkFolders::kSmallBatch) + 1);

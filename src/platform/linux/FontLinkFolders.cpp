@@ -174,6 +174,17 @@ int FontLinkFolders::folderIndexOf(const std::string& name) {
     return kNoFolder;
 }
 
+bool FontLinkFolders::isRegistered(const struct stat& stored, const std::string& name) {
+    if (!indexed_)
+        readFolders();
+    if (const auto found = where_.find(name);
+        found != where_.end() && registers(stored, folderPath(found->second.index) + "/" + name))
+        return true;
+    // Moved or made by another process, or an old version's link.
+    const std::optional<std::string> link = linkOf(name);
+    return link && registers(stored, *link);
+}
+
 std::optional<std::string> FontLinkFolders::linkOf(const std::string& name) {
     const int index = folderIndexOf(name);
     if (index == kNoFolder)

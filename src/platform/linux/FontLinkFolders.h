@@ -79,6 +79,9 @@ public:
     // Every folder of links, the recent one last.
     std::vector<std::string> folders() const;
 
+    // Whether name's link registers the stored file: one look where the link
+    // was last seen, more only when it is not there.
+    bool isRegistered(const struct stat& stored, const std::string& name);
     // Whether the entry at link registers the stored file: the same inode,
     // or for a copy the same size and modification time.
     static bool registers(const struct stat& stored, const std::string& link);

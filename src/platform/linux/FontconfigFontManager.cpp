@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -44,7 +45,24 @@ struct timespec modificationTime(const std::string& path) {
     return st.st_mtim;
 }
 
+// Whether a path has no empty, "." or ".." component and no slash at its end:
+// what the controller passes, which then needs no normalizing.
+bool isNormalPath(std::string_view path) {
+    if (path.empty() || path.back() == '/')
+        return false;
+    for (std::size_t start = path[0] == '/' ? 1 : 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view part = path.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 std::string normalizedPath(const std::string& path) {
+    if (isNormalPath(path))
+        return path;
     std::string normal = fs::path(path).lexically_normal().string();
     while (normal.size() > 1 && normal.back() == '/')
         normal.pop_back();
@@ -172,16 +190,20 @@ std::string FontconfigFontManager::linkPath(const std::string& fileName) {
 }
 
 FontManagerScope FontconfigFontManager::scopeForFile(const std::string& path) {
-    const fs::path normal = fs::path(normalizedPath(path));
-    if (normal.parent_path().string() != storage_)
+    // Asked for every file of a synchronization: string work and two looks
+    // at the disk, the stored file and its link.
+    const std::string normal = normalizedPath(path);
+    const std::size_t slash = normal.rfind('/');
+    if (slash == std::string::npos || slash + 1 == normal.size() ||
+        std::string_view(normal).substr(0, slash) != storage_)
         return FontManagerScope::None;
     struct stat stored {};
     if (::stat(normal.c_str(), &stored) != 0 || !S_ISREG(stored.st_mode))
         return FontManagerScope::None;
     std::lock_guard lock(state_->mutex);
-    const std::optional<std::string> link = state_->folders.linkOf(normal.filename().string());
-    return link && FontLinkFolders::registers(stored, *link) ? FontManagerScope::Persistent
-                                                             : FontManagerScope::None;
+    return state_->folders.isRegistered(stored, normal.substr(slash + 1))
+               ? FontManagerScope::Persistent
+               : FontManagerScope::None;
 }
 
 bool FontconfigFontManager::registerFonts(const std::vector<std::string>& paths, FontManagerScope,
