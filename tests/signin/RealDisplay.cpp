@@ -38,6 +38,15 @@ bool ownsDisplay(int number, qint64 pid) {
     return ok && owner == pid;
 }
 
+// Whether a window manager has taken over the display: openbox answers for
+// the desktops once it has. A window shown before that may never be exposed.
+bool windowManagerReady() {
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), {QStringLiteral("get_num_desktops")});
+    return process.waitForFinished(kStartMs) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
 // Polls until ready holds or the time is up.
 template <typename Ready>
 bool pollUntil(Ready ready, int timeoutMs = kStartMs) {
@@ -117,12 +126,13 @@ std::string RealDisplay::start() {
     windowManager = std::make_unique<QProcess>();
     panel = std::make_unique<QProcess>();
     if (!startProgram(*windowManager, QStringLiteral("openbox"), {}) ||
+        !pollUntil(windowManagerReady) ||
         !startProgram(
             *panel, QStringLiteral("trayer"),
             {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
              QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
              QStringLiteral("--height"), QStringLiteral("24")})) {
-        reason = "openbox or trayer did not start";
+        reason = "openbox or trayer did not start, or openbox never took over the display";
         stop();
         return reason;
     }
