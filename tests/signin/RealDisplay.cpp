@@ -38,15 +38,6 @@ bool ownsDisplay(int number, qint64 pid) {
     return ok && owner == pid;
 }
 
-// Whether a window manager has taken over the display: openbox answers for
-// the desktops once it has. A window shown before that may never be exposed.
-bool windowManagerReady() {
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), {QStringLiteral("get_num_desktops")});
-    return process.waitForFinished(kStartMs) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-}
-
 // Polls until ready holds or the time is up.
 template <typename Ready>
 bool pollUntil(Ready ready, int timeoutMs = kStartMs) {
@@ -126,7 +117,9 @@ std::string RealDisplay::start() {
     windowManager = std::make_unique<QProcess>();
     panel = std::make_unique<QProcess>();
     if (!startProgram(*windowManager, QStringLiteral("openbox"), {}) ||
-        !pollUntil(windowManagerReady) ||
+        // A window shown before openbox has taken over the display may never
+        // be exposed; it answers for the desktops once it has.
+        !pollUntil([] { return xdotool({QStringLiteral("get_num_desktops")}); }) ||
         !startProgram(
             *panel, QStringLiteral("trayer"),
             {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
