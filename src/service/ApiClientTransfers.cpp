@@ -7,7 +7,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <utility>
 
 #include "foundation/ConcurrentQueue.h"
 #include "foundation/Const.h"
@@ -181,7 +183,8 @@ namespace {
 using CreateFile = std::function<std::optional<std::pair<std::string, int>>()>;
 
 // Downloads into a fresh file of the download folder, whose path goes to
-// file and whose size to size.
+// file and whose size to size. The file is made while the request is on its
+// way.
 Response downloadToFile(const std::optional<HttpRequest>& request, const std::string& method,
                         const CreateFile& createFile, std::optional<std::string>& file,
                         std::int64_t& size, const TransferObserver& observer = {}) {
@@ -189,13 +192,17 @@ Response downloadToFile(const std::optional<HttpRequest>& request, const std::st
         return unsupported(method);
     if (request->stop && request->stop->stopped())
         return failure(kURLErrorCancelled, "cancelled");
-    const auto created = createFile();
-    if (!created)
-        return failure(-3000, "no temporary file for the download");
-    file = created->first;
-    Response response = HttpTransport::performToFile(*request, created->second, observer);
+    int fd = -1;
+    const std::function<int()> openFile = [&] {
+        if (const auto created = createFile()) {
+            file = created->first;
+            fd = created->second;
+        }
+        return fd;
+    };
+    Response response = HttpTransport::performToFile(*request, openFile, observer);
     struct stat st {};
-    size = ::fstat(created->second, &st) == 0 ? st.st_size : 0;
+    size = fd >= 0 && ::fstat(fd, &st) == 0 ? st.st_size : 0;
     return response;
 }
 
@@ -275,13 +282,23 @@ std::shared_ptr<DownloadTask> ApiClient::asyncDownloadAtPathAfter(
 // lets it, on this thread and its connection: the delegate queue's hop
 // to start the next one is saved.
 void ApiClient::runDownloads(DownloadJob job, const std::shared_ptr<Downloads>& state) {
+    // The end of the transfer before, handed over once the next request is
+    // out: the delegate queue's work then runs beside the server's, instead
+    // of ahead of it.
+    std::function<void()> reportPrevious;
+    const auto report = [&reportPrevious] {
+        if (auto previous = std::exchange(reportPrevious, nullptr))
+            previous();
+    };
     for (;;) {
         const auto queue = reportQueue(*job.delegate);
         std::optional<std::string> file;
         std::int64_t size = 0;
+        TransferObserver observer = observerFor(job.delegate, queue, job.task);
+        observer.requestSent = report;
         Response response = downloadToFile(
-            job.request, "", [state] { return state->createFile(); }, file, size,
-            observerFor(job.delegate, queue, job.task));
+            job.request, "", [state] { return state->createFile(); }, file, size, observer);
+        report();  // unless the request never went out
         // An answer without a body leaves no file to hand over.
         if (!response.error && file && size == 0)
             response.error =
@@ -300,7 +317,7 @@ void ApiClient::runDownloads(DownloadJob job, const std::shared_ptr<Downloads>& 
         }
         // The end of the transfer in one item of the delegate queue: the file,
         // its removal, the completion.
-        queue->async([delegate = job.delegate, state, response = std::move(response),
+        auto ended = [delegate = job.delegate, state, response = std::move(response),
                       file = std::move(file)] {
             if (!response.error && response.httpUrlResponse)
                 delegate->didFinishDownloadingToURL(*file, *response.httpUrlResponse);
@@ -308,13 +325,16 @@ void ApiClient::runDownloads(DownloadJob job, const std::shared_ptr<Downloads>& 
                 state->removeFile(*file);
             delegate->didCompleteWithError(response.error, response.httpUrlResponse);
             state->end();
-        });
-        if (!next)
-            return;
+        };
         if (!proceed) {
-            state->end();  // the one queued behind never runs
+            queue->async(std::move(ended));
+            if (next)
+                state->end();  // the one queued behind never runs
             return;
         }
+        reportPrevious = [queue, ended = std::move(ended)]() mutable {
+            queue->async(std::move(ended));
+        };
         job = std::move(*next);
     }
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <utility>
 
 #include "service/CurlPolicy.h"
 #include "service/Utf8.h"
@@ -74,7 +75,9 @@ struct Transfer {
     const TransferObserver* observer = nullptr;
     const TransferStop* stop = nullptr;
     std::string body;
+    const std::function<int()>* openFile = nullptr;  // none: the body stays in memory
     int fd = -1;
+    bool requestSent = false;
     bool tooLarge = false;
     bool writeFailed = false;
     HttpUrlResponse response;
@@ -82,8 +85,21 @@ struct Transfer {
     std::int64_t written = 0;
 };
 
+// What waits for the request to be out: the observer's hook, then the
+// body's file. Once, after the exchange's first step or at the first byte
+// of the answer, whichever comes first.
+void requestWentOut(Transfer& transfer) {
+    if (std::exchange(transfer.requestSent, true))
+        return;
+    if (transfer.observer && transfer.observer->requestSent)
+        transfer.observer->requestSent();
+    if (transfer.openFile)
+        transfer.fd = (*transfer.openFile)();
+}
+
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
+    requestWentOut(*transfer);
     const std::string line(data, size * count);
     if (line.rfind("HTTP/", 0) == 0) {
         transfer->response.headers.clear();  // a new answer (after a redirect or 100)
@@ -104,8 +120,13 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
+    requestWentOut(*transfer);
     const size_t n = size * count;
-    if (transfer->fd >= 0) {
+    if (transfer->openFile) {
+        if (transfer->fd < 0) {  // no file to write to
+            transfer->writeFailed = true;
+            return 0;
+        }
         size_t done = 0;
         while (done < n) {
             const ssize_t w = ::write(transfer->fd, data + done, n - done);
@@ -140,7 +161,8 @@ int onProgress(void* user, curl_off_t total, curl_off_t, curl_off_t, curl_off_t)
 }
 
 // Runs the transfer of the thread's handle to its end, or until its stop.
-CURLcode performStoppably(CURL* curl, const TransferStop* stop) {
+CURLcode performStoppably(CURL* curl, Transfer& transfer) {
+    const TransferStop* stop = transfer.stop;
     CURLM* multi = threadMulti();
     if (!multi)
         return CURLE_OUT_OF_MEMORY;
@@ -163,6 +185,7 @@ CURLcode performStoppably(CURL* curl, const TransferStop* stop) {
             code = CURLE_FAILED_INIT;
             break;
         }
+        requestWentOut(transfer);  // a kept-alive connection sends in the first step
         bool done = false;
         int queued = 0;
         while (CURLMsg* message = curl_multi_info_read(multi, &queued))
@@ -249,7 +272,7 @@ Response run(const HttpRequest& request, Transfer& transfer) {
     }
 
     transfer.stop = request.stop.get();
-    const CURLcode code = performStoppably(curl, transfer.stop);
+    const CURLcode code = performStoppably(curl, transfer);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     char* effectiveUrl = nullptr;
@@ -305,12 +328,17 @@ Response HttpTransport::perform(const HttpRequest& request, const TransferObserv
     return response;
 }
 
-Response HttpTransport::performToFile(const HttpRequest& request, int fd,
+Response HttpTransport::performToFile(const HttpRequest& request,
+                                      const std::function<int()>& openFile,
                                       const TransferObserver& observer) {
     Transfer transfer;
     transfer.observer = &observer;
-    transfer.fd = fd;
-    return run(request, transfer);
+    transfer.openFile = &openFile;
+    Response response = run(request, transfer);
+    // An answer without a body writes nothing: a missing file is told here.
+    if (!response.error && transfer.fd < 0)
+        response.error = Error{-3000, kErrorDomain, "no temporary file for the download"};
+    return response;
 }
 
 }  // namespace tavo

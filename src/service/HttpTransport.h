@@ -46,6 +46,9 @@ struct TransferObserver {
     std::function<void(std::int64_t written, std::int64_t totalWritten, std::int64_t expected)>
         progress;
     std::function<bool()> cancelled;  // polled; true ends the transfer
+    // Once the request has gone out, before any of the answer is read: for
+    // work that should not hold the request back.
+    std::function<void()> requestSent;
 };
 
 // HTTP over libcurl. TLS is always verified; TAVO_CA_BUNDLE names a CA file
@@ -58,9 +61,11 @@ public:
     // Performs the exchange and keeps the body in memory: its bytes in
     // contentData, and as text in body when they are UTF-8.
     static Response perform(const HttpRequest& request, const TransferObserver& observer = {});
-    // Performs the exchange writing the body into fd, an open empty file,
-    // which stays open.
-    static Response performToFile(const HttpRequest& request, int fd,
+    // Performs the exchange writing the body into the file openFile gives
+    // (the descriptor of an open empty file, which stays open; -1 fails the
+    // exchange). It is asked for once the request has gone out, while the
+    // answer is on its way.
+    static Response performToFile(const HttpRequest& request, const std::function<int()>& openFile,
                                   const TransferObserver& observer = {});
 };
 

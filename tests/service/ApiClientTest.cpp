@@ -5,6 +5,7 @@
 
 #include "RawHttpCapture.h"
 #include "ServiceFixture.h"
+#include "foundation/FileUtil.h"
 #include "foundation/MainQueue.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/SerialQueue.h"
@@ -373,4 +374,49 @@ TEST_F(ApiClientTest, ADownloadQueuedBehindAnotherStartsOnlyWhenTheAnswerLetsIt)
                                                      [](const HttpUrlResponse&) { return true; }))
             << "the transfer is over";
     }
+}
+
+// The end of a download is handed over once the download queued behind it
+// has sent its request, not when that one is over: the chain installs a
+// file while the next one is at the server.
+TEST_F(ApiClientTest, ADownloadsEndIsReportedWhileTheOneBehindItIsAtTheServer) {
+    struct Delegate : DownloadDelegate {
+        std::optional<std::string> body;
+        std::optional<Error> error;
+        std::promise<void> completed;
+        bool wantsProgress() const override { return false; }
+        void didFinishDownloadingToURL(const std::string& location,
+                                       const HttpUrlResponse&) override {
+            body = FileUtil::readFile(location);
+        }
+        void didCompleteWithError(const std::optional<Error>& taskError,
+                                  const std::optional<HttpUrlResponse>&) override {
+            error = taskError;
+            completed.set_value();
+        }
+    };
+    const std::string path = "/api/v1/notice";
+    // The first is held long enough for the second to queue behind it; the
+    // server keeps the second until the transfers are stopped.
+    addFault({{"path", path}, {"delayMs", 300}, {"count", 1}, {"status", 200}, {"body", "first"}});
+    addFault({{"path", path}, {"delayMs", 20000}, {"count", 1}});
+    auto ahead = std::make_shared<Delegate>();
+    auto behind = std::make_shared<Delegate>();
+    auto aheadDone = ahead->completed.get_future();
+    auto behindDone = behind->completed.get_future();
+    const auto aheadTask =
+        client.asyncDownloadAtPath(path, "GET", std::nullopt, std::nullopt, ahead);
+    ASSERT_TRUE(client.asyncDownloadAtPathAfter(*aheadTask, path, "GET", std::nullopt, std::nullopt,
+                                                behind,
+                                                [](const HttpUrlResponse&) { return true; }));
+    EXPECT_EQ(aheadDone.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "not reported while the one behind it waits";
+    client.stopTransfers();
+    ASSERT_EQ(behindDone.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_EQ(aheadDone.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    EXPECT_FALSE(ahead->error);
+    EXPECT_EQ(ahead->body, "first") << "its file is whole when it is handed over";
+    ASSERT_TRUE(behind->error);
+    EXPECT_EQ(behind->error->code, kURLErrorCancelled);
+    EXPECT_TRUE(client.waitForDownloads(std::chrono::seconds(10)));
 }
