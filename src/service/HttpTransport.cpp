@@ -282,7 +282,7 @@ Response run(const HttpRequest& request, Transfer& transfer) {
     if (status > 0) {
         transfer.response.statusCode = status;
         transfer.response.url = effectiveUrl ? effectiveUrl : request.url;
-        response.httpUrlResponse = transfer.response;
+        response.httpUrlResponse = std::move(transfer.response);
     }
     if (transfer.tooLarge) {
         response.error = Error{-1103, kErrorDomain,
