@@ -397,7 +397,9 @@ TEST_F(ApiClientTest, ADownloadsEndIsReportedWhileTheOneBehindItIsAtTheServer) {
     };
     const std::string path = "/api/v1/notice";
     // The first is held long enough for the second to queue behind it; the
-    // server keeps the second until the transfers are stopped.
+    // server keeps the second until the transfers are stopped, long after
+    // the wait for the first has given up.
+    client.timeoutIntervalForRequest = 60;
     addFault({{"path", path}, {"delayMs", 300}, {"count", 1}, {"status", 200}, {"body", "first"}});
     addFault({{"path", path}, {"delayMs", 20000}, {"count", 1}});
     auto ahead = std::make_shared<Delegate>();
