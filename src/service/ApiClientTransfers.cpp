@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <functional>
@@ -129,25 +130,58 @@ struct ApiClient::Downloads {
 
     // False when ahead's transfer is over or has one queued behind it already.
     bool queueBehind(const DownloadTask& ahead, DownloadJob& job) {
-        std::lock_guard lock(mutex);
-        const auto it = queuedBehind.find(&ahead);
-        if (it == queuedBehind.end() || it->second)
-            return false;
-        it->second = std::move(job);
-        ++inFlight;  // until it ends, or is dropped
+        {
+            std::lock_guard lock(mutex);
+            const auto it = queuedBehind.find(&ahead);
+            if (it == queuedBehind.end() || it->second)
+                return false;
+            it->second = std::move(job);
+            ++inFlight;  // until it ends, or is dropped
+        }
+        settled.notify_all();
         return true;
     }
 
-    // Once a transfer is over nothing more is queued behind it.
-    std::optional<DownloadJob> takeQueuedBehind(const DownloadTask& task) {
-        std::lock_guard lock(mutex);
+    // Once a transfer is over nothing more is queued behind it. While the
+    // delegate still handles the end of the transfer before (handled not
+    // yet set), it may yet queue one: that is waited for, as starting the
+    // chain again would wait for the same handling and then cost more.
+    std::optional<DownloadJob> takeQueuedBehind(const DownloadTask& task,
+                                                const std::shared_ptr<bool>& previousHandled,
+                                                const TransferStop* stop) {
+        std::unique_lock lock(mutex);
         const auto it = queuedBehind.find(&task);
         if (it == queuedBehind.end())
             return std::nullopt;
+        if (!it->second && previousHandled)
+            settled.wait_for(lock, kSettleWait, [&] {
+                return it->second || *previousHandled || (stop && stop->stopped());
+            });
         auto job = std::move(it->second);
         queuedBehind.erase(it);
         return job;
     }
+
+    // The delegate has handled an end: whatever it queues next is queued.
+    void markHandled(bool& handled) {
+        {
+            std::lock_guard lock(mutex);
+            handled = true;
+        }
+        settled.notify_all();
+    }
+
+    // A stop ends the waits for what the delegates queue.
+    void wakeWaiters() {
+        // Under the mutex: a waiter either sees the stop or is asleep already.
+        { std::lock_guard lock(mutex); }
+        settled.notify_all();
+    }
+
+private:
+    // A delegate queue held up this long by other work is not waited for.
+    static constexpr auto kSettleWait = std::chrono::seconds(1);
+    std::condition_variable settled;  // queued behind, an end handled, or a stop
 };
 
 std::shared_ptr<ApiClient::Downloads> ApiClient::downloads() {
@@ -166,6 +200,7 @@ std::optional<std::string> ApiClient::downloadFolder() {
 
 void ApiClient::stopTransfers() {
     transferStop_->stop();
+    downloads()->wakeWaiters();
 }
 
 bool ApiClient::waitForDownloads(Clock::Duration timeout) {
@@ -286,6 +321,7 @@ void ApiClient::runDownloads(DownloadJob job, const std::shared_ptr<Downloads>& 
     // out: the delegate queue's work then runs beside the server's, instead
     // of ahead of it.
     std::function<void()> reportPrevious;
+    std::shared_ptr<bool> previousHandled;  // guarded by the state's mutex
     const auto report = [&reportPrevious] {
         if (auto previous = std::exchange(reportPrevious, nullptr))
             previous();
@@ -308,7 +344,8 @@ void ApiClient::runDownloads(DownloadJob job, const std::shared_ptr<Downloads>& 
             state->removeFile(*file);
         // Settled before the end is reported: the delegate's queue then knows
         // whether the download queued behind this one runs.
-        auto next = state->takeQueuedBehind(*job.task);
+        auto next = state->takeQueuedBehind(*job.task, std::exchange(previousHandled, nullptr),
+                                            job.request ? job.request->stop.get() : nullptr);
         const bool proceed = next && !response.error && response.httpUrlResponse &&
                              next->accepts(*response.httpUrlResponse);
         if (proceed) {
@@ -332,8 +369,13 @@ void ApiClient::runDownloads(DownloadJob job, const std::shared_ptr<Downloads>& 
                 state->end();  // the one queued behind never runs
             return;
         }
-        reportPrevious = [queue, ended = std::move(ended)]() mutable {
-            queue->async(std::move(ended));
+        previousHandled = std::make_shared<bool>(false);
+        reportPrevious = [queue, state, handled = previousHandled,
+                          ended = std::move(ended)]() mutable {
+            queue->async([state, handled = std::move(handled), ended = std::move(ended)] {
+                ended();
+                state->markHandled(*handled);
+            });
         };
         job = std::move(*next);
     }

@@ -422,3 +422,64 @@ TEST_F(ApiClientTest, ADownloadsEndIsReportedWhileTheOneBehindItIsAtTheServer) {
     EXPECT_EQ(behind->error->code, kURLErrorCancelled);
     EXPECT_TRUE(client.waitForDownloads(std::chrono::seconds(10)));
 }
+
+// A delegate that queues the next download while it handles the end of the
+// one before: the transfer in flight waits for that handling instead of
+// ending the chain, even when it is over first.
+TEST_F(ApiClientTest, ADownloadQueuedWhileTheEndBeforeIsHandledStillRunsInTheChain) {
+    struct Delegate : DownloadDelegate {
+        std::function<void()> onEnd;
+        std::optional<std::string> body;
+        std::optional<Error> error;
+        std::promise<void> completed;
+        bool wantsProgress() const override { return false; }
+        void didFinishDownloadingToURL(const std::string& location,
+                                       const HttpUrlResponse&) override {
+            body = FileUtil::readFile(location);
+        }
+        void didCompleteWithError(const std::optional<Error>& taskError,
+                                  const std::optional<HttpUrlResponse>&) override {
+            error = taskError;
+            if (onEnd)
+                onEnd();
+            completed.set_value();
+        }
+    };
+    const std::string path = "/api/v1/notice";
+    addFault({{"path", path}, {"delayMs", 300}, {"count", 1}, {"status", 200}, {"body", "first"}});
+    addFault({{"path", path}, {"count", 1}, {"status", 200}, {"body", "second"}});
+    addFault({{"path", path}, {"count", 1}, {"status", 200}, {"body", "third"}});
+    const std::size_t before = requests(path).size();
+    auto first = std::make_shared<Delegate>();
+    auto second = std::make_shared<Delegate>();
+    auto third = std::make_shared<Delegate>();
+    std::promise<std::shared_ptr<DownloadTask>> secondTask;
+    std::promise<std::shared_ptr<DownloadTask>> thirdTask;
+    // The second transfer, answered at once, is over long before this.
+    first->onEnd = [&, task = secondTask.get_future().share()] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto ahead = task.get();
+        thirdTask.set_value(ahead ? client.asyncDownloadAtPathAfter(
+                                        *ahead, path, "GET", std::nullopt, std::nullopt, third,
+                                        [](const HttpUrlResponse&) { return true; })
+                                  : nullptr);
+    };
+    auto thirdQueued = thirdTask.get_future();
+    auto thirdDone = third->completed.get_future();
+    const auto firstTask =
+        client.asyncDownloadAtPath(path, "GET", std::nullopt, std::nullopt, first);
+    const auto queued =
+        client.asyncDownloadAtPathAfter(*firstTask, path, "GET", std::nullopt, std::nullopt, second,
+                                        [](const HttpUrlResponse&) { return true; });
+    secondTask.set_value(queued);
+    ASSERT_TRUE(queued);
+    ASSERT_EQ(thirdQueued.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_TRUE(thirdQueued.get()) << "the second transfer did not wait for the handling";
+    ASSERT_EQ(thirdDone.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(client.waitForDownloads(std::chrono::seconds(10)));
+    EXPECT_EQ(first->body, "first");
+    EXPECT_EQ(second->body, "second");
+    EXPECT_EQ(third->body, "third");
+    EXPECT_FALSE(third->error);
+    EXPECT_EQ(requests(path).size() - before, 3u);
+}
