@@ -129,6 +129,11 @@ void FontManagementController::registerCompletedGroup() {
 
 void FontManagementController::fontInstalled(const std::string& path, const PlistDict& record,
                                              const fontid::FontRecord& identification) {
+    // The file is in: the font after the one in flight is queued now, not
+    // once the rest of this end is handled, so that it is there before the
+    // transfer in flight is over.
+    if (chainAhead_)
+        queueNextDownload();
     versions_.remember(path, identification);
     const bool* activate = plistGet<bool>(record, kFontActivate);
     {
@@ -296,7 +301,11 @@ void FontManagementController::chainStep(DownloadOutcome outcome, std::string re
     // The file that arrived is recorded now: the group the next download
     // left behind is complete.
     registerCompletedGroup();
-    takeQueuedDownload();  // one that started is the chain's from now on
+    // One queued behind the download that ended, and started, is the
+    // chain's from now on. Once the next download is under way, what is
+    // queued waits behind that one, whose transfer is not over yet.
+    if (!chainAhead_)
+        takeQueuedDownload();
     if (std::exchange(chainAhead_, false)) {
         // The next download is under way already. A file that could not be
         // installed ends the chain once that download is over, without
