@@ -22,6 +22,26 @@ namespace {
 
 class ApiClientTest : public tavo::test::ServiceFixture {};
 
+// Keeps the body of its download and how it ended; onEnd runs on the
+// delegate queue as the end is reported.
+struct BodyDelegate : DownloadDelegate {
+    std::function<void()> onEnd;
+    std::optional<std::string> body;
+    std::optional<Error> error;
+    std::promise<void> completed;
+    bool wantsProgress() const override { return false; }
+    void didFinishDownloadingToURL(const std::string& location, const HttpUrlResponse&) override {
+        body = FileUtil::readFile(location);
+    }
+    void didCompleteWithError(const std::optional<Error>& taskError,
+                              const std::optional<HttpUrlResponse>&) override {
+        error = taskError;
+        if (onEnd)
+            onEnd();
+        completed.set_value();
+    }
+};
+
 // Records notifications of one name until destroyed.
 struct Recorder {
     explicit Recorder(const std::string& name) {
@@ -380,21 +400,6 @@ TEST_F(ApiClientTest, ADownloadQueuedBehindAnotherStartsOnlyWhenTheAnswerLetsIt)
 // has sent its request, not when that one is over: the chain installs a
 // file while the next one is at the server.
 TEST_F(ApiClientTest, ADownloadsEndIsReportedWhileTheOneBehindItIsAtTheServer) {
-    struct Delegate : DownloadDelegate {
-        std::optional<std::string> body;
-        std::optional<Error> error;
-        std::promise<void> completed;
-        bool wantsProgress() const override { return false; }
-        void didFinishDownloadingToURL(const std::string& location,
-                                       const HttpUrlResponse&) override {
-            body = FileUtil::readFile(location);
-        }
-        void didCompleteWithError(const std::optional<Error>& taskError,
-                                  const std::optional<HttpUrlResponse>&) override {
-            error = taskError;
-            completed.set_value();
-        }
-    };
     const std::string path = "/api/v1/notice";
     // The first is held long enough for the second to queue behind it; the
     // server keeps the second until the transfers are stopped, long after
@@ -402,8 +407,8 @@ TEST_F(ApiClientTest, ADownloadsEndIsReportedWhileTheOneBehindItIsAtTheServer) {
     client.timeoutIntervalForRequest = 60;
     addFault({{"path", path}, {"delayMs", 300}, {"count", 1}, {"status", 200}, {"body", "first"}});
     addFault({{"path", path}, {"delayMs", 20000}, {"count", 1}});
-    auto ahead = std::make_shared<Delegate>();
-    auto behind = std::make_shared<Delegate>();
+    auto ahead = std::make_shared<BodyDelegate>();
+    auto behind = std::make_shared<BodyDelegate>();
     auto aheadDone = ahead->completed.get_future();
     auto behindDone = behind->completed.get_future();
     const auto aheadTask =
@@ -427,32 +432,14 @@ TEST_F(ApiClientTest, ADownloadsEndIsReportedWhileTheOneBehindItIsAtTheServer) {
 // one before: the transfer in flight waits for that handling instead of
 // ending the chain, even when it is over first.
 TEST_F(ApiClientTest, ADownloadQueuedWhileTheEndBeforeIsHandledStillRunsInTheChain) {
-    struct Delegate : DownloadDelegate {
-        std::function<void()> onEnd;
-        std::optional<std::string> body;
-        std::optional<Error> error;
-        std::promise<void> completed;
-        bool wantsProgress() const override { return false; }
-        void didFinishDownloadingToURL(const std::string& location,
-                                       const HttpUrlResponse&) override {
-            body = FileUtil::readFile(location);
-        }
-        void didCompleteWithError(const std::optional<Error>& taskError,
-                                  const std::optional<HttpUrlResponse>&) override {
-            error = taskError;
-            if (onEnd)
-                onEnd();
-            completed.set_value();
-        }
-    };
     const std::string path = "/api/v1/notice";
     addFault({{"path", path}, {"delayMs", 300}, {"count", 1}, {"status", 200}, {"body", "first"}});
     addFault({{"path", path}, {"count", 1}, {"status", 200}, {"body", "second"}});
     addFault({{"path", path}, {"count", 1}, {"status", 200}, {"body", "third"}});
     const std::size_t before = requests(path).size();
-    auto first = std::make_shared<Delegate>();
-    auto second = std::make_shared<Delegate>();
-    auto third = std::make_shared<Delegate>();
+    auto first = std::make_shared<BodyDelegate>();
+    auto second = std::make_shared<BodyDelegate>();
+    auto third = std::make_shared<BodyDelegate>();
     std::promise<std::shared_ptr<DownloadTask>> secondTask;
     std::promise<std::shared_ptr<DownloadTask>> thirdTask;
     // The second transfer, answered at once, is over long before this.
