@@ -154,7 +154,8 @@ private:
     // How a download task ended (on the downloads' delegate queue).
     enum class DownloadOutcome { Next, RetryAfterRenewal, GiveUp, Cancelled };
     void downloadFinished(DownloadOutcome outcome, const std::string& reason = {});
-    // A file of the chain is in the font folder and its record says installed.
+    // A file of the chain is in the font folder and its record says
+    // installed; the font after the download in flight is queued behind it.
     void fontInstalled(const std::string& path, const PlistDict& record,
                        const fontid::FontRecord& identification);
     void startNextDownload();

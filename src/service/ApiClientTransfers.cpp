@@ -344,7 +344,9 @@ void ApiClient::runDownloads(DownloadJob job, const std::shared_ptr<Downloads>& 
             state->removeFile(*file);
         // Settled before the end is reported: the delegate's queue then knows
         // whether the download queued behind this one runs.
-        auto next = state->takeQueuedBehind(*job.task, std::exchange(previousHandled, nullptr),
+        // After a failure nothing queued runs: no wait for the delegate.
+        const auto handled = std::exchange(previousHandled, nullptr);
+        auto next = state->takeQueuedBehind(*job.task, response.error ? nullptr : handled,
                                             job.request ? job.request->stop.get() : nullptr);
         const bool proceed = next && !response.error && response.httpUrlResponse &&
                              next->accepts(*response.httpUrlResponse);
