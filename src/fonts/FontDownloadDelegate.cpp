@@ -10,7 +10,6 @@
 #include "foundation/Const.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Log.h"
-#include "foundation/MainQueue.h"
 #include "service/ApiClient.h"
 #include "service/FontsApi.h"
 #include "service/OVError.h"
@@ -163,7 +162,7 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
         // The list changed meanwhile: the file is not wanted, and no record
         // is made up for it.
         ILog("Downloaded font is no longer expected: fontId: %@", fontId);
-        postArrived(controller, displayName_);
+        controller->downloadArrived(displayName_);
         return;
     }
     const auto bytes = FileUtil::readFile(*temporary);
@@ -212,16 +211,7 @@ void FontDownloadDelegate::install(const std::string& fontId, const std::string&
         fail();
     }
     ILog("Response /api/v1/fonts/%@ message=succeeded (%@ [%@])", fontId, fileName, displayName);
-    postArrived(controller, displayName);
-}
-
-void FontDownloadDelegate::postArrived(const std::shared_ptr<FontManagementController>& controller,
-                                       const std::string& displayName) {
-    MainQueue::main().async([controller, displayName] {
-        controller->removeDownloadDisplayFont(displayName);
-        NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,
-                                                 {{kFMProgress, 0}, {kFMTypeface, displayName}});
-    });
+    controller->downloadArrived(displayName);
 }
 
 void FontDownloadDelegate::didCompleteWithError(const std::optional<Error>& taskError,

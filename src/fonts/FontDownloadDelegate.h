@@ -46,10 +46,6 @@ private:
     void install(const std::string& fontId, const std::string& location,
                  const HttpUrlResponse& response);
 
-    // The name leaves the progress list when the file arrived, installed or not.
-    void postArrived(const std::shared_ptr<FontManagementController>& controller,
-                     const std::string& displayName);
-
     std::weak_ptr<FontManagementController> controller_;
     std::string displayName_;
     std::atomic<bool> isDownloadTaskError{false};

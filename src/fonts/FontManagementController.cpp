@@ -182,6 +182,43 @@ void FontManagementController::removeDownloadDisplayFont(const std::string& name
     }
 }
 
+void FontManagementController::showDownloadDisplayFonts(std::vector<std::string> names) {
+    {
+        std::lock_guard lock(mutex_);
+        arrivals_.reset();  // a later arrival of these names goes after them
+    }
+    auto self = shared_from_this();
+    MainQueue::main().async(
+        [self, names = std::move(names)] { self->appendDownloadDisplayFonts(names); });
+}
+
+void FontManagementController::downloadArrived(std::string name) {
+    std::shared_ptr<std::vector<std::string>> batch;
+    {
+        std::lock_guard lock(mutex_);
+        if (arrivals_) {
+            arrivals_->push_back(std::move(name));
+            return;
+        }
+        arrivals_ = batch = std::make_shared<std::vector<std::string>>(1, std::move(name));
+    }
+    auto self = shared_from_this();
+    MainQueue::main().async([self, batch] {
+        std::vector<std::string> names;
+        {
+            std::lock_guard lock(self->mutex_);
+            if (self->arrivals_ == batch)
+                self->arrivals_.reset();
+            names = std::move(*batch);
+        }
+        for (const auto& name : names) {
+            self->removeDownloadDisplayFont(name);
+            NotificationCenter::defaultCenter().post(kFMUpdateProgressNotification,
+                                                     {{kFMProgress, 0}, {kFMTypeface, name}});
+        }
+    });
+}
+
 void FontManagementController::clearDownloadDisplayFont() {
     auto self = shared_from_this();
     auto clear = [self] {

@@ -91,6 +91,11 @@ public:
     void appendDownloadDisplayFonts(const std::vector<std::string>& names);
     void removeDownloadDisplayFont(const std::string& name);
     void clearDownloadDisplayFont();
+    // From any thread: names enter the list on the main queue.
+    void showDownloadDisplayFonts(std::vector<std::string> names);
+    // From any thread: a file arrived, and its name leaves the list with a
+    // progress notice. Arrivals close together share one main-queue item.
+    void downloadArrived(std::string name);
     std::vector<std::string> downloadDisplayFontNames() const;
 
     // ---- web-side actions (the event's user information, "jsonData")
@@ -208,6 +213,9 @@ private:
     // long chain arrives.
     std::list<std::string> downloadDisplayFontNames_;
     std::unordered_map<std::string, std::list<std::string>::iterator> downloadDisplayFontPlaces_;
+    // The arrivals whose main-queue item has not run yet (under mutex_); none
+    // once names entered the list after them, which must not overtake them.
+    std::shared_ptr<std::vector<std::string>> arrivals_;
     std::function<std::optional<double>()> diskFreeSize_;
     std::vector<std::string> installedActivePaths_;  // since the chain last stopped
     bool installedSinceStop_ = false;

@@ -179,10 +179,7 @@ void FontManagementController::syncSettingedFontActiveDeactiveOnMembersSite(
                     break;  // no room: the rest of this page keeps its records
         if (!lists.progress.empty()) {
             shown.insert(shown.end(), lists.progress.begin(), lists.progress.end());
-            auto self = shared_from_this();
-            MainQueue::main().async([self, names = std::move(lists.progress)] {
-                self->appendDownloadDisplayFonts(names);
-            });
+            showDownloadDisplayFonts(std::move(lists.progress));
             lists.progress.clear();
         }
         offset += limit;

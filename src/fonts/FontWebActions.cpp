@@ -5,7 +5,6 @@
 #include "foundation/Const.h"
 #include "foundation/DateUtil.h"
 #include "foundation/Log.h"
-#include "foundation/MainQueue.h"
 
 namespace tavo {
 
@@ -73,10 +72,7 @@ void FontManagementController::activateFontOnWeb(const UserInfo& userInfo) {
               PlistValue(contracts).text(),
               record.empty() ? std::string("(not in plist)") : recordText(record, kFontStatusType));
     auto self = shared_from_this();
-    auto showProgress = [self, displayName] {
-        MainQueue::main().async(
-            [self, displayName] { self->appendDownloadDisplayFont(displayName); });
-    };
+    auto showProgress = [self, displayName] { self->showDownloadDisplayFonts({displayName}); };
     auto refresh = [&](PlistDict& r) {
         if (displayName.empty())
             TAVO_DLOG("notification has empty displayFontName");

@@ -85,6 +85,26 @@ TEST_F(FontRulesTest, ProgressListKeepsNewestFirstWithoutDuplicates) {
     EXPECT_TRUE(controller->downloadDisplayFontNames().empty());
 }
 
+TEST_F(FontRulesTest, ArrivedNamesLeaveTheListInOrderAndNeverBeforeTheyEntered) {
+    std::vector<std::string> arrived;
+    const auto token = NotificationCenter::defaultCenter().addObserver(
+        kFMUpdateProgressNotification, [&](const Notification& n) {
+            if (n.userInfo.contains(kFMProgress))
+                arrived.push_back(std::any_cast<std::string>(n.userInfo.at(kFMTypeface)));
+        });
+    controller->showDownloadDisplayFonts({"A", "B"});
+    controller->downloadArrived("A");
+    // C enters after A's arrival was posted: its own arrival, and those
+    // after it, must not be handled before it is in the list.
+    controller->showDownloadDisplayFonts({"C"});
+    controller->downloadArrived("C");
+    controller->downloadArrived("B");
+    MainQueue::main().drain();
+    NotificationCenter::defaultCenter().removeObserver(token);
+    EXPECT_EQ(arrived, (std::vector<std::string>{"A", "C", "B"}));
+    EXPECT_TRUE(controller->downloadDisplayFontNames().empty());
+}
+
 TEST_F(FontRulesTest, FinishCheckReportsTheEndOnlyWithoutDownloadingRecords) {
     int completed = 0;
     const auto token = NotificationCenter::defaultCenter().addObserver(
